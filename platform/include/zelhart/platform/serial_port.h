@@ -1,0 +1,43 @@
+// Opening a serial port exclusively, and the busy test built on it.
+//
+// Every part of the product that holds a port takes the same two locks: an advisory flock(LOCK_EX) on
+// the device, which also holds against root and within one process, and the terminal's TIOCEXCL, which
+// keeps other programs that do not know the flock convention out.
+#pragma once
+
+#include "zelhart/platform/serial_port_map.h"
+#include "zelhart/platform/unique_fd.h"
+
+#include <string>
+
+namespace zelhart::platform {
+
+class ExclusiveSerialPort {
+public:
+    ExclusiveSerialPort() = default;
+    ExclusiveSerialPort(ExclusiveSerialPort&&) noexcept = default;
+    ExclusiveSerialPort& operator=(ExclusiveSerialPort&& other) noexcept;
+    ~ExclusiveSerialPort();
+
+    // Opens the device read/write, non-blocking, without becoming its controlling terminal, and takes
+    // both locks. Returns 0, EBUSY when another holder has it, or the errno of the failed step
+    // (ENOENT for a missing device).
+    int Open(const std::string& devicePath);
+    // Drops TIOCEXCL (it would outlive us on a terminal whose other side stays open) and closes.
+    void Close();
+
+    bool IsOpen() const { return fd_.valid(); }
+    int fd() const { return fd_.get(); }
+
+private:
+    UniqueFd fd_;
+};
+
+enum class PortProbe { Free, Busy, Missing };
+
+// The COM probe: is COM<number> in the map, and could it be opened exclusively right now?
+// The port is released again at once.
+PortProbe ProbeComPort(int number, const SerialPortMapSources& sources);
+PortProbe ProbeComPort(int number);
+
+} // namespace zelhart::platform
