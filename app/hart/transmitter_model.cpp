@@ -1,0 +1,1 @@
+#include "hart/transmitter_model.h"
