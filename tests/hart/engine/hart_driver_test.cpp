@@ -65,14 +65,14 @@ TEST_F(HartDriverTest, ConfigurationRecordIsSecondaryMasterWithFourRetries) {
 
 TEST_F(HartDriverTest, UnusablePortIsRefusedBeforeTheLibraryIsAsked) {
     CHARTDriver driver;
-    EXPECT_EQ(driver.OpenPort(3), CHARTDriver::kPortUnusable); // COM3 is not in the map
-    std::string path = env.AddPort(3);
+    EXPECT_EQ(driver.OpenPort(203), CHARTDriver::kPortUnusable); // COM203 is not in the map
+    std::string path = env.AddPort(203);
     platform::ExclusiveSerialPort holder;
     ASSERT_EQ(holder.Open(path), 0);
-    EXPECT_EQ(driver.OpenPort(3), CHARTDriver::kPortUnusable); // held by another
+    EXPECT_EQ(driver.OpenPort(203), CHARTDriver::kPortUnusable); // held by another
     EXPECT_EQ(lib.Calls("hart_open"), 0);
     holder.Close();
-    EXPECT_EQ(driver.OpenPort(3), 0);
+    EXPECT_EQ(driver.OpenPort(203), 0);
 }
 
 TEST_F(HartDriverTest, MissingLibraryIsTriedAgainAtTheNextOpen) {

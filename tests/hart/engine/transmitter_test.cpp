@@ -268,7 +268,7 @@ TEST_F(LinkOpenTest, BusyComPort) {
 }
 
 TEST_F(LinkOpenTest, MissingComPort) {
-    settings.SetInt(kGeneralSection, kPortSettingsKey, 7);
+    settings.SetInt(kGeneralSection, kPortSettingsKey, 200); // no such port in the map
     ExpectRefused(str::kCannotOpenPort);
 }
 

@@ -92,7 +92,7 @@ RequestView View(const HartMessage& m) {
 
 HartMessage Record(const std::vector<uint8_t>& bytes, int length) {
     HartMessage r{};
-    std::memcpy(r.Data, bytes.data(), std::min<size_t>(bytes.size(), HART_MESSAGE_DATA_SIZE));
+    std::copy_n(bytes.begin(), std::min<size_t>(bytes.size(), HART_MESSAGE_DATA_SIZE), r.Data);
     r.Length = uint16_t(length);
     r.Status = HART_STATUS_SLAVE_REPLY;
     return r;
