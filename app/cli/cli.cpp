@@ -13,9 +13,10 @@ constexpr Subcommand kSubcommands[] = {
 };
 
 void PrintUsage(std::FILE* to) {
-    std::fprintf(to, "usage: 4810cli [--port N] COMMAND [ARGUMENTS]\n"
-                     "  --port N   COM port of the HART modem, 1..255 (default %d)\n"
-                     "commands:\n",
+    std::fprintf(to,
+                 "usage: 4810cli [--port N] COMMAND [ARGUMENTS]\n"
+                 "  --port N   COM port of the HART modem, 1..255 (default %d)\n"
+                 "commands:\n",
                  hart::kDefaultPort);
     for (const auto& s : kSubcommands) {
         std::string head = std::string(s.name) + (s.usage.empty() ? "" : " ") + std::string(s.usage);
@@ -30,7 +31,9 @@ int RunHelp(Context& context) {
 
 } // namespace
 
-std::span<const Subcommand> Subcommands() { return kSubcommands; }
+std::span<const Subcommand> Subcommands() {
+    return kSubcommands;
+}
 
 std::optional<int> ParsePortNumber(std::string_view text) {
     int n = 0;

@@ -12,11 +12,14 @@ using hart::FieldOut;
 using hart::FieldValue;
 
 std::string Trimmed(std::string text) {
-    while (!text.empty() && text.back() == ' ') text.pop_back();
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
     return text;
 }
 
-std::string TwoDigits(int v) { return (v < 10 ? "0" : "") + FormatInt(v); }
+std::string TwoDigits(int v) {
+    return (v < 10 ? "0" : "") + FormatInt(v);
+}
 
 // One command; true when the transmitter accepted it (0 or 8) and the answer was decoded into `outs`.
 bool Exchange(hart::CTransmitter& t, CommandIndex index, std::initializer_list<FieldValue> request,
@@ -35,7 +38,8 @@ bool ReadIdentity(hart::CTransmitter& t, std::FILE* out) {
             hardware = 0, flags = 0;
     uint32_t id = 0;
     if (!Exchange(t, CommandIndex::IdentifyDevice, {},
-                  {&marker, &manufacturer, &type, &preambles, &universal, &device, &software, &hardware, &flags, &id}))
+                  {&marker, &manufacturer, &type, &preambles, &universal, &device, &software, &hardware,
+                   &flags, &id}))
         return false;
     if (manufacturer != hart::kKorvelManufacturer || type != hart::kKorvelDeviceType) {
         hart::ShowString(t.UserInterface(), hart::str::kSensorNotFound, hart::MessageIcon::Stop);
@@ -54,7 +58,8 @@ bool ReadIdentity(hart::CTransmitter& t, std::FILE* out) {
 bool ReadTag(hart::CTransmitter& t, std::FILE* out) {
     std::string tag, descriptor;
     uint8_t day = 0, month = 0, year = 0;
-    if (!Exchange(t, CommandIndex::ReadTagDescriptorDate, {}, {&tag, &descriptor, &day, &month, &year})) return false;
+    if (!Exchange(t, CommandIndex::ReadTagDescriptorDate, {}, {&tag, &descriptor, &day, &month, &year}))
+        return false;
     PrintField(out, "tag", Trimmed(tag));
     PrintField(out, "descriptor", Trimmed(descriptor));
     PrintField(out, "date", TwoDigits(day) + "." + TwoDigits(month) + "." + FormatInt(1900 + year));
@@ -79,7 +84,8 @@ bool ReadOutput(hart::CTransmitter& t, std::FILE* out) {
 bool ReadSensor(hart::CTransmitter& t, std::FILE* out) {
     const uint8_t sensorNumber = 0;
     uint8_t number = 0, type = 0, connection = 0;
-    if (!Exchange(t, CommandIndex::ReadSensorConfig, {&sensorNumber}, {&number, &type, &connection})) return false;
+    if (!Exchange(t, CommandIndex::ReadSensorConfig, {&sensorNumber}, {&number, &type, &connection}))
+        return false;
     PrintField(out, "sensor type", FormatInt(type));
     PrintField(out, "sensor connection", FormatInt(connection));
     return true;

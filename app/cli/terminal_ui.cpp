@@ -7,9 +7,12 @@ namespace {
 
 const char* Prefix(hart::MessageIcon icon) {
     switch (icon) {
-    case hart::MessageIcon::Stop: return "ошибка";
-    case hart::MessageIcon::Warning: return "внимание";
-    default: return "сообщение";
+    case hart::MessageIcon::Stop:
+        return "ошибка";
+    case hart::MessageIcon::Warning:
+        return "внимание";
+    default:
+        return "сообщение";
     }
 }
 
@@ -41,7 +44,9 @@ hart::UserAnswer TerminalUi::AskUser(int stringId, std::string_view text, hart::
         buttons == hart::MessageButtons::YesNoCancel)
         answer = hart::UserAnswer::Cancel;
     std::fprintf(err_, "4810cli: вопрос %d: %s -> %s\n", stringId, OneLine(text).c_str(),
-                 answer == hart::UserAnswer::Ok ? "Продолжить" : answer == hart::UserAnswer::Cancel ? "Отмена" : "Нет");
+                 answer == hart::UserAnswer::Ok       ? "Продолжить"
+                 : answer == hart::UserAnswer::Cancel ? "Отмена"
+                                                      : "Нет");
     return answer;
 }
 

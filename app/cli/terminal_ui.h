@@ -9,7 +9,7 @@
 namespace zelhart::cli {
 
 class TerminalUi : public hart::IUserInterface {
-public:
+  public:
     explicit TerminalUi(std::FILE* err = stderr) : err_(err) {}
 
     void ShowMessage(int stringId, std::string_view text, hart::MessageIcon icon) override;
@@ -21,7 +21,7 @@ public:
     // Messages shown with the stop icon so far: the front end's exit status depends on them.
     int Errors() const { return errors_; }
 
-private:
+  private:
     std::FILE* err_;
     int errors_ = 0;
 };

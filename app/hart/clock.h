@@ -9,14 +9,14 @@
 namespace zelhart::hart {
 
 class IClock {
-public:
+  public:
     virtual ~IClock() = default;
     virtual void Sleep(std::chrono::milliseconds duration) = 0;
     virtual std::chrono::milliseconds Now() const = 0; // monotonic
 };
 
 class SystemClock : public IClock {
-public:
+  public:
     void Sleep(std::chrono::milliseconds duration) override;
     std::chrono::milliseconds Now() const override;
 

@@ -16,7 +16,8 @@ constexpr FieldType U24 = FieldType::UInt24;
 constexpr CommandLayout L(uint8_t command, std::initializer_list<FieldType> fields = {}) {
     CommandLayout layout;
     layout.command = command;
-    for (FieldType t : fields) layout.fieldTypes[layout.fieldCount++] = t;
+    for (FieldType t : fields)
+        layout.fieldTypes[layout.fieldCount++] = t;
     return layout;
 }
 
@@ -30,15 +31,15 @@ constexpr CommandLayout kRequests[kCommandCount] = {
     L(14),
     L(15),
     L(16),
-    L(18, {A8, A16, B, B, B}),     // tag, descriptor, day, month, year - 1900
-    L(33, {B, B, B, B}),           // four device variable codes
-    L(34, {F}),                    // damping, s
-    L(35, {B, F, F}),              // units, upper range value (20 mA), lower range value (4 mA)
-    L(40, {F}),                    // current, mA (0 leaves fixed-current mode)
+    L(18, {A8, A16, B, B, B}), // tag, descriptor, day, month, year - 1900
+    L(33, {B, B, B, B}),       // four device variable codes
+    L(34, {F}),                // damping, s
+    L(35, {B, F, F}),          // units, upper range value (20 mA), lower range value (4 mA)
+    L(40, {F}),                // current, mA (0 leaves fixed-current mode)
     L(42),
-    L(44, {B}),                    // units
-    L(45, {F}),                    // measured current, mA
-    L(46, {F}),                    // measured current, mA
+    L(44, {B}), // units
+    L(45, {F}), // measured current, mA
+    L(46, {F}), // measured current, mA
     L(48),
     L(130, {B, F}),                // calibration units, upper point
     L(131, {B, F}),                // calibration units, lower point
@@ -48,11 +49,11 @@ constexpr CommandLayout kRequests[kCommandCount] = {
     L(142, {B, B}),                // 0, calibration units
     L(145, {B, B}),                // 0, calibration mode
     L(150),
-    L(151, {B}),                   // filter code
-    L(155, {F, F, F, F}),          // high alarm, low alarm, high saturation, low saturation
-    L(162, {B}),                   // alarm selection code
+    L(151, {B}),          // filter code
+    L(155, {F, F, F, F}), // high alarm, low alarm, high saturation, low saturation
+    L(162, {B}),          // alarm selection code
     L(189),
-    L(195, {U24, B}),              // 0, write-protect code
+    L(195, {U24, B}), // 0, write-protect code
     L(249),
 };
 
@@ -61,9 +62,9 @@ constexpr CommandLayout kResponses[kCommandCount] = {
     L(0, {B, B, B, B, B, B, B, B, B, U24}),
     L(3, {F, B, F, B, F, B, F, B, F}), // loop current; units and value of PV, SV, TV, QV
     L(13, {A8, A16, B, B, B}),
-    L(14, {U24, B, F, F, F}),          // serial number, limit units, upper limit, lower limit, min span
-    L(15, {B, B, B, F, F, F, B, B}),   // alarm, transfer function, range units, upper, lower, damping,
-                                       // write protection, private-label distributor
+    L(14, {U24, B, F, F, F}),        // serial number, limit units, upper limit, lower limit, min span
+    L(15, {B, B, B, F, F, F, B, B}), // alarm, transfer function, range units, upper, lower, damping,
+                                     // write protection, private-label distributor
     L(16, {U24}),
     L(18, {A8, A16, B, B, B}),
     L(33, {B, B, F, B, B, F, B, B, F, B, B, F}), // four times code, units, value
@@ -78,9 +79,9 @@ constexpr CommandLayout kResponses[kCommandCount] = {
     L(130, {B, F}),
     L(131, {B, F}),
     L(139, {B, B, B, B, B, B, B}),
-    L(140, {B, B, B}),                 // sensor number, sensor type, connection
+    L(140, {B, B, B}), // sensor number, sensor type, connection
     L(141, {B, B, B}),
-    L(142, {B, B, B, F, F, F, F}),     // -, units, mode, upper and lower limit, upper and lower trim point
+    L(142, {B, B, B, F, F, F, F}), // -, units, mode, upper and lower limit, upper and lower trim point
     L(145, {B, B}),
     L(150, {B}),
     L(151, {B}),
@@ -142,14 +143,21 @@ std::optional<int> CommandSpecificMessage(uint8_t cmd, int code) {
 
 size_t CommandLayout::DataSize() const {
     size_t n = 0;
-    for (FieldType t : fields()) n += FieldSize(t);
+    for (FieldType t : fields())
+        n += FieldSize(t);
     return n;
 }
 
-const CommandLayout& RequestLayout(CommandIndex index) { return kRequests[size_t(index) % kCommandCount]; }
-const CommandLayout& ResponseLayout(CommandIndex index) { return kResponses[size_t(index) % kCommandCount]; }
+const CommandLayout& RequestLayout(CommandIndex index) {
+    return kRequests[size_t(index) % kCommandCount];
+}
+const CommandLayout& ResponseLayout(CommandIndex index) {
+    return kResponses[size_t(index) % kCommandCount];
+}
 
-bool UsesShortFrame(uint8_t command) { return command == 0 || command == 249; }
+bool UsesShortFrame(uint8_t command) {
+    return command == 0 || command == 249;
+}
 
 std::optional<int> ResponseCodeMessage(uint8_t cmd, int code) {
     const bool loopTrim = cmd == 45 || cmd == 46;
@@ -157,11 +165,16 @@ std::optional<int> ResponseCodeMessage(uint8_t cmd, int code) {
     if (code == kResponseNoAnswer) return str::kSensorNotFound;
     if (code & 0x80) return str::kConnectionDamaged;
     switch (code) {
-    case 2: return str::kInvalidSelection;
-    case 3: return loopTrim ? std::nullopt : std::optional<int>(str::kParameterTooLarge);
-    case 4: return loopTrim ? std::nullopt : std::optional<int>(str::kParameterTooSmall);
-    case 5: return str::kTooManyDataBytes;
-    case 7: return str::kWriteProtected;
+    case 2:
+        return str::kInvalidSelection;
+    case 3:
+        return loopTrim ? std::nullopt : std::optional<int>(str::kParameterTooLarge);
+    case 4:
+        return loopTrim ? std::nullopt : std::optional<int>(str::kParameterTooSmall);
+    case 5:
+        return str::kTooManyDataBytes;
+    case 7:
+        return str::kWriteProtected;
     case 8:
         if (cmd == 34) return str::kDampingRounded;
         if (cmd == 141) return std::nullopt;
@@ -170,12 +183,18 @@ std::optional<int> ResponseCodeMessage(uint8_t cmd, int code) {
     case 10:
     case 11:
     case 12:
-    case 13: return CommandSpecificMessage(cmd, code);
-    case 14: return str::kSpanTooSmall;
-    case 16: return str::kAccessRestricted;
-    case 32: return str::kDeviceBusy;
-    case 64: return str::kCommandNotImplemented;
-    default: return str::kUndefined;
+    case 13:
+        return CommandSpecificMessage(cmd, code);
+    case 14:
+        return str::kSpanTooSmall;
+    case 16:
+        return str::kAccessRestricted;
+    case 32:
+        return str::kDeviceBusy;
+    case 64:
+        return str::kCommandNotImplemented;
+    default:
+        return str::kUndefined;
     }
 }
 

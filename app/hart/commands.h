@@ -15,36 +15,36 @@ namespace zelhart::hart {
 
 // Index into the command tables; the numeric order is the order of the tables.
 enum class CommandIndex : uint8_t {
-    ReadUniqueIdentifier = 0,     // 0
-    ReadDynamicVariables = 1,     // 3: loop current and the four dynamic variables
-    ReadTagDescriptorDate = 2,    // 13
-    ReadPvTransducerInfo = 3,     // 14: sensor serial number, sensor limits, minimum span
-    ReadOutputInfo = 4,           // 15: alarm type, range, damping, write protection
-    ReadFinalAssemblyNumber = 5,  // 16
-    WriteTagDescriptorDate = 6,   // 18
-    ReadDeviceVariables = 7,      // 33
-    WriteDamping = 8,             // 34
-    WriteRangeValues = 9,         // 35
-    SetFixedCurrent = 10,         // 40: enter (current) or leave (0) fixed-current mode
-    ResetDevice = 11,             // 42
-    WritePvUnits = 12,            // 44
-    TrimLoopCurrentZero = 13,     // 45
-    TrimLoopCurrentGain = 14,     // 46
-    ReadAdditionalStatus = 15,    // 48
-    TrimSensorUpper = 16,         // 130
-    TrimSensorLower = 17,         // 131
-    ThermometerParameter = 18,    // 139: read or write one thermometer construction parameter
-    ReadSensorConfig = 19,        // 140
-    WriteSensorConfig = 20,       // 141
-    ReadCalibrationInfo = 21,     // 142
-    WriteCalibrationMode = 22,    // 145
-    ReadMainsFilter = 23,         // 150
-    WriteMainsFilter = 24,        // 151
-    WriteAlarmLevels = 25,        // 155
-    WriteAlarmType = 26,          // 162
-    ReadAlarmLevels = 27,         // 189
-    WriteWriteProtection = 28,    // 195
-    IdentifyDevice = 29,          // 249: identify at polling address 0
+    ReadUniqueIdentifier = 0,    // 0
+    ReadDynamicVariables = 1,    // 3: loop current and the four dynamic variables
+    ReadTagDescriptorDate = 2,   // 13
+    ReadPvTransducerInfo = 3,    // 14: sensor serial number, sensor limits, minimum span
+    ReadOutputInfo = 4,          // 15: alarm type, range, damping, write protection
+    ReadFinalAssemblyNumber = 5, // 16
+    WriteTagDescriptorDate = 6,  // 18
+    ReadDeviceVariables = 7,     // 33
+    WriteDamping = 8,            // 34
+    WriteRangeValues = 9,        // 35
+    SetFixedCurrent = 10,        // 40: enter (current) or leave (0) fixed-current mode
+    ResetDevice = 11,            // 42
+    WritePvUnits = 12,           // 44
+    TrimLoopCurrentZero = 13,    // 45
+    TrimLoopCurrentGain = 14,    // 46
+    ReadAdditionalStatus = 15,   // 48
+    TrimSensorUpper = 16,        // 130
+    TrimSensorLower = 17,        // 131
+    ThermometerParameter = 18,   // 139: read or write one thermometer construction parameter
+    ReadSensorConfig = 19,       // 140
+    WriteSensorConfig = 20,      // 141
+    ReadCalibrationInfo = 21,    // 142
+    WriteCalibrationMode = 22,   // 145
+    ReadMainsFilter = 23,        // 150
+    WriteMainsFilter = 24,       // 151
+    WriteAlarmLevels = 25,       // 155
+    WriteAlarmType = 26,         // 162
+    ReadAlarmLevels = 27,        // 189
+    WriteWriteProtection = 28,   // 195
+    IdentifyDevice = 29,         // 249: identify at polling address 0
 };
 
 inline constexpr size_t kCommandCount = 30;

@@ -7,35 +7,40 @@
 namespace zelhart::hart {
 namespace {
 
-template <class... F>
-struct Overloaded : F... {
-    using F::operator()...;
-};
+template <class... F> struct Overloaded : F... { using F::operator()...; };
 
-bool IsInteger(FieldType t) { return t == FieldType::Int16 || t == FieldType::Int32 || t == FieldType::UInt24; }
+bool IsInteger(FieldType t) {
+    return t == FieldType::Int16 || t == FieldType::Int32 || t == FieldType::UInt24;
+}
 
 uint32_t ReadBigEndian(std::span<const uint8_t> in, size_t bytes) {
     uint32_t v = 0;
-    for (size_t i = 0; i < bytes; ++i) v = (v << 8) | in[i];
+    for (size_t i = 0; i < bytes; ++i)
+        v = (v << 8) | in[i];
     return v;
 }
 
 void WriteBigEndian(uint32_t v, size_t bytes, std::span<uint8_t> out) {
-    for (size_t i = 0; i < bytes; ++i) out[i] = uint8_t(v >> (8 * (bytes - 1 - i)));
+    for (size_t i = 0; i < bytes; ++i)
+        out[i] = uint8_t(v >> (8 * (bytes - 1 - i)));
 }
 
 // The 32-bit value a decoded integer field stands for.
 uint32_t DecodeInteger(FieldType type, std::span<const uint8_t> in) {
     switch (type) {
-    case FieldType::Byte: return in[0];
-    case FieldType::Int16: return uint32_t(int32_t(int16_t(ReadBigEndian(in, 2))));
-    case FieldType::UInt24: return ReadBigEndian(in, 3);
-    default: return ReadBigEndian(in, 4);
+    case FieldType::Byte:
+        return in[0];
+    case FieldType::Int16:
+        return uint32_t(int32_t(int16_t(ReadBigEndian(in, 2))));
+    case FieldType::UInt24:
+        return ReadBigEndian(in, 3);
+    default:
+        return ReadBigEndian(in, 4);
     }
 }
 
-void StoreText(std::string_view text, const std::variant<std::monostate, uint8_t*, int32_t*, uint32_t*, float*,
-                                                         std::string*, std::span<char>>& out) {
+void StoreText(std::string_view text, const std::variant<std::monostate, uint8_t*, int32_t*, uint32_t*,
+                                                         float*, std::string*, std::span<char>>& out) {
     if (auto s = std::get_if<std::string*>(&out)) {
         (*s)->assign(text);
     } else if (auto b = std::get_if<std::span<char>>(&out)) {
@@ -133,7 +138,9 @@ void PackAscii(std::string_view text, size_t characters, std::span<uint8_t> out)
         // Four characters fill three bytes, most significant bit first.
         const size_t base = i / 4 * 3;
         switch (i % 4) {
-        case 0: out[base] = uint8_t(six << 2); break;
+        case 0:
+            out[base] = uint8_t(six << 2);
+            break;
         case 1:
             out[base] |= six >> 4;
             out[base + 1] = uint8_t(six << 4);
@@ -142,7 +149,9 @@ void PackAscii(std::string_view text, size_t characters, std::span<uint8_t> out)
             out[base + 1] |= six >> 2;
             out[base + 2] = uint8_t(six << 6);
             break;
-        case 3: out[base + 2] |= six; break;
+        case 3:
+            out[base + 2] |= six;
+            break;
         }
     }
 }
@@ -153,10 +162,18 @@ std::string UnpackAscii(std::span<const uint8_t> in, size_t characters) {
         const size_t base = i / 4 * 3;
         uint8_t six = 0;
         switch (i % 4) {
-        case 0: six = in[base] >> 2; break;
-        case 1: six = uint8_t((in[base] & 0x03) << 4 | in[base + 1] >> 4); break;
-        case 2: six = uint8_t((in[base + 1] & 0x0F) << 2 | in[base + 2] >> 6); break;
-        case 3: six = in[base + 2] & 0x3F; break;
+        case 0:
+            six = in[base] >> 2;
+            break;
+        case 1:
+            six = uint8_t((in[base] & 0x03) << 4 | in[base + 1] >> 4);
+            break;
+        case 2:
+            six = uint8_t((in[base + 1] & 0x0F) << 2 | in[base + 2] >> 6);
+            break;
+        case 3:
+            six = in[base + 2] & 0x3F;
+            break;
         }
         text[i] = char(six < 32 ? six + 64 : six);
     }

@@ -38,14 +38,21 @@ enum class FieldType : uint8_t {
 // Bytes on the wire.
 constexpr size_t FieldSize(FieldType type) {
     switch (type) {
-    case FieldType::Byte: return 1;
-    case FieldType::Int16: return 2;
+    case FieldType::Byte:
+        return 1;
+    case FieldType::Int16:
+        return 2;
     case FieldType::Int32:
-    case FieldType::Float: return 4;
-    case FieldType::Packed8: return 6;
-    case FieldType::Packed16: return 12;
-    case FieldType::Packed32: return 24;
-    case FieldType::UInt24: return 3;
+    case FieldType::Float:
+        return 4;
+    case FieldType::Packed8:
+        return 6;
+    case FieldType::Packed16:
+        return 12;
+    case FieldType::Packed32:
+        return 24;
+    case FieldType::UInt24:
+        return 3;
     }
     return 0;
 }
@@ -53,10 +60,14 @@ constexpr size_t FieldSize(FieldType type) {
 // Characters of a packed text field; 0 for the other types.
 constexpr size_t PackedCharacters(FieldType type) {
     switch (type) {
-    case FieldType::Packed8: return 8;
-    case FieldType::Packed16: return 16;
-    case FieldType::Packed32: return 32;
-    default: return 0;
+    case FieldType::Packed8:
+        return 8;
+    case FieldType::Packed16:
+        return 16;
+    case FieldType::Packed32:
+        return 32;
+    default:
+        return 0;
     }
 }
 
@@ -68,7 +79,7 @@ inline constexpr size_t kMaxTextCharacters = 39;
 
 // A value for one request field.
 class FieldValue {
-public:
+  public:
     constexpr FieldValue() = default;
     constexpr FieldValue(std::nullptr_t) {}
     constexpr FieldValue(const uint8_t* v) { Set(v); }
@@ -82,20 +93,20 @@ public:
     bool IsSupplied() const { return !std::holds_alternative<std::monostate>(value_); }
     bool Fits(FieldType type) const;
 
-private:
-    template <typename T>
-    constexpr void Set(const T* v) {
+  private:
+    template <typename T> constexpr void Set(const T* v) {
         if (v) value_ = v;
     }
     friend void EncodeField(FieldType, const FieldValue&, std::span<uint8_t>);
 
-    std::variant<std::monostate, const uint8_t*, const int32_t*, const uint32_t*, const float*, std::string_view>
+    std::variant<std::monostate, const uint8_t*, const int32_t*, const uint32_t*, const float*,
+                 std::string_view>
         value_;
 };
 
 // Where one response field goes.
 class FieldOut {
-public:
+  public:
     constexpr FieldOut() = default;
     constexpr FieldOut(std::nullptr_t) {}
     constexpr FieldOut(uint8_t* v) { Set(v); }
@@ -103,8 +114,7 @@ public:
     constexpr FieldOut(uint32_t* v) { Set(v); }
     constexpr FieldOut(float* v) { Set(v); }
     constexpr FieldOut(std::string* text) { Set(text); }
-    template <size_t N>
-    constexpr FieldOut(char (&buffer)[N]) : value_(std::span<char>(buffer, N)) {}
+    template <size_t N> constexpr FieldOut(char (&buffer)[N]) : value_(std::span<char>(buffer, N)) {}
     constexpr FieldOut(std::span<char> buffer) {
         if (!buffer.empty()) value_ = buffer;
     }
@@ -112,9 +122,8 @@ public:
     bool IsWanted() const { return !std::holds_alternative<std::monostate>(value_); }
     bool Fits(FieldType type) const;
 
-private:
-    template <typename T>
-    constexpr void Set(T* v) {
+  private:
+    template <typename T> constexpr void Set(T* v) {
         if (v) value_ = v;
     }
     friend void DecodeField(FieldType, std::span<const uint8_t>, const FieldOut&);
@@ -125,7 +134,7 @@ private:
 
 // A value pointer of the wrong kind for its field: a fault of the calling code.
 class FieldMismatch : public std::invalid_argument {
-public:
+  public:
     FieldMismatch(size_t position, FieldType type);
 };
 

@@ -10,7 +10,8 @@ constexpr size_t kLongHeader = 8;  // delimiter, 5 address bytes, command, byte 
 
 uint8_t CheckByte(std::span<const uint8_t> bytes) {
     uint8_t x = 0;
-    for (uint8_t b : bytes) x ^= b;
+    for (uint8_t b : bytes)
+        x ^= b;
     return x;
 }
 
@@ -31,14 +32,16 @@ size_t BuildRequestFrame(const CommandLayout& layout, bool shortFrame, const Lon
     CheckValuesFit(layout, values);
     out.fill(0);
     size_t n = 0;
-    for (size_t i = 0; i < kPreambleLength; ++i) out[n++] = kPreambleByte;
+    for (size_t i = 0; i < kPreambleLength; ++i)
+        out[n++] = kPreambleByte;
     const size_t delimiterAt = n;
     if (shortFrame) {
         out[n++] = kShortRequestDelimiter;
         out[n++] = 0x00; // polling address 0, primary-master bit clear
     } else {
         out[n++] = kLongRequestDelimiter;
-        for (uint8_t b : address) out[n++] = b;
+        for (uint8_t b : address)
+            out[n++] = b;
     }
     out[n++] = layout.command;
     out[n++] = uint8_t(layout.DataSize());

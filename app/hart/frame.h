@@ -47,11 +47,11 @@ ReplyOffsets OffsetsOf(uint8_t delimiter);
 
 // What the engine makes of one received record of `count` bytes while waiting for `command`.
 enum class ReplyVerdict {
-    Nothing,      // no bytes: keep polling
-    EndsAttempt,  // busy (32) or a communication error (bit 7 set): `code` holds the byte
-    Ignored,      // a burst frame or the answer to another command: keep polling
-    Damaged,      // wrong check byte, or not a well-formed frame: note 192, keep polling
-    Accepted,     // the answer; `code` holds the response code
+    Nothing,     // no bytes: keep polling
+    EndsAttempt, // busy (32) or a communication error (bit 7 set): `code` holds the byte
+    Ignored,     // a burst frame or the answer to another command: keep polling
+    Damaged,     // wrong check byte, or not a well-formed frame: note 192, keep polling
+    Accepted,    // the answer; `code` holds the response code
 };
 ReplyVerdict JudgeReply(std::span<const uint8_t> frame, size_t count, uint8_t command, uint8_t& code);
 

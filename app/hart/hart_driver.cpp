@@ -15,8 +15,7 @@ namespace {
 // 4 retries (only the low byte of each 32-bit word counts).
 constexpr HartConfig kLinkConfig{0x00600000u, 0x00060004u};
 
-template <typename Fn>
-bool Bind(void* library, const char* name, Fn& fn) {
+template <typename Fn> bool Bind(void* library, const char* name, Fn& fn) {
     fn = reinterpret_cast<Fn>(::dlsym(library, name));
     return fn != nullptr;
 }

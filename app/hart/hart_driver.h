@@ -15,11 +15,11 @@
 namespace zelhart::hart {
 
 class CHARTDriver {
-public:
+  public:
     // Reads that DrainInput makes at most.
     static constexpr int kDrainReads = 12;
     // Results of OpenPort besides those of hart_open.
-    static constexpr int kNotBound = -1;   // the library could not be loaded
+    static constexpr int kNotBound = -1;     // the library could not be loaded
     static constexpr int kPortUnusable = -3; // COM port missing or busy, or an export missing
 
     CHARTDriver() = default;
@@ -54,7 +54,7 @@ public:
     bool IsBound() const { return bound_; }
     uint16_t DeviceIndex() const { return deviceIndex_; }
 
-private:
+  private:
     uint16_t deviceIndex_ = 0;
     HartMessage transmit_{};
     HartMessage receive_{};

@@ -16,7 +16,7 @@ inline constexpr std::string_view kPortSettingsKey = "PortSettings";
 inline constexpr int kDefaultPort = 1;
 
 class ISettings {
-public:
+  public:
     virtual ~ISettings() = default;
     // The stored integer, or `defaultValue` when there is none (or it is not an integer).
     virtual int GetInt(std::string_view section, std::string_view key, int defaultValue) const = 0;
@@ -25,7 +25,7 @@ public:
 
 // Settings that live as long as the object.
 class MemorySettings : public ISettings {
-public:
+  public:
     int GetInt(std::string_view section, std::string_view key, int defaultValue) const override {
         auto it = values_.find({std::string(section), std::string(key)});
         return it == values_.end() ? defaultValue : it->second;
@@ -34,7 +34,7 @@ public:
         values_[{std::string(section), std::string(key)}] = value;
     }
 
-private:
+  private:
     std::map<std::pair<std::string, std::string>, int> values_;
 };
 

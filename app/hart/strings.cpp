@@ -65,6 +65,8 @@ std::string_view LoadString(int id) {
     return it->text;
 }
 
-std::span<const StringEntry> StringTable() { return kStrings; }
+std::span<const StringEntry> StringTable() {
+    return kStrings;
+}
 
 } // namespace zelhart::hart

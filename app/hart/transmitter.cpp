@@ -2,8 +2,6 @@
 
 #include "hart/strings.h"
 
-#include <algorithm>
-
 namespace zelhart::hart {
 namespace {
 
@@ -112,8 +110,8 @@ void CTransmitter::UpdateIdentity() {
     const size_t end = responseLength_ - 1;
     for (size_t i = begin; i + 11 < end; ++i) {
         if (response_[i] != kIdentityMarker) continue;
-        longAddress_ = {uint8_t(response_[i + 1] & 0x7F), response_[i + 2], response_[i + 9], response_[i + 10],
-                        response_[i + 11]};
+        longAddress_ = {uint8_t(response_[i + 1] & 0x7F), response_[i + 2], response_[i + 9],
+                        response_[i + 10], response_[i + 11]};
         universalRevision_ = response_[i + 4];
         deviceRevision_ = response_[i + 5];
         softwareRevision_ = response_[i + 6];

@@ -30,12 +30,12 @@
 namespace zelhart::hart {
 
 class CTransmitter : public CTransmitterModel {
-public:
+  public:
     // The link's timing; fixed for the life of the program.
-    static constexpr int16_t kReadAttempts = 100;                          // polls per attempt
-    static constexpr std::chrono::milliseconds kReadInterval{40};           // pause before each poll
-    static constexpr std::chrono::milliseconds kRetryPause{1000};           // after an attempt that failed
-    static constexpr int16_t kRetries = 3;                                 // attempts per transaction
+    static constexpr int16_t kReadAttempts = 100;                 // polls per attempt
+    static constexpr std::chrono::milliseconds kReadInterval{40}; // pause before each poll
+    static constexpr std::chrono::milliseconds kRetryPause{1000}; // after an attempt that failed
+    static constexpr int16_t kRetries = 3;                        // attempts per transaction
 
     // The services must outlive the transmitter (the destructor may still report through `ui`).
     CTransmitter(ISettings& settings, IUserInterface& ui, IClock& clock = SystemClock::Instance());
@@ -83,11 +83,11 @@ public:
     std::span<const uint8_t> LastRequest() const { return std::span(request_).first(requestLength_); }
     std::span<const uint8_t> LastResponse() const { return std::span(response_).first(responseLength_); }
 
-protected:
+  protected:
     // Builds the frame of `index` into the request buffer and returns its length.
     size_t BuildRequest(CommandIndex index, std::span<const FieldValue> values);
 
-private:
+  private:
     void UpdateIdentity();
     void Accept(const FrameBuffer& frame, size_t count);
 

@@ -17,14 +17,15 @@ enum class MessageButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel };
 enum class UserAnswer { Ok, Cancel, Yes, No, Retry };
 
 class IUserInterface {
-public:
+  public:
     virtual ~IUserInterface() = default;
 
     // A plain message box with one OK button; returns when the user has closed it.
     virtual void ShowMessage(int stringId, std::string_view text, MessageIcon icon) = 0;
 
     // The question box: the user picks one of `buttons`.
-    virtual UserAnswer AskUser(int stringId, std::string_view text, MessageButtons buttons, MessageIcon icon) = 0;
+    virtual UserAnswer AskUser(int stringId, std::string_view text, MessageButtons buttons,
+                               MessageIcon icon) = 0;
 
     // Bracket a long operation; calls nest.
     virtual void BeginWaitCursor() = 0;

@@ -27,7 +27,8 @@ TEST(PackedAscii, TagIsUpperCasedAndPaddedWithSpaces) {
 TEST(PackedAscii, EveryCharacterOfTheSetSurvivesARoundTrip) {
     // The 64 characters of the HART set, in four 16-character texts.
     std::string all;
-    for (int c = 32; c < 96; ++c) all.push_back(char(c));
+    for (int c = 32; c < 96; ++c)
+        all.push_back(char(c));
     for (size_t at = 0; at < all.size(); at += 16) {
         std::string text = all.substr(at, 16);
         std::array<uint8_t, 12> packed{};
@@ -49,7 +50,8 @@ TEST(PackedAscii, CharactersOutsideTheSetKeepOnlySixBits) {
     std::array<uint8_t, 6> out{};
     PackAscii("\x7f\xd0~", 8, out); // DEL, a UTF-8 lead byte, tilde: none is in the set
     std::string text = UnpackAscii(out, 8);
-    for (char c : text) EXPECT_TRUE(c >= 32 && c < 96) << int(c);
+    for (char c : text)
+        EXPECT_TRUE(c >= 32 && c < 96) << int(c);
 }
 
 TEST(PackedAscii, DecodingKeepsTrailingSpaces) {

@@ -59,8 +59,8 @@ TEST(RequestFrame, MismatchedValueIsRefusedBeforeAnythingIsWritten) {
 }
 
 // A reply frame from its parts, check byte appended.
-std::vector<uint8_t> Reply(uint8_t delimiter, std::vector<uint8_t> address, uint8_t cmd, uint8_t rc, uint8_t status,
-                           std::vector<uint8_t> data) {
+std::vector<uint8_t> Reply(uint8_t delimiter, std::vector<uint8_t> address, uint8_t cmd, uint8_t rc,
+                           uint8_t status, std::vector<uint8_t> data) {
     std::vector<uint8_t> f{delimiter};
     f.insert(f.end(), address.begin(), address.end());
     f.push_back(cmd);

@@ -20,7 +20,7 @@ using testing::LinkEnvironment;
 const std::vector<uint8_t> kIdentityRequest{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x00, 0xF9, 0x00, 0xFB};
 
 class HartDriverTest : public ::testing::Test {
-protected:
+  protected:
     LinkEnvironment env;
     InterfaceDouble lib{testing::kDoublePath};
 };
@@ -60,7 +60,8 @@ TEST_F(HartDriverTest, ConfigurationRecordIsSecondaryMasterWithFourRetries) {
     ASSERT_TRUE(lib.LastConfig(config));
     uint8_t bytes[8];
     std::memcpy(bytes, &config, sizeof bytes);
-    EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 8), (std::vector<uint8_t>{0, 0, 0x60, 0, 0x04, 0, 0x06, 0}));
+    EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 8),
+              (std::vector<uint8_t>{0, 0, 0x60, 0, 0x04, 0, 0x06, 0}));
 }
 
 TEST_F(HartDriverTest, UnusablePortIsRefusedBeforeTheLibraryIsAsked) {
@@ -122,7 +123,7 @@ TEST_F(HartDriverTest, RequestGoesOutAsOneRecordAndTheAnswerComesBack) {
     ASSERT_EQ(driver.ReadResponse(buffer), 10u);
     EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 10),
               (std::vector<uint8_t>{0x06, 0x00, 0xF9, 5, 0, 0, 0xFE, 0x99, 0xFC, 0x61}));
-    EXPECT_EQ(buffer[10], 0); // the rest of the record is zero, not what was there
+    EXPECT_EQ(buffer[10], 0);                   // the rest of the record is zero, not what was there
     EXPECT_EQ(driver.ReadResponse(buffer), 0u); // a failure record carries no bytes
     EXPECT_EQ(driver.ReadResponse(buffer), 0u); // nothing waiting
 }
@@ -139,7 +140,8 @@ TEST_F(HartDriverTest, OverlongRequestIsCutToTheRecord) {
 
 TEST_F(HartDriverTest, DrainDiscardsAtMostTwelveRecords) {
     std::string step = "step answer 0 0";
-    for (int i = 1; i < 15; ++i) step += " | answer 0 0";
+    for (int i = 1; i < 15; ++i)
+        step += " | answer 0 0";
     lib.Load(step + "\n");
     env.AddPort(1);
     CHARTDriver driver;

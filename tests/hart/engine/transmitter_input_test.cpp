@@ -30,13 +30,15 @@ TEST_F(TransmitterTest, AnswerShorterThanItsLayoutDecodesTheMissingFieldsAsNotSe
     ASSERT_EQ(transmitter->Transact(CommandIndex::ReadOutputInfo), 0);
     uint8_t alarm = 9, transfer = 9, units = 9, protect = 9, distributor = 9;
     float upper = 1, lower = 1, damping = 1;
-    EXPECT_EQ(transmitter->ParseResponse(CommandIndex::ReadOutputInfo,
-                                         {&alarm, &transfer, &units, &upper, &lower, &damping, &protect, &distributor}),
-              3u);
+    EXPECT_EQ(
+        transmitter->ParseResponse(CommandIndex::ReadOutputInfo, {&alarm, &transfer, &units, &upper, &lower,
+                                                                  &damping, &protect, &distributor}),
+        3u);
     EXPECT_EQ(alarm, 0);
     EXPECT_EQ(transfer, 1);
     EXPECT_EQ(units, 32);
-    for (float f : {upper, lower, damping}) EXPECT_EQ(std::bit_cast<uint32_t>(f), kUnsetFloatBits);
+    for (float f : {upper, lower, damping})
+        EXPECT_EQ(std::bit_cast<uint32_t>(f), kUnsetFloatBits);
     EXPECT_EQ(protect, 0);
     EXPECT_EQ(distributor, 0);
 }
@@ -53,7 +55,9 @@ TEST_F(TransmitterTest, AnswerLongerThanItsLayoutIsDecodedByTheLayout) {
     lib.Load("step answer 0 0 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13 14 15 16 17 18 19\n");
     ASSERT_EQ(transmitter->Transact(CommandIndex::ReadAdditionalStatus), 0);
     uint8_t b[5] = {};
-    EXPECT_EQ(transmitter->ParseResponse(CommandIndex::ReadAdditionalStatus, {&b[0], &b[1], &b[2], &b[3], &b[4]}), 5u);
+    EXPECT_EQ(
+        transmitter->ParseResponse(CommandIndex::ReadAdditionalStatus, {&b[0], &b[1], &b[2], &b[3], &b[4]}),
+        5u);
     EXPECT_EQ(b[4], 5);
 }
 
@@ -88,8 +92,8 @@ TEST_F(TransmitterTest, RecordsTooShortForAFrameAreDamaged) {
 
 TEST_F(TransmitterTest, DataStartFollowsTheFormOfTheAnswer) {
     // A long answer to the short identity request: its data start after five address bytes.
-    std::vector<uint8_t> f{0x86, 0x19, 0xFC, 0x12, 0x34, 0x56, 249, 14, 0, 0,
-                           0xFE, 0x99, 0xFC, 5, 7, 1, 3, 8, 0, 0x12, 0x34, 0x56};
+    std::vector<uint8_t> f{0x86, 0x19, 0xFC, 0x12, 0x34, 0x56, 249, 14, 0,    0,    0xFE,
+                           0x99, 0xFC, 5,    7,    1,    3,    8,   0,  0x12, 0x34, 0x56};
     lib.Load("step raw " + Hex(WithCheck(f)) + "\n");
     ASSERT_EQ(transmitter->Transact(CommandIndex::IdentifyDevice), 0);
     uint8_t marker = 0, manufacturer = 0;

@@ -25,7 +25,8 @@ TEST_F(TransmitterTest, IdentityIsAskedAndStoredAndTheLinkClosed) {
     lib.Load(kKorvelIdentity);
     ASSERT_EQ(transmitter->Transact(CommandIndex::IdentifyDevice), 0);
     ASSERT_EQ(lib.SentCount(), 1);
-    EXPECT_EQ(lib.Sent()[0], (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x00, 0xF9, 0x00, 0xFB}));
+    EXPECT_EQ(lib.Sent()[0],
+              (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x00, 0xF9, 0x00, 0xFB}));
     EXPECT_FALSE(transmitter->IsLinkOpen());
     EXPECT_FALSE(lib.IsOpen());
     EXPECT_EQ(lib.Calls("hart_close"), 1);
@@ -33,9 +34,9 @@ TEST_F(TransmitterTest, IdentityIsAskedAndStoredAndTheLinkClosed) {
 
     uint8_t marker = 0, manufacturer = 0, type = 0;
     uint32_t id = 0;
-    EXPECT_EQ(transmitter->ParseResponse(CommandIndex::IdentifyDevice,
-                                         {&marker, &manufacturer, &type, nullptr, nullptr, nullptr, nullptr,
-                                          nullptr, nullptr, &id}),
+    EXPECT_EQ(transmitter->ParseResponse(
+                  CommandIndex::IdentifyDevice,
+                  {&marker, &manufacturer, &type, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &id}),
               10u);
     EXPECT_EQ(marker, 254);
     EXPECT_EQ(manufacturer, kKorvelManufacturer);
@@ -62,7 +63,8 @@ TEST_F(TransmitterTest, LongFramesGoToTheIdentifiedAddress) {
 
     std::string tag, descriptor;
     uint8_t day = 0, month = 0, year = 0;
-    EXPECT_EQ(transmitter->ParseResponse(CommandIndex::ReadTagDescriptorDate, {&tag, &descriptor, &day, &month, &year}),
+    EXPECT_EQ(transmitter->ParseResponse(CommandIndex::ReadTagDescriptorDate,
+                                         {&tag, &descriptor, &day, &month, &year}),
               5u);
     EXPECT_EQ(tag, "TT101   ");
     EXPECT_EQ(descriptor, "DESC            ");
@@ -168,7 +170,9 @@ TEST_F(TransmitterTest, CommunicationErrorKeepsTheLinkForTheNextTransaction) {
     ASSERT_EQ(transmitter->Transact(CommandIndex::ReadAdditionalStatus), 0);
     EXPECT_EQ(lib.Calls("hart_open"), 1); // reused, not opened again
     uint8_t b[5] = {};
-    EXPECT_EQ(transmitter->ParseResponse(CommandIndex::ReadAdditionalStatus, {&b[0], &b[1], &b[2], &b[3], &b[4]}), 5u);
+    EXPECT_EQ(
+        transmitter->ParseResponse(CommandIndex::ReadAdditionalStatus, {&b[0], &b[1], &b[2], &b[3], &b[4]}),
+        5u);
     EXPECT_EQ(b[0], 5);
     EXPECT_EQ(b[4], 9);
     EXPECT_FALSE(transmitter->IsLinkOpen());
@@ -189,7 +193,8 @@ TEST_F(TransmitterTest, FailedTransactionLeavesTheLastAnswerAlone) {
 
     lib.Load("step badcheck 0 0 a8:OTHER\nstep\nstep\n");
     EXPECT_EQ(transmitter->Transact(CommandIndex::ReadTagDescriptorDate), kResponseCheckByteError);
-    EXPECT_EQ(std::vector<uint8_t>(transmitter->LastResponse().begin(), transmitter->LastResponse().end()), before);
+    EXPECT_EQ(std::vector<uint8_t>(transmitter->LastResponse().begin(), transmitter->LastResponse().end()),
+              before);
     uint8_t code = 0, status = 0;
     transmitter->GetLastStatus(&code, &status);
     EXPECT_EQ(code, 8);
@@ -232,7 +237,7 @@ TEST_F(TransmitterTest, MismatchedValueIsRefusedBeforeThePortIsTouched) {
 
 // Opening the link: every way it can fail, and what the user is told.
 class LinkOpenTest : public TransmitterTest {
-protected:
+  protected:
     void ExpectRefused(int messageId) {
         EXPECT_EQ(transmitter->Transact(CommandIndex::IdentifyDevice), kResponseNoAnswer);
         ASSERT_EQ(ui.shown.size(), 1u);

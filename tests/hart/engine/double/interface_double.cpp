@@ -80,7 +80,8 @@ struct RequestView {
 RequestView View(const HartMessage& m) {
     RequestView v;
     size_t n = std::min<size_t>(m.Length, HART_MESSAGE_DATA_SIZE), p = 0;
-    while (p < n && m.Data[p] == 0xFF) ++p;
+    while (p < n && m.Data[p] == 0xFF)
+        ++p;
     if (p >= n) return v;
     v.delimiter = m.Data[p];
     const size_t addressLength = (v.delimiter & 0x80) ? 5 : 1;
@@ -112,7 +113,8 @@ HartMessage Frame(const RequestView& req, uint8_t delimiter, int command, const 
     f.push_back(item.status);
     f.insert(f.end(), item.bytes.begin(), item.bytes.end());
     uint8_t check = 0;
-    for (uint8_t b : f) check ^= b;
+    for (uint8_t b : f)
+        check ^= b;
     f.push_back(spoilCheck ? uint8_t(~check) : check);
     HartMessage r = Record(f, int(std::min<size_t>(f.size(), HART_MESSAGE_DATA_SIZE)));
     r.Status = delimiter & 0x07;
@@ -141,14 +143,28 @@ void React(State& s, const HartMessage& request) {
         }
         HartMessage r{};
         switch (it->kind) {
-        case Kind::Delay: hold += it->delay; continue;
+        case Kind::Delay:
+            hold += it->delay;
+            continue;
         case Kind::Answer:
-        case Kind::Standing: r = Frame(req, 0x06, req.command, *it, false); break;
-        case Kind::Other: r = Frame(req, 0x06, it->command, *it, false); break;
-        case Kind::Burst: r = Frame(req, 0x01, req.command, *it, false); break;
-        case Kind::BadCheck: r = Frame(req, 0x06, req.command, *it, true); break;
-        case Kind::Raw: r = Record(it->bytes, int(std::min<size_t>(it->bytes.size(), HART_MESSAGE_DATA_SIZE))); break;
-        case Kind::Length: r = Record(it->bytes, it->length); break;
+        case Kind::Standing:
+            r = Frame(req, 0x06, req.command, *it, false);
+            break;
+        case Kind::Other:
+            r = Frame(req, 0x06, it->command, *it, false);
+            break;
+        case Kind::Burst:
+            r = Frame(req, 0x01, req.command, *it, false);
+            break;
+        case Kind::BadCheck:
+            r = Frame(req, 0x06, req.command, *it, true);
+            break;
+        case Kind::Raw:
+            r = Record(it->bytes, int(std::min<size_t>(it->bytes.size(), HART_MESSAGE_DATA_SIZE)));
+            break;
+        case Kind::Length:
+            r = Record(it->bytes, it->length);
+            break;
         case Kind::Fail:
             r = Record({}, 0);
             r.Error = it->error;

@@ -23,16 +23,17 @@ std::vector<std::string_view> Words(std::string_view s) {
     std::vector<std::string_view> words;
     size_t i = 0;
     while (i < s.size()) {
-        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r')) ++i;
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r'))
+            ++i;
         size_t start = i;
-        while (i < s.size() && s[i] != ' ' && s[i] != '\t' && s[i] != '\r') ++i;
+        while (i < s.size() && s[i] != ' ' && s[i] != '\t' && s[i] != '\r')
+            ++i;
         if (i > start) words.push_back(s.substr(start, i - start));
     }
     return words;
 }
 
-template <typename T>
-bool Number(std::string_view s, T& value, int base = 10) {
+template <typename T> bool Number(std::string_view s, T& value, int base = 10) {
     auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), value, base);
     return ec == std::errc() && p == s.data() + s.size();
 }
@@ -43,7 +44,8 @@ bool Number(std::string_view s, float& value) {
 }
 
 void BigEndian(uint32_t v, int bytes, std::vector<uint8_t>& out) {
-    for (int i = bytes - 1; i >= 0; --i) out.push_back(uint8_t(v >> (8 * i)));
+    for (int i = bytes - 1; i >= 0; --i)
+        out.push_back(uint8_t(v >> (8 * i)));
 }
 
 // One DATA token onto `out`.
@@ -96,12 +98,17 @@ bool ParseItem(std::string_view text, Item& item) {
     if (k == "answer") return item.kind = Item::Kind::Answer, Answer(w, 1, item);
     if (k == "burst") return item.kind = Item::Kind::Burst, Answer(w, 1, item);
     if (k == "badcheck") return item.kind = Item::Kind::BadCheck, Answer(w, 1, item);
-    if (k == "other") return item.kind = Item::Kind::Other, w.size() > 1 && Number(w[1], item.command) && Answer(w, 2, item);
+    if (k == "other")
+        return item.kind = Item::Kind::Other,
+               w.size() > 1 && Number(w[1], item.command) && Answer(w, 2, item);
     if (k == "raw") return item.kind = Item::Kind::Raw, Data(w, 1, item.bytes);
-    if (k == "length") return item.kind = Item::Kind::Length, w.size() > 1 && Number(w[1], item.length) && Data(w, 2, item.bytes);
+    if (k == "length")
+        return item.kind = Item::Kind::Length,
+               w.size() > 1 && Number(w[1], item.length) && Data(w, 2, item.bytes);
     if (k == "fail") return item.kind = Item::Kind::Fail, w.size() == 2 && Number(w[1], item.error);
     if (k == "standing") return item.kind = Item::Kind::Standing, w.size() == 1;
-    if (k == "delay") return item.kind = Item::Kind::Delay, w.size() == 2 && Number(w[1], item.delay) && item.delay >= 0;
+    if (k == "delay")
+        return item.kind = Item::Kind::Delay, w.size() == 2 && Number(w[1], item.delay) && item.delay >= 0;
     return false;
 }
 
@@ -111,9 +118,10 @@ bool ParseLine(std::string_view line, Script& s) {
     if (w.empty()) return true;
     const std::string_view k = w[0];
     if (k == "open" || k == "configure" || k == "write" || k == "close") {
-        int& target = k == "open" ? s.openResult : k == "configure" ? s.configureResult
-                                              : k == "write"     ? s.writeResult
-                                                                 : s.closeResult;
+        int& target = k == "open"        ? s.openResult
+                      : k == "configure" ? s.configureResult
+                      : k == "write"     ? s.writeResult
+                                         : s.closeResult;
         return w.size() == 2 && Number(w[1], target);
     }
     if (k == "index") return w.size() == 2 && Number(w[1], s.index);

@@ -12,13 +12,13 @@ namespace hartdouble {
 struct Item {
     enum class Kind { Answer, Other, Burst, BadCheck, Raw, Length, Fail, Standing, Delay };
     Kind kind = Kind::Answer;
-    int command = 0;     // Other
-    uint8_t code = 0;    // response code
-    uint8_t status = 0;  // device status
+    int command = 0;            // Other
+    uint8_t code = 0;           // response code
+    uint8_t status = 0;         // device status
     std::vector<uint8_t> bytes; // data of an answer, or the record of Raw / Length
-    int length = 0;      // Length
-    int16_t error = 0;   // Fail
-    int delay = 0;       // Delay
+    int length = 0;             // Length
+    int16_t error = 0;          // Fail
+    int delay = 0;              // Delay
 };
 
 using Step = std::vector<Item>;

@@ -9,7 +9,7 @@
 namespace zelhart::hart::testing {
 
 class FakeClock : public IClock {
-public:
+  public:
     void Sleep(std::chrono::milliseconds d) override {
         sleeps.push_back(d);
         now_ += d;
@@ -19,13 +19,14 @@ public:
     // How many sleeps of each length.
     std::map<long long, int> Histogram() const {
         std::map<long long, int> h;
-        for (auto d : sleeps) ++h[d.count()];
+        for (auto d : sleeps)
+            ++h[d.count()];
         return h;
     }
 
     std::vector<std::chrono::milliseconds> sleeps;
 
-private:
+  private:
     std::chrono::milliseconds now_{0};
 };
 

@@ -16,8 +16,9 @@
 namespace zelhart::hart::testing {
 
 class InterfaceDouble {
-public:
-    explicit InterfaceDouble(const std::string& path) : handle_(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+  public:
+    explicit InterfaceDouble(const std::string& path)
+        : handle_(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
         if (!handle_) {
             ADD_FAILURE() << "cannot load " << path << ": " << ::dlerror();
             return;
@@ -75,9 +76,8 @@ public:
     bool IsOpen() const { return isOpen_() != 0; }
     int LastIndex() const { return lastIndex_(); }
 
-private:
-    template <typename Fn>
-    void Bind(const char* name, Fn& fn) {
+  private:
+    template <typename Fn> void Bind(const char* name, Fn& fn) {
         fn = reinterpret_cast<Fn>(::dlsym(handle_, name));
         if (!fn) ADD_FAILURE() << "the double lacks " << name;
     }

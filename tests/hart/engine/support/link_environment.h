@@ -22,7 +22,7 @@ inline const std::string kDoubleWithoutClosePath = ZELHART_HART_DOUBLE_WITHOUT_C
 inline const std::string kDoubleWithoutOpenSubscribePath = ZELHART_HART_DOUBLE_WITHOUT_OPEN_SUBSCRIBE;
 
 class LinkEnvironment {
-public:
+  public:
     LinkEnvironment() {
         ::setenv("ZELHART_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
         ::setenv("ZELHART_CONFIG_DIR", (dir_ / "etc").c_str(), 1);
@@ -45,7 +45,7 @@ public:
         return path;
     }
 
-private:
+  private:
     zelhart::testing::TempDir dir_;
 };
 

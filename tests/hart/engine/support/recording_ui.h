@@ -18,15 +18,17 @@ struct ShownMessage {
 };
 
 class RecordingUi : public IUserInterface {
-public:
+  public:
     void ShowMessage(int stringId, std::string_view text, MessageIcon icon) override {
         shown.push_back({stringId, std::string(text), icon});
     }
-    UserAnswer AskUser(int stringId, std::string_view text, MessageButtons buttons, MessageIcon icon) override {
+    UserAnswer AskUser(int stringId, std::string_view text, MessageButtons buttons,
+                       MessageIcon icon) override {
         shown.push_back({stringId, std::string(text), icon, true, buttons});
-        if (answers.empty()) return buttons == MessageButtons::RetryCancel || buttons == MessageButtons::OkCancel
-                                        ? UserAnswer::Cancel
-                                        : UserAnswer::No;
+        if (answers.empty())
+            return buttons == MessageButtons::RetryCancel || buttons == MessageButtons::OkCancel
+                       ? UserAnswer::Cancel
+                       : UserAnswer::No;
         UserAnswer a = answers.front();
         answers.pop_front();
         return a;
@@ -36,7 +38,8 @@ public:
 
     std::vector<int> Ids() const {
         std::vector<int> ids;
-        for (const auto& m : shown) ids.push_back(m.id);
+        for (const auto& m : shown)
+            ids.push_back(m.id);
         return ids;
     }
 

@@ -36,7 +36,7 @@ inline std::vector<uint8_t> WithCheck(std::vector<uint8_t> f) {
 }
 
 class TransmitterTest : public ::testing::Test {
-protected:
+  protected:
     TransmitterTest() {
         env.AddPort(1);
         transmitter = std::make_unique<CTransmitter>(settings, ui, clock);
