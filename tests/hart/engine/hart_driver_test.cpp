@@ -1,0 +1,160 @@
+// CHARTDriver through the real dlopen path, against the interface library double.
+#include "hart/hart_driver.h"
+#include "interface_double.h"
+#include "link_environment.h"
+
+#include <zelhart/platform/runtime_dir.h>
+#include <zelhart/platform/serial_port.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace zelhart::hart {
+namespace {
+
+using testing::InterfaceDouble;
+using testing::LinkEnvironment;
+
+const std::vector<uint8_t> kIdentityRequest{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x00, 0xF9, 0x00, 0xFB};
+
+class HartDriverTest : public ::testing::Test {
+  protected:
+    LinkEnvironment env;
+    InterfaceDouble lib{testing::kDoublePath};
+};
+
+TEST_F(HartDriverTest, LoadingReportsTheLastMissingExport) {
+    CHARTDriver driver;
+    EXPECT_EQ(driver.LoadInterfaceLibrary(), 0);
+    env.UseLibrary(testing::kDoubleWithoutClosePath);
+    EXPECT_EQ(driver.LoadInterfaceLibrary(), 7);
+    env.UseLibrary(testing::kDoubleWithoutOpenSubscribePath);
+    EXPECT_EQ(driver.LoadInterfaceLibrary(), 3); // hart_open (1) and hart_subscribe (3) are missing
+    env.UseLibrary(platform::RuntimeDir() + "/absent.so");
+    EXPECT_EQ(driver.LoadInterfaceLibrary(), 0); // not loadable at all: 0, nothing bound
+    EXPECT_EQ(driver.ConfigurePort(), CHARTDriver::kNotBound);
+}
+
+TEST_F(HartDriverTest, PortTwelveOpensHart12WithTheIndexTheLibraryGave) {
+    lib.Load("index 5\n");
+    env.AddPort(12);
+    CHARTDriver driver;
+    ASSERT_EQ(driver.OpenPort(12), 0);
+    EXPECT_TRUE(driver.IsBound());
+    EXPECT_EQ(lib.LastOpenName(), "HART12");
+    EXPECT_EQ(driver.DeviceIndex(), 5);
+    EXPECT_EQ(driver.ConfigurePort(), 0);
+    EXPECT_EQ(lib.LastIndex(), 5);
+    EXPECT_EQ(driver.ClosePort(), 0);
+    EXPECT_FALSE(lib.IsOpen());
+}
+
+TEST_F(HartDriverTest, ConfigurationRecordIsSecondaryMasterWithFourRetries) {
+    env.AddPort(1);
+    CHARTDriver driver;
+    ASSERT_EQ(driver.OpenPort(1), 0);
+    ASSERT_EQ(driver.ConfigurePort(), 0);
+    HartConfig config{};
+    ASSERT_TRUE(lib.LastConfig(config));
+    uint8_t bytes[8];
+    std::memcpy(bytes, &config, sizeof bytes);
+    EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 8),
+              (std::vector<uint8_t>{0, 0, 0x60, 0, 0x04, 0, 0x06, 0}));
+}
+
+TEST_F(HartDriverTest, UnusablePortIsRefusedBeforeTheLibraryIsAsked) {
+    CHARTDriver driver;
+    EXPECT_EQ(driver.OpenPort(203), CHARTDriver::kPortUnusable); // COM203 is not in the map
+    std::string path = env.AddPort(203);
+    platform::ExclusiveSerialPort holder;
+    ASSERT_EQ(holder.Open(path), 0);
+    EXPECT_EQ(driver.OpenPort(203), CHARTDriver::kPortUnusable); // held by another
+    EXPECT_EQ(lib.Calls("hart_open"), 0);
+    holder.Close();
+    EXPECT_EQ(driver.OpenPort(203), 0);
+}
+
+TEST_F(HartDriverTest, MissingLibraryIsTriedAgainAtTheNextOpen) {
+    env.AddPort(1);
+    env.UseLibrary(platform::RuntimeDir() + "/absent.so");
+    CHARTDriver driver;
+    EXPECT_EQ(driver.OpenPort(1), CHARTDriver::kNotBound);
+    EXPECT_FALSE(driver.IsBound());
+    EXPECT_EQ(driver.WriteRequest(), CHARTDriver::kNotBound);
+    EXPECT_EQ(driver.ClosePort(), CHARTDriver::kNotBound);
+    env.UseLibrary(testing::kDoublePath);
+    EXPECT_EQ(driver.OpenPort(1), 0);
+    EXPECT_EQ(lib.Calls("hart_open"), 1);
+}
+
+TEST_F(HartDriverTest, LibraryWithoutAnExportIsRefused) {
+    env.AddPort(1);
+    env.UseLibrary(testing::kDoubleWithoutClosePath);
+    CHARTDriver driver;
+    EXPECT_EQ(driver.OpenPort(1), CHARTDriver::kPortUnusable);
+    EXPECT_FALSE(driver.IsBound());
+}
+
+TEST_F(HartDriverTest, OpenFailureOfTheLibraryIsPassedOn) {
+    lib.Load("open -7\n");
+    env.AddPort(1);
+    CHARTDriver driver;
+    EXPECT_EQ(driver.OpenPort(1), HDRV_ALREADY_OPEN);
+}
+
+TEST_F(HartDriverTest, RequestGoesOutAsOneRecordAndTheAnswerComesBack) {
+    lib.Load("step answer 0 0 FE 99 FC | fail -1\n");
+    env.AddPort(1);
+    CHARTDriver driver;
+    ASSERT_EQ(driver.OpenPort(1), 0);
+    driver.SetRequest(kIdentityRequest);
+    ASSERT_EQ(driver.WriteRequest(), 0);
+    HartMessage sent = lib.SentRecord(0);
+    EXPECT_EQ(sent.Length, kIdentityRequest.size());
+    EXPECT_EQ(sent.Status, 0);
+    EXPECT_EQ(sent.RequestTag, 0);
+    EXPECT_EQ(sent.Error, 0);
+    EXPECT_EQ(std::vector<uint8_t>(sent.Data, sent.Data + sent.Length), kIdentityRequest);
+
+    std::array<uint8_t, HART_MESSAGE_DATA_SIZE> buffer;
+    buffer.fill(0xEE);
+    ASSERT_EQ(driver.ReadResponse(buffer), 10u);
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 10),
+              (std::vector<uint8_t>{0x06, 0x00, 0xF9, 5, 0, 0, 0xFE, 0x99, 0xFC, 0x61}));
+    EXPECT_EQ(buffer[10], 0);                   // the rest of the record is zero, not what was there
+    EXPECT_EQ(driver.ReadResponse(buffer), 0u); // a failure record carries no bytes
+    EXPECT_EQ(driver.ReadResponse(buffer), 0u); // nothing waiting
+}
+
+TEST_F(HartDriverTest, OverlongRequestIsCutToTheRecord) {
+    env.AddPort(1);
+    CHARTDriver driver;
+    ASSERT_EQ(driver.OpenPort(1), 0);
+    std::vector<uint8_t> huge(400, 0x5A);
+    driver.SetRequest(huge);
+    ASSERT_EQ(driver.WriteRequest(), 0);
+    EXPECT_EQ(lib.SentRecord(0).Length, HART_MESSAGE_DATA_SIZE);
+}
+
+TEST_F(HartDriverTest, DrainDiscardsAtMostTwelveRecords) {
+    std::string step = "step answer 0 0";
+    for (int i = 1; i < 15; ++i)
+        step += " | answer 0 0";
+    lib.Load(step + "\n");
+    env.AddPort(1);
+    CHARTDriver driver;
+    ASSERT_EQ(driver.OpenPort(1), 0);
+    driver.SetRequest(kIdentityRequest);
+    ASSERT_EQ(driver.WriteRequest(), 0);
+    ASSERT_EQ(lib.Queued(), 15);
+    driver.DrainInput();
+    EXPECT_EQ(lib.Queued(), 3);
+    driver.DrainInput();
+    EXPECT_EQ(lib.Queued(), 0);
+    EXPECT_EQ(lib.Calls("hart_read"), 12 + 4); // the second drain stops at the first empty read
+}
+
+} // namespace
+} // namespace zelhart::hart
