@@ -10,46 +10,25 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace zelhart::hart::testing {
 
-// Standing answers of a believable Korvel-4810: a Pt100 in three-wire connection ranged 0..100 °C,
-// and an echo for every write.
-inline const std::string kKorvel = R"(
-reply 249 0 0 FE 99 FC 05 07 01 03 08 00 u24:104810
-reply 13  0 0 a8:TT-101 a16:KORVEL_4810 u8:17 u8:5 u8:124
-reply 140 0 0 u8:0 u8:1 u8:3
-reply 15  0 0 u8:0 u8:0 u8:32 f:100 f:0 f:1.5 u8:0 u8:0
-reply 14  0 0 u24:1234 u8:32 f:850 f:-200 f:10
-reply 150 0 0 u8:1
-reply 16  0 0 u24:4810
-reply 189 0 0 f:21 f:3.6 f:20.5 f:3.8
-reply 33  0 0 u8:1 u8:32 f:24.5 u8:2 u8:32 f:36.6 u8:250 u8:250 f:0 u8:250 u8:250 f:0
-reply 3   0 0 f:12 u8:32 f:36.6 u8:32 f:24.5 u8:250 f:0 u8:250 f:0
-reply 48  0 0 00 00 00 00 00
-reply 139 0 0 u8:1 u8:0 u8:108 u8:2 u8:3 u8:0 u8:0
-reply 141 0 0 u8:0 u8:1 u8:3
-reply 44  0 0 u8:32
-reply 35  0 0 u8:32 f:100 f:0
-reply 34  0 0 f:1.5
-reply 18  0 0 a8:TT-101 a16:KORVEL_4810 u8:17 u8:5 u8:124
-reply 151 0 0 u8:1
-reply 162 0 0 u8:0
-reply 155 0 0 f:21 f:3.6 f:20.5 f:3.8
-reply 195 0 0 u24:0 u8:0
-reply 40  0 0 f:4
-reply 45  0 0 f:4
-reply 46  0 0 f:20
-reply 42  0 0
-reply 142 0 0 u8:0 u8:32 u8:1 f:850 f:-200 f:100 f:0
-reply 145 0 0 u8:0 u8:1
-reply 131 0 0 u8:32 f:0
-reply 130 0 0 u8:32 f:100
-)";
+// Standing answers of a believable Korvel-4810 (korvel4810.script beside this file): a Pt100 in
+// three-wire connection ranged 0..100 °C, and an echo for every write.
+inline std::string KorvelScript() {
+    std::ifstream in(ZELHART_OPS_SCRIPT);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_FALSE(text.empty()) << "cannot read " << ZELHART_OPS_SCRIPT;
+    return text;
+}
+inline const std::string kKorvel = KorvelScript();
 
 // One request as the double saw it.
 struct SentFrame {
