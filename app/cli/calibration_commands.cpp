@@ -77,9 +77,11 @@ bool TrimLoopPoint(Context& c, bool zero, float measured) {
     }
 }
 
-// One point of the sensor trim, repeated while the user wants to.
-bool TrimSensorPoint(Context& c, int point, float value) {
+// One point of the sensor trim, repeated while the user wants to. A refused trim forgets the units
+// and the point in the model; each attempt sets them again, as choosing them on the page would.
+bool TrimSensorPoint(Context& c, int point, int units, float value) {
     for (;;) {
+        c.transmitter().SetCalUnits(units);
         if (point == hart::kLowerPoint)
             c.transmitter().SetTrimLower(value);
         else
@@ -148,12 +150,12 @@ int RunSensorTrim(Context& c) {
 
     ShowString(c.ui, str::kPlaceAtLowerPoint, MessageIcon::Information);
     if (!MeasureAndConfirm(c)) return kExitFailure;
-    if (!TrimSensorPoint(c, hart::kLowerPoint, *lower)) return kExitFailure;
+    if (!TrimSensorPoint(c, hart::kLowerPoint, *units, *lower)) return kExitFailure;
     if (m.GetCalPoints() == 0) return kExitOk;
 
     ShowString(c.ui, str::kPlaceAtUpperPoint, MessageIcon::Information);
     if (!MeasureAndConfirm(c)) return kExitFailure;
-    return TrimSensorPoint(c, hart::kUpperPoint, *upper) ? kExitOk : kExitFailure;
+    return TrimSensorPoint(c, hart::kUpperPoint, *units, *upper) ? kExitOk : kExitFailure;
 }
 
 int RunCalibrationReset(Context& c) {

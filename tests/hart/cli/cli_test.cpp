@@ -119,6 +119,18 @@ TEST_F(CliTest, RefusedSensorPointRepeatedWithANewValueOnTheTerminal) {
     EXPECT_EQ(FloatAt(SentFrames(lib)[SentFrames(lib).size() - 2].data, 1), 0.5f);
 }
 
+TEST_F(CliTest, ARefusedTrimIsRepeatedWithTheSameUnitsAndPoint) {
+    lib.Load(kKorvel + "reply 131 10 0\n");
+    // Enter (stable), "да" to repeat, Enter to keep the point, "нет" after the second refusal.
+    EXPECT_EQ(Run({"sensor-trim", "C", "0.5"}, "\nда\n\nнет\n", true), kExitFailure);
+    std::vector<float> points;
+    for (const auto& f : SentFrames(lib))
+        if (f.command == 131) points.push_back(FloatAt(f.data, 1));
+    EXPECT_EQ(points, (std::vector<float>{0.5f, 0.5f}));
+    EXPECT_EQ(Count(err, "ошибка 1297"), 0u); // the refusal forgot the units; the retry sets them again
+    EXPECT_EQ(Count(err, "Применяемый процесс слишком низок"), 2u);
+}
+
 TEST_F(CliTest, LoopTrimWithoutAnyoneToAsk) {
     ASSERT_EQ(Run({"loop-trim", "4.01", "19.99"}), kExitOk) << err;
     std::vector<float> fixed, zero, gain;
