@@ -62,6 +62,7 @@ public:
     bool IsPresent() const { return m_bIsModemDevicePresent.load() != 0; }
     bool IsStarted() const { return m_bStarted.load() != 0; }
     size_t WaitingRecords() const { return m_ReadQueue.Size(); }
+    bool EventSignalled(int event) const { return m_hEvents.IsSet(event); }
     // The thread's result once it has ended (after Disconnect).
     int32_t ThreadResult() const { return m_threadResult.load(); }
 
