@@ -65,8 +65,11 @@ int32_t CHartModemController::Connect(const std::string& deviceName, FunctionDev
     if (firstConnect) {
         m_ReadQueue.Clear();
         m_WriteQueue.Clear();
+        {
+            std::lock_guard lock(m_csNotify);
+            m_AppRegistryInfo = {};
+        }
         std::lock_guard lock(m_csConfig);
-        m_AppRegistryInfo = {};
         m_ProtocolData = {};
     }
     if (int32_t r = OpenDevice(deviceName)) return r;
@@ -135,7 +138,7 @@ int32_t CHartModemController::Disconnect() {
     m_ReadQueue.Clear();
     m_WriteQueue.Clear();
     {
-        std::lock_guard lock(m_csConfig);
+        std::lock_guard lock(m_csNotify);
         m_AppRegistryInfo = {};
     }
     std::lock_guard device(m_csDevice);
@@ -180,7 +183,7 @@ int32_t CHartModemController::TakeRecord(HartMessage* record) {
 int32_t CHartModemController::SetRegistration(const AppRegistryInfo* reg) {
     if (!reg) return HDRV_SUCCESS;
     {
-        std::lock_guard lock(m_csConfig);
+        std::lock_guard lock(m_csNotify);
         m_AppRegistryInfo = *reg;
     }
     if (m_ReadQueue.Size() > 0) PostIfRegistered();
@@ -236,16 +239,12 @@ void CHartModemController::QueueRecord(const HartMessage& record) {
 }
 
 void CHartModemController::PostIfRegistered() {
-    AppRegistryInfo reg;
-    {
-        std::lock_guard lock(m_csConfig);
-        reg = m_AppRegistryInfo;
-    }
-    if (reg.hWnd == 0) {
+    std::lock_guard lock(m_csNotify);
+    if (m_AppRegistryInfo.hWnd == 0) {
         Trace("m_AppRegistryInfo.hWnd == NULL!!!\n");
         return;
     }
-    PostAppMessage(reg);
+    PostAppMessage(m_AppRegistryInfo);
 }
 
 } // namespace zelhart::hartif

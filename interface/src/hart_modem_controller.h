@@ -5,7 +5,7 @@
 // Locks, each held only briefly and taken in this order: m_csState (port events; tried by
 // SendHartMessage) -> m_csDevice (the wrapper and every request on it; held by the communication
 // thread for the length of a write) -> m_csNames / m_csConfig (leaf locks for the strings and the
-// remembered settings). The queues have their own locks.
+// remembered settings). The queues have their own locks; m_csNotify guards the notification target.
 #pragma once
 
 #include "device_base.h"
@@ -111,9 +111,13 @@ private:
     HartProtocolInfo m_ProtocolData{};
     HartConfig m_ConfigData{};
     bool m_bConfigured = false; // hart_configure was called: m_ConfigData is what a reconnect applies
-    AppRegistryInfo m_AppRegistryInfo{};
     uint8_t m_RcvMask = 0;          // the remembered subscription (0: none)
     uint8_t m_DeviceRcvMask = RCV_MASK_ACK_THIS_MASTER; // the mask the device is to run with
+
+    // The notification target. Posts are made with this lock held, so once hart_register returns no
+    // post can still be on its way to the descriptor it replaced (the caller may close it then).
+    std::mutex m_csNotify;
+    AppRegistryInfo m_AppRegistryInfo{};
 
     std::thread m_hThread;
     std::atomic<int32_t> m_bStopThread{0};

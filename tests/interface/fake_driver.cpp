@@ -58,7 +58,7 @@ public:
             if (closed_) return ERROR_INVALID_HANDLE;
         }
         uint32_t n = std::min<uint32_t>(capacity, uint32_t(read_.data.size()));
-        std::memcpy(buffer, read_.data.data(), n);
+        if (n > 0) std::memcpy(buffer, read_.data.data(), n);
         *bytes = n;
         read_.active = false;
         driver_->Changed();
