@@ -18,7 +18,7 @@ namespace zelhart::hartif {
 // One open file object (a HANDLE). The library never calls one file from two threads at once.
 class IDeviceFile {
 public:
-    virtual ~IDeviceFile() = default; // CloseHandle when still open
+    virtual ~IDeviceFile() = default; // closes as Close() does when still open
 
     // ReadFile of at most `length` bytes on an overlapped handle. ERROR_IO_PENDING: started;
     // ERROR_SUCCESS: already complete. In both cases `completionEventFd` (an eventfd) is written
@@ -44,9 +44,10 @@ public:
     // CancelIo: a pending read completes with ERROR_OPERATION_ABORTED.
     virtual Win32Error CancelIo() = 0;
 
-    // CloseHandle. On success the file is closed (further calls fail with ERROR_INVALID_HANDLE); a
-    // read still pending is abandoned and its event may or may not still be signalled. On failure
-    // the file stays open.
+    // CloseHandle. On success the file is closed (further calls fail with ERROR_INVALID_HANDLE) and a
+    // read still pending is abandoned: its event may be signalled while Close runs, but once Close
+    // has returned (or the file is destroyed) the completion descriptor is never written again, since
+    // the library may close it. On failure the file stays open.
     virtual Win32Error Close() = 0;
 };
 
