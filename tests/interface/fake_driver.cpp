@@ -315,19 +315,14 @@ std::optional<HartProtocolInfo> FakeDriver::LastProtocol(const std::string& path
 
 bool FakeDriver::WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) const {
     // The condition usually calls back into the fake, so it is evaluated without the lock held; the
-    // lock only orders the check against the next change.
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::unique_lock lock(lock_);
+    // wait wakes on every change of the fake and at least every 20 ms for changes made elsewhere.
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        lock.unlock();
-        bool done = condition();
-        lock.lock();
-        if (done) return true;
-        if (changed_.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() +
-                                                             std::chrono::milliseconds(20))) ==
-                std::cv_status::timeout &&
-            std::chrono::steady_clock::now() >= deadline)
-            return condition();
+        if (condition()) return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return false;
+        std::unique_lock lock(lock_);
+        changed_.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(20)));
     }
 }
 
