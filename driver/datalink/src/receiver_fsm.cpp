@@ -232,7 +232,10 @@ void HartDataLink::DeliverFrame() {
 
 void HartDataLink::SendEventToOtherFsm(uint8_t event) {
     switch (ctx_.ProtocolInfo.StateMachineMode) {
-    case kModeMaster: FsmMasterProcessEvent(event); break;
+    case kModeMaster:
+        Trace(kTraceReceiver, "SendEventToOtherFsm: %s\n", MasterEventName(event));
+        FsmMasterProcessEvent(event);
+        break;
     case kModeSlave: break;
     default:
         Trace(kTraceError, "%s Error: StateMachineMode is neither Master nor Slave!\n", "SendEventToOtherFsm");
