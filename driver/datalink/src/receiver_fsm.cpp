@@ -213,7 +213,18 @@ void HartDataLink::ValidateReceivedMessage() {
     ResetPortDataReceiverFsm();
     if ((info.Rcv_Mask & route.DeliveryBit) != 0) DeliverFrame();
     ctx_.Timers.BG = 0;
-    if (route.Event != 0) SendEventToOtherFsm(route.Event);
+    if (route.Event == 0) return;
+    // A frame whose start the state machine did not see (it began during a transmission or a transmit
+    // window) may end in a state that takes no frame event. Its reception limit has replaced the
+    // state's own wait and is stopped now; left like that, a state that waits on BG would wait for
+    // ever. As for a frame cut short (set_BG_timeout), that wait is over.
+    const bool unexpected = master && FindRow(ctx_.CurrentMasterState, route.Event) == nullptr;
+    SendEventToOtherFsm(route.Event);
+    if (unexpected && ctx_.Timers.BG == 0 && FindRow(ctx_.CurrentMasterState, EVT_BG_TIMEOUT) != nullptr) {
+        Trace(kTraceDetail, "%s %s ends the wait of %s\n", "ValidateReceivedMessage", MasterEventName(route.Event),
+              MasterStateName(ctx_.CurrentMasterState));
+        FsmMasterProcessEvent(EVT_BG_TIMEOUT);
+    }
 }
 
 // The frame just validated becomes the one readers get; the next frame goes to the other buffer.

@@ -319,6 +319,43 @@ TEST(Walkthrough, BurstModeRepliesAreMatchedAgainstTheBurstingSlave) {
     }
 }
 
+// A frame whose first preamble arrives while the machine does not expect traffic (here: before the
+// serial write's completion is seen) ends in a state that takes no frame event. The state's wait must
+// still end: the attempt is counted and the frame sent again, instead of waiting for ever.
+TEST(Walkthrough, FrameStartingDuringTheTransmissionDoesNotStallTheWrite) {
+    LinkFixture f;
+    f.WaitBusFree();
+    ASSERT_EQ(f.link.AcceptWriteRequest(), STATUS_PENDING);
+    const Bytes wire = Pre(Reply(kPrimary));
+    f.Feed(Bytes(wire.begin(), wire.begin() + 2)); // EVT_VAL_PRE in STATE_TRANSMITTING: dropped
+    f.link.SerialWriteCompleted(STATUS_SUCCESS, 9);
+    ASSERT_EQ(f.State(), S::STATE_WAIT_ACK);
+    f.host.ClearRecords();
+    f.Feed(Bytes(wire.begin() + 2, wire.end()));
+    EXPECT_EQ(f.host.StatesEntered(), (States{"STATE_BUS_BUSY", "STATE_BUS_FREE", "STATE_TRANSMITTING"}));
+    EXPECT_EQ(f.link.Context().WriteRetriesLeftCount, 2);
+    f.link.SerialWriteCompleted(STATUS_SUCCESS, 9);
+    f.Feed(wire);
+    ASSERT_EQ(f.host.Writes.size(), 1u);
+    EXPECT_EQ(f.host.Writes[0].Status, STATUS_SUCCESS);
+}
+
+TEST(Walkthrough, FrameStartingInTheTransmitWindowDoesNotKeepTheBusBusy) {
+    LinkFixture f;
+    f.WaitBusFree();
+    f.Feed(Pre(Request(0x00)));
+    f.Feed(Pre(Reply(0x00)));
+    ASSERT_EQ(f.State(), S::STATE_MY_BUS);
+    const Bytes wire = Pre(Request(0x00, 0x12)); // the other master goes on at once
+    for (int i = 0; i < 3; ++i) { // one character per tick while the window closes
+        f.Feed(wire[static_cast<size_t>(i)]);
+        f.Tick();
+    }
+    ASSERT_EQ(f.State(), S::STATE_BUS_BUSY);
+    f.Feed(Bytes(wire.begin() + 3, wire.end()));
+    EXPECT_EQ(f.State(), S::STATE_BUS_FREE);
+}
+
 TEST(Walkthrough, SuspendThenRestartTwoSecondsAfterResume) {
     LinkFixture f;
     f.WaitBusFree();

@@ -125,7 +125,8 @@ public:
     // Self-managed I/O suspend (timer and reading already stopped): receiver reset, EVT_SUSPEND.
     void OnSuspend();
     // Self-managed I/O restart: BA, BG, Q stopped, queued timer events removed, restart countdown 200.
-    // The caller starts the timer; EVT_RESTART follows 2 s later.
+    // The caller starts the timer; EVT_RESTART follows 2 s later and asks for WorkItemTriggerTx. Reading
+    // must stay stopped until that work item runs: EVT_RESTART is taken in STATE_BUS_RESTART only.
     void OnResume();
 
     const DataLinkContext& Context() const { return ctx_; }
