@@ -56,7 +56,8 @@ void HartDataLink::HartEvtTimerFunc() {
         if (Expired(t.SlaveGap)) ResetPortDataReceiverFsm();
         if (Expired(t.RcvGap)) ResetPortDataReceiverFsm();
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
@@ -107,7 +108,8 @@ void HartDataLink::SetProtocol(const ProtocolSettings& settings) {
         ctx_.Timings.GAP = kSlaveModeGap;
         return;
     }
-    Trace(kTraceDetail, "pDeviceContext->HartProtocolInfo.StateMachineMode: 0x%04x\n", settings.StateMachineMode);
+    Trace(kTraceDetail, "pDeviceContext->HartProtocolInfo.StateMachineMode: 0x%04x\n",
+          settings.StateMachineMode);
     if (settings.StateMachineMode != kModeSlave) return;
 
     info.StateMachineMode = kModeSlave;

@@ -4,7 +4,8 @@ namespace zelhart::datalink {
 
 size_t FsmEventQueue::size() const {
     size_t n = 0;
-    while (n < kBytes && bytes_[n] != 0) ++n;
+    while (n < kBytes && bytes_[n] != 0)
+        ++n;
     return n;
 }
 
@@ -24,12 +25,14 @@ int FsmEventQueue::FindFirst(uint8_t mask) const {
 
 void FsmEventQueue::RemoveAt(int index) {
     if (index < 0 || static_cast<size_t>(index) >= kBytes || bytes_[index] == 0) return;
-    for (size_t i = static_cast<size_t>(index); i + 1 < kBytes; ++i) bytes_[i] = bytes_[i + 1];
+    for (size_t i = static_cast<size_t>(index); i + 1 < kBytes; ++i)
+        bytes_[i] = bytes_[i + 1];
     bytes_[kBytes - 1] = 0;
 }
 
 void FsmEventQueue::RemoveAll(uint8_t mask) {
-    for (int i = FindFirst(mask); i >= 0; i = FindFirst(mask)) RemoveAt(i);
+    for (int i = FindFirst(mask); i >= 0; i = FindFirst(mask))
+        RemoveAt(i);
 }
 
 } // namespace zelhart::datalink

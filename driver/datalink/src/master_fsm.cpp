@@ -69,16 +69,27 @@ void HartDataLink::RunAction(Action action) {
     Trace(action == Action::InitTimeout ? kTraceEntry | kTraceMasterState : kTraceEntry, "%s >>>> \n",
           detail::ActionName(action));
     switch (action) {
-    case Action::none: break;
-    case Action::restart_timers: restart_timers(t.BGTIMESTART); break;
+    case Action::none:
+        break;
+    case Action::restart_timers:
+        restart_timers(t.BGTIMESTART);
+        break;
     case Action::restart_timers_ACK_err:
         HartMasterFailTransmit();
         restart_timers(t.BGTIMEERROR);
         break;
-    case Action::CleanupForSuspendIo: CleanupForSuspendIo(); break;
-    case Action::InitializeForRestartIo: host_.EnqueueWorkItemTriggerTx(); break;
-    case Action::init_BG_wait_slave: init_BG_wait_slave(t.RT1PRIMARY); break;
-    case Action::init_BG_wait_slave_xmit: init_BG_wait_slave(AddTicks(t.RT1PRIMARY, kQuietTimeMargin)); break;
+    case Action::CleanupForSuspendIo:
+        CleanupForSuspendIo();
+        break;
+    case Action::InitializeForRestartIo:
+        host_.EnqueueWorkItemTriggerTx();
+        break;
+    case Action::init_BG_wait_slave:
+        init_BG_wait_slave(t.RT1PRIMARY);
+        break;
+    case Action::init_BG_wait_slave_xmit:
+        init_BG_wait_slave(AddTicks(t.RT1PRIMARY, kQuietTimeMargin));
+        break;
     case Action::init_BG_noresp_wait_slave:
         HartMasterFailTransmit();
         init_BG_wait_slave(t.RT1PRIMARY);
@@ -87,13 +98,19 @@ void HartDataLink::RunAction(Action action) {
         init_BG_wait_slave(t.RT1PRIMARY);
         ctx_.BurstAddress = ctx_.ProtocolInfo.Address;
         break;
-    case Action::init_BG_wait_xmit: init_BG_wait_xmit(); break;
+    case Action::init_BG_wait_xmit:
+        init_BG_wait_xmit();
+        break;
     case Action::init_BG_wait_xmit_burst_on:
         init_BG_wait_xmit();
         ctx_.BurstAddress = ctx_.ProtocolInfo.Address;
         break;
-    case Action::init_BG_wait_req: init_BG_wait_slave(t.RT2); break;
-    case Action::init_BG_wait_pri: init_BG_wait_pri(); break;
+    case Action::init_BG_wait_req:
+        init_BG_wait_slave(t.RT2);
+        break;
+    case Action::init_BG_wait_pri:
+        init_BG_wait_pri();
+        break;
     case Action::init_BG_noresp_wait_pri:
         HartMasterFailTransmit();
         init_BG_wait_pri();
@@ -101,14 +118,20 @@ void HartDataLink::RunAction(Action action) {
     case Action::set_BG_timeout:
         if (ctx_.Timers.BG == 0) AppendEvent(EVT_BG_TIMEOUT);
         break;
-    case Action::missed_window: init_BG_wait_slave(t.MISSEDTRANSMITWINDOW); break;
+    case Action::missed_window:
+        init_BG_wait_slave(t.MISSEDTRANSMITWINDOW);
+        break;
     case Action::InitTimeout:
         ctx_.Timers.Q = 0;
         ctx_.Timers.BA = 0;
         ctx_.Timers.BG = kReplyReceptionLimit;
         break;
-    case Action::transmit: transmit(); break;
-    case Action::preamble_overflow: HartMasterFailTransmit(); break;
+    case Action::transmit:
+        transmit();
+        break;
+    case Action::preamble_overflow:
+        HartMasterFailTransmit();
+        break;
     case Action::init_BG_wait_slave_xmit_conf:
         RunAction(Action::init_BG_wait_slave_xmit);
         xmit_confirm();
@@ -121,7 +144,9 @@ void HartDataLink::RunAction(Action action) {
         RunAction(Action::init_BG_wait_req);
         xmit_confirm();
         break;
-    case Action::activate_match_xmit_conf: xmit_confirm(); break;
+    case Action::activate_match_xmit_conf:
+        xmit_confirm();
+        break;
     }
 }
 
@@ -168,7 +193,8 @@ void HartDataLink::CleanupForSuspendIo() {
     ctx_.RcvCountdown = 0;
     ctx_.RcvChecksum = 0;
     ctx_.PreambleCount = 0;
-    for (RcvBuffer& buffer : ctx_.CommData) buffer.fill(0);
+    for (RcvBuffer& buffer : ctx_.CommData)
+        buffer.fill(0);
     ctx_.RcvReadBuffer = ctx_.RcvBufferStart;
     ctx_.RcvReadPos = 0;
     ctx_.RcvWritePos = 0;

@@ -297,6 +297,7 @@ std::span<const FsmRow> MasterStateRows(MasterState state) {
     return kRowsByState[index].Rows;
 }
 
+// clang-format off
 const char* ActionName(Action action) {
     switch (action) {
     case Action::none: return "none";
@@ -325,5 +326,6 @@ const char* ActionName(Action action) {
     }
     return "?";
 }
+// clang-format on
 
 } // namespace zelhart::datalink::detail

@@ -2,6 +2,7 @@
 
 namespace zelhart::datalink {
 
+// clang-format off
 const char* MasterStateName(MasterState state) {
     switch (state) {
     case MasterState::STATE_BUS_RESTART: return "STATE_BUS_RESTART";
@@ -69,5 +70,6 @@ const char* ReceiverStateName(ReceiverState state) {
     }
     return "?";
 }
+// clang-format on
 
 } // namespace zelhart::datalink

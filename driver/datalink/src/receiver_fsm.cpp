@@ -16,11 +16,14 @@ int HeaderCount(uint8_t delimiter) {
     const int expansion = (delimiter & kExpansionBits) >> 5;
     switch (delimiter & 0x9F) {
     case 0x02:
-    case 0x06: return 3 + expansion;
+    case 0x06:
+        return 3 + expansion;
     case 0x81:
     case 0x82:
-    case 0x86: return 7 + expansion;
-    default: return 0;
+    case 0x86:
+        return 7 + expansion;
+    default:
+        return 0;
     }
 }
 
@@ -31,13 +34,20 @@ struct ClassRoute {
 
 ClassRoute RouteOf(uint8_t frameClass, bool burst) {
     switch (frameClass) {
-    case 0x01: return {EVT_RCV_BACK, 0x01};
-    case 0x02: return {EVT_RCV_STX, 0x04};
-    case 0x06: return {burst ? EVT_RCV_ACK_BURST : EVT_RCV_ACK, 0x02};
-    case 0x81: return {EVT_RCV_OBACK, 0x10};
-    case 0x82: return {EVT_RCV_OSTX, 0x40};
-    case 0x86: return {burst ? EVT_RCV_OACK_BURST : EVT_RCV_OACK, 0x20};
-    default: return {0, 0};
+    case 0x01:
+        return {EVT_RCV_BACK, 0x01};
+    case 0x02:
+        return {EVT_RCV_STX, 0x04};
+    case 0x06:
+        return {burst ? EVT_RCV_ACK_BURST : EVT_RCV_ACK, 0x02};
+    case 0x81:
+        return {EVT_RCV_OBACK, 0x10};
+    case 0x82:
+        return {EVT_RCV_OSTX, 0x40};
+    case 0x86:
+        return {burst ? EVT_RCV_OACK_BURST : EVT_RCV_OACK, 0x20};
+    default:
+        return {0, 0};
     }
 }
 
@@ -47,7 +57,9 @@ void HartDataLink::HartPortDataReceiverFsmProcessReceivedCharacter(uint8_t c, NT
     ctx_.RcvChecksum ^= c;
     ctx_.Timers.RcvGap = ctx_.Timings.GAP;
     switch (ctx_.CurrentReceiverState) {
-    case ReceiverState::STATE_WAITING_FOR_PREAMBLE: ProcessFirstPreamble(c, status); break;
+    case ReceiverState::STATE_WAITING_FOR_PREAMBLE:
+        ProcessFirstPreamble(c, status);
+        break;
     case ReceiverState::STATE_VALIDATING_PREAMBLE:
         if (c == kPreambleCharacter) {
             ProcessPreamble(status);
@@ -55,9 +67,15 @@ void HartDataLink::HartPortDataReceiverFsmProcessReceivedCharacter(uint8_t c, NT
             FailStartOfMessage();
         }
         break;
-    case ReceiverState::STATE_RECEIVING_UNTIL_BYTECOUNT: ReceiveHeaderByte(c, status); break;
-    case ReceiverState::STATE_RECEIVING_VALID_DATA: ReceiveDataByte(c, status); break;
-    case ReceiverState::STATE_VALIDATING_MESSAGE: ReceiveChecksum(c, status); break;
+    case ReceiverState::STATE_RECEIVING_UNTIL_BYTECOUNT:
+        ReceiveHeaderByte(c, status);
+        break;
+    case ReceiverState::STATE_RECEIVING_VALID_DATA:
+        ReceiveDataByte(c, status);
+        break;
+    case ReceiverState::STATE_VALIDATING_MESSAGE:
+        ReceiveChecksum(c, status);
+        break;
     }
 }
 
@@ -191,7 +209,8 @@ void HartDataLink::ValidateReceivedMessage() {
     uint8_t frameClass = (delimiter & 7) | ((address0 ^ info.MasterType) & kMasterAddressBit);
     info.Address = {static_cast<uint8_t>(address0 & 0x3F), 0, 0, 0, 0};
     if ((delimiter & kLongAddressBit) != 0) { // a short frame has no further address bytes
-        for (size_t i = 1; i < info.Address.size(); ++i) info.Address[i] = frame[1 + i];
+        for (size_t i = 1; i < info.Address.size(); ++i)
+            info.Address[i] = frame[1 + i];
     }
     const bool master = info.StateMachineMode == kModeMaster;
     if (master) {
@@ -221,8 +240,8 @@ void HartDataLink::ValidateReceivedMessage() {
     const bool unexpected = master && FindRow(ctx_.CurrentMasterState, route.Event) == nullptr;
     SendEventToOtherFsm(route.Event);
     if (unexpected && ctx_.Timers.BG == 0 && FindRow(ctx_.CurrentMasterState, EVT_BG_TIMEOUT) != nullptr) {
-        Trace(kTraceDetail, "%s %s ends the wait of %s\n", "ValidateReceivedMessage", MasterEventName(route.Event),
-              MasterStateName(ctx_.CurrentMasterState));
+        Trace(kTraceDetail, "%s %s ends the wait of %s\n", "ValidateReceivedMessage",
+              MasterEventName(route.Event), MasterStateName(ctx_.CurrentMasterState));
         FsmMasterProcessEvent(EVT_BG_TIMEOUT);
     }
 }
@@ -247,9 +266,11 @@ void HartDataLink::SendEventToOtherFsm(uint8_t event) {
         Trace(kTraceReceiver, "SendEventToOtherFsm: %s\n", MasterEventName(event));
         FsmMasterProcessEvent(event);
         break;
-    case kModeSlave: break;
+    case kModeSlave:
+        break;
     default:
-        Trace(kTraceError, "%s Error: StateMachineMode is neither Master nor Slave!\n", "SendEventToOtherFsm");
+        Trace(kTraceError, "%s Error: StateMachineMode is neither Master nor Slave!\n",
+              "SendEventToOtherFsm");
         break;
     }
 }

@@ -38,7 +38,8 @@ struct Fixture : LinkFixture {
         DataLinkContext& c = DataLinkTestAccess::Ctx(link);
         c.Timers = kPreset;
         c.EventQueue.Clear();
-        for (uint8_t e : kPresetQueue) c.EventQueue.Append(e);
+        for (uint8_t e : kPresetQueue)
+            c.EventQueue.Append(e);
         c.ProtocolInfo.Address = kLastAddress;
         c.BurstAddress = {};
         c.PendingWriteRequest = true;
@@ -51,17 +52,18 @@ struct Fixture : LinkFixture {
     void Run(Action a) { DataLinkTestAccess::RunAction(link, a); }
     std::vector<uint8_t> QueueVector() const {
         std::vector<uint8_t> q;
-        for (size_t i = 0; i < Queue().size(); ++i) q.push_back(Queue()[i]);
+        for (size_t i = 0; i < Queue().size(); ++i)
+            q.push_back(Queue()[i]);
         return q;
     }
 };
 
 struct Effects {
     Action action;
-    int Q, BA, BG, Restart;  // expected countdowns, kKeep = unchanged
+    int Q, BA, BG, Restart; // expected countdowns, kKeep = unchanged
     bool clearsTimerEvents;
-    bool failsAttempt;       // HartMasterFailTransmit
-    bool confirmsWrite;      // xmit_confirm
+    bool failsAttempt;  // HartMasterFailTransmit
+    bool confirmsWrite; // xmit_confirm
     bool recordsBurstAddress;
 };
 
@@ -89,7 +91,9 @@ const Effects kEffects[] = {
     {Action::InitializeForRestartIo, kKeep, kKeep, kKeep, kKeep, false, false, false, false},
 };
 
-int Expect(int expected, uint16_t preset) { return expected == kKeep ? preset : expected; }
+int Expect(int expected, uint16_t preset) {
+    return expected == kKeep ? preset : expected;
+}
 
 TEST(Actions, CountdownsQueueAndWriteEffects) {
     for (const Effects& e : kEffects) {
@@ -152,7 +156,8 @@ TEST(Actions, LastFailedAttemptCompletesTheWriteWithTimeout) {
     EXPECT_EQ(f.host.ResumeReceptionCount, 1);
     EXPECT_FALSE(f.link.Context().PendingWriteRequest);
     EXPECT_EQ(f.link.Context().WriteRetriesLeftCount, 0);
-    EXPECT_EQ(f.QueueVector(), (std::vector<uint8_t>{EVT_BG_TIMEOUT, EVT_Q_TIMEOUT})) << "no retry is left queued";
+    EXPECT_EQ(f.QueueVector(), (std::vector<uint8_t>{EVT_BG_TIMEOUT, EVT_Q_TIMEOUT}))
+        << "no retry is left queued";
 }
 
 TEST(Actions, FailureWithoutACountedTransmissionChangesNothing) {

@@ -38,9 +38,9 @@ TEST(Delivery, ReadMaskSelectsFrameClassesOfThisAndTheOtherMaster) {
                 const uint8_t frameClass = kind.classBits | (addressMasterBit == masterType ? 0 : 0x80);
                 for (int bit = 0; bit < 8; ++bit) {
                     const auto mask = static_cast<uint8_t>(1u << bit);
-                    SCOPED_TRACE(testing::Message() << "MasterType " << int(masterType) << ", " << kind.name
-                                                    << " with master bit " << int(addressMasterBit) << ", mask "
-                                                    << int(mask));
+                    SCOPED_TRACE(testing::Message()
+                                 << "MasterType " << int(masterType) << ", " << kind.name
+                                 << " with master bit " << int(addressMasterBit) << ", mask " << int(mask));
                     LinkFixture f;
                     f.link.SetProtocol({kModeMaster, masterType, 2});
                     f.link.SetReadMask(mask);
@@ -149,7 +149,8 @@ TEST(Delivery, DeliveredFrameStaysIntactWhileFurtherFramesArrive) {
     LinkFixture f;
     const Bytes kept = Reply(kPrimary, 0x01, false, {1, 2, 3, 4, 5, 6});
     f.Feed(WithPreambles(5, kept));
-    for (int i = 0; i < 3; ++i) f.Feed(WithPreambles(5, Request(0x00, static_cast<uint8_t>(i)))); // not selected
+    for (int i = 0; i < 3; ++i)
+        f.Feed(WithPreambles(5, Request(0x00, static_cast<uint8_t>(i)))); // not selected
     const Bytes partial = WithPreambles(5, Reply(kPrimary, 0x09, false, Bytes(40, 0x77)));
     f.Feed(Bytes(partial.begin(), partial.begin() + 30)); // the next selected frame, half received
     EXPECT_EQ(ReadAll(f.link), kept);

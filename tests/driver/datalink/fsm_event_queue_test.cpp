@@ -11,14 +11,16 @@ namespace {
 
 std::vector<uint8_t> Entries(const FsmEventQueue& q) {
     std::vector<uint8_t> v;
-    for (size_t i = 0; i < q.size(); ++i) v.push_back(q[i]);
+    for (size_t i = 0; i < q.size(); ++i)
+        v.push_back(q[i]);
     return v;
 }
 
 TEST(FsmEventQueue, KeepsArrivalOrderFindsByMaskAndShiftsOnRemoval) {
     FsmEventQueue q;
     EXPECT_EQ(q.FindFirst(0xFF), -1);
-    for (uint8_t e : {EVT_XMIT_REQ, EVT_BG_TIMEOUT, EVT_BURST_MATCH, EVT_Q_TIMEOUT}) ASSERT_TRUE(q.Append(e));
+    for (uint8_t e : {EVT_XMIT_REQ, EVT_BG_TIMEOUT, EVT_BURST_MATCH, EVT_Q_TIMEOUT})
+        ASSERT_TRUE(q.Append(e));
     EXPECT_EQ(q.FindFirst(0x40), 1);
     EXPECT_EQ(q.FindFirst(0x20), 2);
     EXPECT_EQ(q.FindFirst(0x01), 1) << "first entry sharing any bit";
@@ -31,7 +33,8 @@ TEST(FsmEventQueue, KeepsArrivalOrderFindsByMaskAndShiftsOnRemoval) {
 
 TEST(FsmEventQueue, RemoveAllTakesEveryMatchingEntry) {
     FsmEventQueue q;
-    for (uint8_t e : {EVT_BG_TIMEOUT, EVT_XMIT_REQ, EVT_Q_TIMEOUT, EVT_BA_TIMEOUT, EVT_XMIT_REQ, EVT_BURST_OTHER}) {
+    for (uint8_t e :
+         {EVT_BG_TIMEOUT, EVT_XMIT_REQ, EVT_Q_TIMEOUT, EVT_BA_TIMEOUT, EVT_XMIT_REQ, EVT_BURST_OTHER}) {
         q.Append(e);
     }
     q.RemoveAll(0x40); // ClearTimerEvents
@@ -44,7 +47,8 @@ TEST(FsmEventQueue, RemoveAllTakesEveryMatchingEntry) {
 
 TEST(FsmEventQueue, HoldsSevenEventsAndKeepsItsTerminator) {
     FsmEventQueue q;
-    for (int i = 0; i < 7; ++i) EXPECT_TRUE(q.Append(EVT_BG_TIMEOUT));
+    for (int i = 0; i < 7; ++i)
+        EXPECT_TRUE(q.Append(EVT_BG_TIMEOUT));
     EXPECT_FALSE(q.Append(EVT_XMIT_REQ));
     EXPECT_FALSE(q.Append(0)) << "0 is the terminator, never an event";
     EXPECT_EQ(q.size(), 7u);
@@ -58,13 +62,15 @@ TEST(FsmEventQueue, EighthDeferredEventIsDroppedAndTraced) {
     f.WaitBusFree();
     ASSERT_EQ(f.link.AcceptWriteRequest(), STATUS_PENDING);
     ASSERT_EQ(f.State(), MasterState::STATE_TRANSMITTING);
-    const uint8_t waiting[] = {EVT_BG_TIMEOUT, EVT_Q_TIMEOUT, EVT_BA_TIMEOUT, EVT_BG_TIMEOUT,
+    const uint8_t waiting[] = {EVT_BG_TIMEOUT, EVT_Q_TIMEOUT,  EVT_BA_TIMEOUT, EVT_BG_TIMEOUT,
                                EVT_Q_TIMEOUT,  EVT_BA_TIMEOUT, EVT_XMIT_REQ};
-    for (uint8_t e : waiting) f.link.FsmMasterProcessEvent(e);
+    for (uint8_t e : waiting)
+        f.link.FsmMasterProcessEvent(e);
     f.host.ClearRecords();
     f.link.FsmMasterProcessEvent(EVT_BA_TIMEOUT);
     EXPECT_EQ(Entries(f.Queue()), std::vector<uint8_t>(std::begin(waiting), std::end(waiting)));
-    EXPECT_TRUE(f.host.Traced("FsmMasterProcessEvent Error: FsmEventQueue is full, EVT_BA_TIMEOUT (0x44) dropped!\n"));
+    EXPECT_TRUE(f.host.Traced(
+        "FsmMasterProcessEvent Error: FsmEventQueue is full, EVT_BA_TIMEOUT (0x44) dropped!\n"));
 
     f.link.SerialWriteCompleted(STATUS_SUCCESS, 10); // WAIT_ACK clears the timer events
     EXPECT_EQ(f.State(), MasterState::STATE_WAIT_ACK);

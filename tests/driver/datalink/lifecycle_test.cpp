@@ -120,7 +120,8 @@ TEST(Lifecycle, EnteringSlaveModeCancelsAPendingWrite) {
 TEST(Lifecycle, SlaveModeTickRunsOnlyTheGapCountdowns) {
     LinkFixture f;
     f.link.SetProtocol({kModeSlave, 0x80, 2});
-    DataLinkTestAccess::Ctx(f.link).Timers = {.SlaveGap = 2, .Q = 2, .BA = 2, .BG = 2, .RcvGap = 0, .Restart = 2};
+    DataLinkTestAccess::Ctx(f.link).Timers = {
+        .SlaveGap = 2, .Q = 2, .BA = 2, .BG = 2, .RcvGap = 0, .Restart = 2};
     f.Feed(Bytes{0xFF, 0xFF});
     EXPECT_EQ(f.link.Context().CurrentReceiverState, ReceiverState::STATE_VALIDATING_PREAMBLE);
     const MasterState before = f.State();
@@ -179,7 +180,8 @@ TEST(Lifecycle, FailedSerialWritesEndInTimeoutAndAreTraced) {
     EXPECT_EQ(f.host.Transmissions, 3);
     ASSERT_EQ(f.host.Writes.size(), 1u);
     EXPECT_EQ(f.host.Writes[0].Status, STATUS_TRANSACTION_TIMED_OUT);
-    EXPECT_TRUE(f.host.Traced("HartMasterFailTransmit Error: last transmission failed with Status: 0xC0000184\n"));
+    EXPECT_TRUE(
+        f.host.Traced("HartMasterFailTransmit Error: last transmission failed with Status: 0xC0000184\n"));
 }
 
 TEST(Lifecycle, WriteCompletionReportsItsSerialWrite) {

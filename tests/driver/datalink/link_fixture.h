@@ -11,10 +11,12 @@ struct LinkFixture {
     explicit LinkFixture(const DataLinkTimings& timings = {}) : link(host, timings) { host.Link = &link; }
 
     void Tick(int ticks = 1) {
-        for (int i = 0; i < ticks; ++i) link.HartEvtTimerFunc();
+        for (int i = 0; i < ticks; ++i)
+            link.HartEvtTimerFunc();
     }
     void Feed(const Bytes& bytes, NTSTATUS status = STATUS_SUCCESS) {
-        for (uint8_t c : bytes) link.HartPortDataReceiverFsmProcessReceivedCharacter(c, status);
+        for (uint8_t c : bytes)
+            link.HartPortDataReceiverFsmProcessReceivedCharacter(c, status);
     }
     void Feed(uint8_t c, NTSTATUS status = STATUS_SUCCESS) {
         link.HartPortDataReceiverFsmProcessReceivedCharacter(c, status);

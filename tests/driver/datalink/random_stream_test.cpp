@@ -24,7 +24,7 @@ struct WireByte {
 };
 
 class Traffic {
-public:
+  public:
     explicit Traffic(uint32_t seed) : rng_(seed) {}
 
     int Uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
@@ -36,10 +36,12 @@ public:
         if (Chance(15)) delimiter |= static_cast<uint8_t>(Uniform(1, 3) << 5);
         if (Chance(5)) delimiter = static_cast<uint8_t>(Uniform(0, 254)); // mostly invalid
         uint8_t first = static_cast<uint8_t>(masterBit | (Chance(30) ? kBurst : 0) | Uniform(0, 0x3F));
-        const Bytes address = (delimiter & 0x80) != 0 ? LongAddress(first, static_cast<uint8_t>(Uniform(0x10, 0x13)))
-                                                      : Bytes{first};
+        const Bytes address = (delimiter & 0x80) != 0
+                                  ? LongAddress(first, static_cast<uint8_t>(Uniform(0x10, 0x13)))
+                                  : Bytes{first};
         Bytes data(static_cast<size_t>(Chance(3) ? 255 : Uniform(0, 25)));
-        for (uint8_t& b : data) b = static_cast<uint8_t>(Uniform(0, 255));
+        for (uint8_t& b : data)
+            b = static_cast<uint8_t>(Uniform(0, 255));
         return Frame(delimiter, address, static_cast<uint8_t>(Uniform(0, 255)), data,
                      Bytes(static_cast<size_t>((delimiter >> 5) & 3), 0x00));
     }
@@ -49,23 +51,28 @@ public:
         Bytes bytes = frame;
         const int kind = Uniform(1, 100);
         int preambles = Uniform(2, 8);
-        if (kind <= 8) preambles = Uniform(0, 1);
-        else if (kind <= 12) preambles = Uniform(249, 252);
+        if (kind <= 8)
+            preambles = Uniform(0, 1);
+        else if (kind <= 12)
+            preambles = Uniform(249, 252);
         if (kind > 12 && kind <= 20) bytes = CorruptChecksum(bytes);
-        if (kind > 20 && kind <= 26) bytes.resize(static_cast<size_t>(Uniform(0, static_cast<int>(bytes.size()))));
+        if (kind > 20 && kind <= 26)
+            bytes.resize(static_cast<size_t>(Uniform(0, static_cast<int>(bytes.size()))));
         if (kind > 26 && kind <= 30) {
             bytes.assign(static_cast<size_t>(Uniform(1, 12)), 0);
-            for (uint8_t& b : bytes) b = static_cast<uint8_t>(Uniform(0, 255));
+            for (uint8_t& b : bytes)
+                b = static_cast<uint8_t>(Uniform(0, 255));
         }
         bytes = WithPreambles(preambles, bytes);
         const int errorAt = Chance(6) ? Uniform(0, static_cast<int>(bytes.size())) : -1;
         for (size_t i = 0; i < bytes.size(); ++i) {
             int gap = i == 0 ? gapBefore : (Chance(97) ? 0 : Uniform(1, 5));
-            wire.push_back({bytes[i], static_cast<int>(i) == errorAt ? STATUS_UNSUCCESSFUL : STATUS_SUCCESS, gap});
+            wire.push_back(
+                {bytes[i], static_cast<int>(i) == errorAt ? STATUS_UNSUCCESSFUL : STATUS_SUCCESS, gap});
         }
     }
 
-private:
+  private:
     std::mt19937 rng_;
 };
 
@@ -94,8 +101,9 @@ EpisodeResult RunEpisode(Traffic& t, bool trace) {
         d.TransmitStatus = t.Chance(90) ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
         if (!wire.empty() || t.Chance(30)) return;
         const int delay = static_cast<int>(endsAt - d.Now()) + t.Uniform(2, 40);
-        t.Append(wire, t.Chance(80) ? Reply(thisMaster, static_cast<uint8_t>(t.Uniform(0x10, 0x13)), t.Chance(20))
-                                    : t.RandomFrame(thisMaster),
+        t.Append(wire,
+                 t.Chance(80) ? Reply(thisMaster, static_cast<uint8_t>(t.Uniform(0x10, 0x13)), t.Chance(20))
+                              : t.RandomFrame(thisMaster),
                  delay);
     };
 
@@ -103,7 +111,8 @@ EpisodeResult RunEpisode(Traffic& t, bool trace) {
     int suspendFor = 0;
     const int ticks = t.Uniform(200, 2500);
     for (int tick = 0; tick < ticks && d.Violation().empty(); ++tick) {
-        if (wire.empty() && t.Chance(4)) t.Append(wire, t.RandomFrame(t.Chance(50) ? thisMaster : otherMaster), 0);
+        if (wire.empty() && t.Chance(4))
+            t.Append(wire, t.RandomFrame(t.Chance(50) ? thisMaster : otherMaster), 0);
         // At about one character per tick, sometimes two.
         for (int n = t.Chance(10) ? 2 : 1; n > 0 && !wire.empty(); --n) {
             if (wire.front().gapBefore > silence) {

@@ -48,7 +48,8 @@ TEST(Receiver, AcceptsUpTo250Preambles) {
     tooMany.Feed(WithPreambles(251, frame));
     EXPECT_EQ(tooMany.host.ReceiverEvents(), (Events{"EVT_VAL_PRE", "EVT_TOO_MANY_PRE", "EVT_INV_SOM"}));
     EXPECT_EQ(tooMany.host.Deliveries, 0);
-    EXPECT_TRUE(tooMany.host.Traced("ProcessPreamble Error: Preamble count (251) is above Maximum limit (250)!\n"));
+    EXPECT_TRUE(
+        tooMany.host.Traced("ProcessPreamble Error: Preamble count (251) is above Maximum limit (250)!\n"));
 }
 
 // Every delimiter value: accepted exactly when, without its expansion bits, it is a short STX or ACK or
@@ -69,7 +70,9 @@ TEST(Receiver, DelimitersAndExpansionBytes) {
         f.Feed(WithPreambles(3, frame));
         const bool accepted = std::count(valid.begin(), valid.end(), delimiter & 0x9F) != 0;
         if (accepted) {
-            const char* expected = (delimiter & 7) == 1 ? "EVT_RCV_BACK" : (delimiter & 7) == 2 ? "EVT_RCV_STX" : "EVT_RCV_ACK";
+            const char* expected = (delimiter & 7) == 1   ? "EVT_RCV_BACK"
+                                   : (delimiter & 7) == 2 ? "EVT_RCV_STX"
+                                                          : "EVT_RCV_ACK";
             EXPECT_EQ(f.host.ReceiverEvents(), (Events{"EVT_VAL_PRE", expected}));
             EXPECT_EQ(f.Delivered(), frame);
         } else {
@@ -94,7 +97,8 @@ TEST(Receiver, FrameWithoutDataEndsAtItsChecksum) {
 
 TEST(Receiver, LongestFrameFitsTheBuffer) {
     Bytes data(255);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i); // 0xFF inside data is data
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i); // 0xFF inside data is data
     const Bytes frame = Frame(0xE6, {0x80, 1, 2, 3, 4}, 0x30, data, {0x0A, 0x0B, 0x0C});
     ASSERT_EQ(frame.size(), 267u);
     Rx f;
@@ -171,7 +175,8 @@ TEST(Receiver, LineErrors) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.where);
         Rx f;
-        for (size_t i = 0; i < wire.size(); ++i) f.Feed(wire[i], i == c.index ? STATUS_UNSUCCESSFUL : STATUS_SUCCESS);
+        for (size_t i = 0; i < wire.size(); ++i)
+            f.Feed(wire[i], i == c.index ? STATUS_UNSUCCESSFUL : STATUS_SUCCESS);
         EXPECT_EQ(f.host.ReceiverEvents(), c.events);
         EXPECT_EQ(f.host.Deliveries, c.delivered ? 1 : 0);
         if (c.delivered) {

@@ -29,7 +29,7 @@ struct ReadCompletion {
 };
 
 class RecordingHost : public DataLinkHost {
-public:
+  public:
     void HartWriteDataToSerialPort() override { ++Transmissions; }
     void EnqueueWorkItemTriggerTx() override { ++TriggerTxCount; }
     void ResumeReception() override { ++ResumeReceptionCount; }
@@ -85,8 +85,8 @@ public:
     }
 
     uint32_t TraceMaskEnabled = 0xFFFFFFFF;
-    HartDataLink* Link = nullptr;          // for the waiting read
-    std::optional<size_t> WaitingRead;     // buffer size of a read waiting in the secondary queue
+    HartDataLink* Link = nullptr;      // for the waiting read
+    std::optional<size_t> WaitingRead; // buffer size of a read waiting in the secondary queue
 
     int Transmissions = 0;
     int TriggerTxCount = 0;

@@ -16,7 +16,7 @@
 namespace zelhart::datalink::test {
 
 class SimDaemon : public DataLinkHost {
-public:
+  public:
     struct Settings {
         DataLinkTimings Timings;
         uint8_t RetryCount = 2;
@@ -117,8 +117,7 @@ public:
         Resume();
         const int64_t start = now_;
         while (now_ - start <= bound) {
-            if (!writePending_ && work_.empty() &&
-                Ctx().CurrentMasterState == MasterState::STATE_BUS_FREE) {
+            if (!writePending_ && work_.empty() && Ctx().CurrentMasterState == MasterState::STATE_BUS_FREE) {
                 return now_ - start;
             }
             Tick();
@@ -132,10 +131,12 @@ public:
         const Countdowns& t = c.Timers;
         std::string d = std::string(MasterStateName(c.CurrentMasterState)) + ", receiver " +
                         ReceiverStateName(c.CurrentReceiverState) + ", Q " + std::to_string(t.Q) + " BA " +
-                        std::to_string(t.BA) + " BG " + std::to_string(t.BG) + " gap " + std::to_string(t.RcvGap) +
-                        " restart " + std::to_string(t.Restart) + ", write " + (writePending_ ? "pending" : "none") +
-                        ", work " + std::to_string(work_.size()) + ", queue";
-        for (size_t i = 0; i < c.EventQueue.size(); ++i) d += std::string(" ") + MasterEventName(c.EventQueue[i]);
+                        std::to_string(t.BA) + " BG " + std::to_string(t.BG) + " gap " +
+                        std::to_string(t.RcvGap) + " restart " + std::to_string(t.Restart) + ", write " +
+                        (writePending_ ? "pending" : "none") + ", work " + std::to_string(work_.size()) +
+                        ", queue";
+        for (size_t i = 0; i < c.EventQueue.size(); ++i)
+            d += std::string(" ") + MasterEventName(c.EventQueue[i]);
         return d;
     }
 
@@ -144,7 +145,8 @@ public:
     void HartWriteDataToSerialPort() override {
         if (!writePending_) return Fail("transmission without a pending write");
         // An attempt interrupted by suspend is not counted: it is made again after resume.
-        if (++attempts_ > settings_.RetryCount + 1 + interrupted_) Fail("more transmissions than RetryCount + 1");
+        if (++attempts_ > settings_.RetryCount + 1 + interrupted_)
+            Fail("more transmissions than RetryCount + 1");
         const int64_t endsAt = now_ + TransmitTicks;
         work_.push_back({Work::SerialWriteDone, endsAt, TransmitStatus});
         if (OnTransmit) OnTransmit(endsAt);
@@ -164,7 +166,8 @@ public:
         if (copy.Bytes > out.size()) return Fail("hand-over copied more than the read buffer");
         if (copy.Bytes > 0) {
             const uint8_t d = out[0] & 0x9F;
-            if (d != 0x02 && d != 0x06 && d != 0x81 && d != 0x82 && d != 0x86) Fail("delivered frame without delimiter");
+            if (d != 0x02 && d != 0x06 && d != 0x81 && d != 0x82 && d != 0x86)
+                Fail("delivered frame without delimiter");
         }
         if (link_.HasDeliveredFrame()) Fail("a waiting read left bytes behind");
     }
@@ -174,7 +177,7 @@ public:
     }
     void DebugPrint(std::string_view) override {}
 
-private:
+  private:
     struct Work {
         enum Kind { SerialWriteDone, TriggerTx } kind;
         int64_t due;
@@ -219,11 +222,15 @@ private:
         if (c.RcvWritePos > kRcvBufferSize) fail("write position beyond the buffer");
         if (c.RcvReadPos + c.RcvPendingCount > kRcvBufferSize) fail("read position beyond the buffer");
         if (c.RcvBufferStart > 1 || c.RcvReadBuffer > 1) fail("no such receive buffer");
-        if (c.RcvPendingCount > 0 && c.RcvReadBuffer == c.RcvBufferStart) fail("receiving into the frame being read");
-        if (c.EventQueue.size() > FsmEventQueue::kCapacity || c.EventQueue.bytes()[7] != 0) fail("queue overrun");
-        if (c.WriteRetriesLeftCount < 0 || c.WriteRetriesLeftCount > settings_.RetryCount + 1) fail("attempt count");
+        if (c.RcvPendingCount > 0 && c.RcvReadBuffer == c.RcvBufferStart)
+            fail("receiving into the frame being read");
+        if (c.EventQueue.size() > FsmEventQueue::kCapacity || c.EventQueue.bytes()[7] != 0)
+            fail("queue overrun");
+        if (c.WriteRetriesLeftCount < 0 || c.WriteRetriesLeftCount > settings_.RetryCount + 1)
+            fail("attempt count");
         if (c.PendingWriteRequest != writePending_) fail("pending write lost or invented");
-        if (!writePending_ && c.EventQueue.FindFirst(kTransmitRequestBit) >= 0) fail("transmit request without a write");
+        if (!writePending_ && c.EventQueue.FindFirst(kTransmitRequestBit) >= 0)
+            fail("transmit request without a write");
         if (static_cast<int>(c.CurrentMasterState) >= kMasterStateCount) fail("no such master state");
         if (static_cast<uint32_t>(c.CurrentReceiverState) > 4) fail("no such receiver state");
     }

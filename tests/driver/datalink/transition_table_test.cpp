@@ -174,23 +174,39 @@ STATE_BURST_TOO_MANY_PRE EVT_SUSPEND        STATE_BUS_RESTART        CleanupForS
 )";
 
 const std::map<std::string, uint8_t> kEventCodes = {
-    {"EVT_STARTUP", 0x01},       {"EVT_XMIT_DONE", 0x02},   {"EVT_XMIT_REQ", 0x08},
-    {"EVT_GOT_ERR", 0x10},       {"EVT_RCV_BACK", 0x11},    {"EVT_RCV_STX", 0x12},
-    {"EVT_INV_SOM", 0x14},       {"EVT_RCV_ACK", 0x16},     {"EVT_RCV_ACK_BURST", 0x17},
-    {"EVT_VAL_PRE", 0x20},       {"EVT_BURST_OTHER", 0x22}, {"EVT_BURST_MATCH", 0x24},
-    {"EVT_TOO_MANY_PRE", 0x26},  {"EVT_BG_TIMEOUT", 0x41},  {"EVT_Q_TIMEOUT", 0x42},
-    {"EVT_BA_TIMEOUT", 0x44},    {"EVT_RCV_OBACK", 0x91},   {"EVT_RCV_OSTX", 0x92},
-    {"EVT_RCV_OACK", 0x96},      {"EVT_RCV_OACK_BURST", 0x97}, {"EVT_SUSPEND", 0xA2},
+    {"EVT_STARTUP", 0x01},      {"EVT_XMIT_DONE", 0x02},      {"EVT_XMIT_REQ", 0x08},
+    {"EVT_GOT_ERR", 0x10},      {"EVT_RCV_BACK", 0x11},       {"EVT_RCV_STX", 0x12},
+    {"EVT_INV_SOM", 0x14},      {"EVT_RCV_ACK", 0x16},        {"EVT_RCV_ACK_BURST", 0x17},
+    {"EVT_VAL_PRE", 0x20},      {"EVT_BURST_OTHER", 0x22},    {"EVT_BURST_MATCH", 0x24},
+    {"EVT_TOO_MANY_PRE", 0x26}, {"EVT_BG_TIMEOUT", 0x41},     {"EVT_Q_TIMEOUT", 0x42},
+    {"EVT_BA_TIMEOUT", 0x44},   {"EVT_RCV_OBACK", 0x91},      {"EVT_RCV_OSTX", 0x92},
+    {"EVT_RCV_OACK", 0x96},     {"EVT_RCV_OACK_BURST", 0x97}, {"EVT_SUSPEND", 0xA2},
     {"EVT_RESTART", 0xB2},
 };
 
 const std::set<std::string> kActionNames = {
-    "restart_timers", "restart_timers_ACK_err", "CleanupForSuspendIo", "InitializeForRestartIo",
-    "init_BG_wait_slave", "init_BG_wait_slave_xmit", "init_BG_noresp_wait_slave",
-    "init_BG_wait_slave_burst_on", "init_BG_wait_xmit", "init_BG_wait_xmit_burst_on", "init_BG_wait_req",
-    "init_BG_wait_pri", "init_BG_noresp_wait_pri", "set_BG_timeout", "missed_window", "InitTimeout",
-    "transmit", "preamble_overflow", "init_BG_wait_slave_xmit_conf", "init_BG_wait_slave_burst_on_xmit_conf",
-    "init_BG_wait_req_xmit_conf", "activate_match_xmit_conf",
+    "restart_timers",
+    "restart_timers_ACK_err",
+    "CleanupForSuspendIo",
+    "InitializeForRestartIo",
+    "init_BG_wait_slave",
+    "init_BG_wait_slave_xmit",
+    "init_BG_noresp_wait_slave",
+    "init_BG_wait_slave_burst_on",
+    "init_BG_wait_xmit",
+    "init_BG_wait_xmit_burst_on",
+    "init_BG_wait_req",
+    "init_BG_wait_pri",
+    "init_BG_noresp_wait_pri",
+    "set_BG_timeout",
+    "missed_window",
+    "InitTimeout",
+    "transmit",
+    "preamble_overflow",
+    "init_BG_wait_slave_xmit_conf",
+    "init_BG_wait_slave_burst_on_xmit_conf",
+    "init_BG_wait_req_xmit_conf",
+    "activate_match_xmit_conf",
 };
 
 struct Row {
@@ -201,7 +217,8 @@ std::vector<Row> ExpectedRows() {
     std::vector<Row> rows;
     std::istringstream in{std::string(kTransitionTable)};
     Row r;
-    while (in >> r.State >> r.Event >> r.Next >> r.Action) rows.push_back(r);
+    while (in >> r.State >> r.Event >> r.Next >> r.Action)
+        rows.push_back(r);
     return rows;
 }
 
@@ -240,7 +257,8 @@ Outcome Apply(MasterState from, uint8_t event) {
             out.FirstAction = text.substr(0, pos);
         }
     }
-    for (size_t i = 0; i < f.Queue().size(); ++i) out.Queue.push_back(f.Queue()[i]);
+    for (size_t i = 0; i < f.Queue().size(); ++i)
+        out.Queue.push_back(f.Queue()[i]);
     if (out.FirstState.empty()) {
         EXPECT_EQ(f.State(), from) << "no row ran, yet the state changed";
     }
@@ -267,13 +285,15 @@ TEST(TransitionTable, EveryListedEventLeadsToItsStateThroughItsAction) {
         const Outcome out = Apply(StateNamed(r.State), kEventCodes.at(r.Event));
         EXPECT_EQ(out.FirstState, r.Next);
         EXPECT_EQ(out.FirstAction, r.Action);
-        for (uint8_t queued : out.Queue) EXPECT_NE(queued, kEventCodes.at(r.Event)) << "accepted yet deferred";
+        for (uint8_t queued : out.Queue)
+            EXPECT_NE(queued, kEventCodes.at(r.Event)) << "accepted yet deferred";
     }
 }
 
 TEST(TransitionTable, UnlistedEventsAreDeferredWhenTimerOrTransmitRequestElseDropped) {
     std::map<std::string, std::set<std::string>> listed;
-    for (const Row& r : ExpectedRows()) listed[r.State].insert(r.Event);
+    for (const Row& r : ExpectedRows())
+        listed[r.State].insert(r.Event);
     int checked = 0;
     for (const auto& [state, events] : listed) {
         for (const auto& [name, code] : kEventCodes) {
@@ -297,7 +317,7 @@ TEST(TransitionTable, DrainReplaysDeferredEventsInArrivalOrder) {
     f.WaitBusFree();
     f.Feed(WithPreambles(5, Request(0x00))); // the other master's request
     ASSERT_EQ(f.State(), MasterState::STATE_WAIT_OACK);
-    f.link.FsmMasterProcessEvent(EVT_XMIT_REQ); // a write, deferred
+    f.link.FsmMasterProcessEvent(EVT_XMIT_REQ);   // a write, deferred
     f.link.FsmMasterProcessEvent(EVT_BA_TIMEOUT); // a stale window timer, deferred as well
     ASSERT_EQ(f.Queue().size(), 2u);
     EXPECT_EQ(f.Queue()[0], EVT_XMIT_REQ);

@@ -14,7 +14,9 @@ namespace {
 using S = MasterState;
 using States = std::vector<std::string>;
 
-Bytes Pre(const Bytes& frame) { return WithPreambles(5, frame); }
+Bytes Pre(const Bytes& frame) {
+    return WithPreambles(5, frame);
+}
 
 TEST(Walkthrough, StartUpFreesTheBusAfterTheQuietTime) {
     LinkFixture f;
@@ -47,12 +49,14 @@ TEST(Walkthrough, TrafficHeardDuringRestartSynchronisesTheMachine) {
         S expected;
     } cases[] = {
         {"other master's request", Pre(Request(0x00)), S::STATE_WAIT_OACK},
-        {"other master's exchange", [] {
+        {"other master's exchange",
+         [] {
              Bytes b = Pre(Request(0x00));
              Bytes r = Pre(Reply(0x00));
              b.insert(b.end(), r.begin(), r.end());
              return b;
-         }(), S::STATE_MY_BUS},
+         }(),
+         S::STATE_MY_BUS},
         {"this master's own request", Pre(Request(kPrimary)), S::STATE_BUS_RESTART},
     };
     for (const Case& c : cases) {
@@ -281,7 +285,8 @@ TEST(Walkthrough, BurstModeRepliesAreMatchedAgainstTheBurstingSlave) {
     };
     {
         SCOPED_TRACE("this master's exchange in the burst family");
-        for (const Case c : {Case{0x11, S::STATE_BUS_BUSY, 8, 0}, Case{0x12, S::STATE_BURST_BUS_BUSY, 34, 0}}) {
+        for (const Case c :
+             {Case{0x11, S::STATE_BUS_BUSY, 8, 0}, Case{0x12, S::STATE_BURST_BUS_BUSY, 34, 0}}) {
             LinkFixture f;
             f.Tick(5);
             f.Feed(Pre(BurstFrame(0x00, 0x11))); // the other master's slave bursts
@@ -293,8 +298,8 @@ TEST(Walkthrough, BurstModeRepliesAreMatchedAgainstTheBurstingSlave) {
             EXPECT_EQ(f.State(), S::STATE_BURST_WAIT_ACK);
             f.host.ClearRecords();
             f.Feed(Pre(Reply(kPrimary, c.replyingSlave)));
-            EXPECT_EQ(f.host.StatesEntered(),
-                      (States{"STATE_BURST_RCV_MSG_ACK", "STATE_BURST_PENDING_ACK", MasterStateName(c.afterReply)}));
+            EXPECT_EQ(f.host.StatesEntered(), (States{"STATE_BURST_RCV_MSG_ACK", "STATE_BURST_PENDING_ACK",
+                                                      MasterStateName(c.afterReply)}));
             EXPECT_EQ(f.Timers().BG, c.bg);
             ASSERT_EQ(f.host.Writes.size(), 1u) << "the reply completes the write either way";
             EXPECT_EQ(f.host.Writes[0].Status, STATUS_SUCCESS);
@@ -311,8 +316,8 @@ TEST(Walkthrough, BurstModeRepliesAreMatchedAgainstTheBurstingSlave) {
             EXPECT_EQ(f.State(), S::STATE_BURST_WAIT_OACK);
             f.host.ClearRecords();
             f.Feed(Pre(Reply(0x00, c.replyingSlave)));
-            EXPECT_EQ(f.host.StatesEntered(),
-                      (States{"STATE_BURST_RCV_MSG_OACK", "STATE_BURST_PENDING_OACK", MasterStateName(c.afterReply)}));
+            EXPECT_EQ(f.host.StatesEntered(), (States{"STATE_BURST_RCV_MSG_OACK", "STATE_BURST_PENDING_OACK",
+                                                      MasterStateName(c.afterReply)}));
             EXPECT_EQ(f.Timers().BG, c.bg);
             EXPECT_EQ(f.Timers().BA, c.ba);
         }
@@ -347,7 +352,7 @@ TEST(Walkthrough, FrameStartingInTheTransmitWindowDoesNotKeepTheBusBusy) {
     f.Feed(Pre(Reply(0x00)));
     ASSERT_EQ(f.State(), S::STATE_MY_BUS);
     const Bytes wire = Pre(Request(0x00, 0x12)); // the other master goes on at once
-    for (int i = 0; i < 3; ++i) { // one character per tick while the window closes
+    for (int i = 0; i < 3; ++i) {                // one character per tick while the window closes
         f.Feed(wire[static_cast<size_t>(i)]);
         f.Tick();
     }

@@ -47,23 +47,52 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint8_t command = data[++i];
         const int arg = command >> 4;
         switch (command & 0x0F) {
-        case 0: d.Byte(0xFE); d.Tick(); break;
-        case 1: for (int t = 0; t < 3 * (arg + 1); ++t) d.Tick(); break;
+        case 0:
+            d.Byte(0xFE);
+            d.Tick();
+            break;
+        case 1:
+            for (int t = 0; t < 3 * (arg + 1); ++t)
+                d.Tick();
+            break;
         case 2:
             if (i + 1 < size) d.Byte(data[++i], STATUS_UNSUCCESSFUL);
             d.Tick();
             break;
-        case 3: d.PresentWrite(); break;
-        case 4: d.ImmediateRead(static_cast<size_t>(arg * 20 + 1)); break;
-        case 5: d.PostRead(static_cast<size_t>(arg * 20 + 1)); break;
-        case 6: d.Suspend(); break;
-        case 7: d.Resume(); break;
-        case 8: d.CloseAndOpen(); break;
-        case 9: d.SetReadMask(static_cast<uint8_t>(arg | arg << 4)); break;
-        case 10: d.TransmitTicks = arg + 1; break;
-        case 11: d.TransmitStatus = d.TransmitStatus == STATUS_SUCCESS ? STATUS_UNSUCCESSFUL : STATUS_SUCCESS; break;
-        case 12: for (int t = 0; t < 200 + 50 * arg; ++t) d.Tick(); break;
-        default: d.Tick(); break;
+        case 3:
+            d.PresentWrite();
+            break;
+        case 4:
+            d.ImmediateRead(static_cast<size_t>(arg * 20 + 1));
+            break;
+        case 5:
+            d.PostRead(static_cast<size_t>(arg * 20 + 1));
+            break;
+        case 6:
+            d.Suspend();
+            break;
+        case 7:
+            d.Resume();
+            break;
+        case 8:
+            d.CloseAndOpen();
+            break;
+        case 9:
+            d.SetReadMask(static_cast<uint8_t>(arg | arg << 4));
+            break;
+        case 10:
+            d.TransmitTicks = arg + 1;
+            break;
+        case 11:
+            d.TransmitStatus = d.TransmitStatus == STATUS_SUCCESS ? STATUS_UNSUCCESSFUL : STATUS_SUCCESS;
+            break;
+        case 12:
+            for (int t = 0; t < 200 + 50 * arg; ++t)
+                d.Tick();
+            break;
+        default:
+            d.Tick();
+            break;
         }
     }
     if (!d.Violation().empty()) Die("invariant", d.Violation() + "; " + d.Describe());

@@ -20,8 +20,8 @@ inline constexpr int kPreambleLimit = 250;             // more preamble characte
 inline constexpr int kQuietTimeMargin = 3;             // Q = QUIETTIME + 3, BG = RT1PRIMARY + 3
 inline constexpr size_t kRcvBufferSize = 269;          // longest frame is 267 bytes
 inline constexpr uint8_t kPreambleCharacter = 0xFF;
-inline constexpr uint8_t kDelimValidPreamble = 0x0F;   // Delim after a valid first preamble
-inline constexpr uint8_t kDelimGotError = 0x10;        // Delim after a checksum or line error
+inline constexpr uint8_t kDelimValidPreamble = 0x0F; // Delim after a valid first preamble
+inline constexpr uint8_t kDelimGotError = 0x10;      // Delim after a checksum or line error
 
 // Timing values of one device (ticks of 10 ms), copied from the driver's tunables at device creation.
 // RT1SECONDARY, STO and PRE2 are carried but no timing rule consults them.
@@ -53,7 +53,7 @@ struct HartProtocolInfo {
     uint8_t RetryCount = 2;           // retransmissions after the first attempt of a write
     uint8_t Rcv_Mask = 0x02;          // frame classes handed to readers
     uint16_t StateMachineMode = kModeMaster;
-    uint8_t BurstFlag = 0;            // bit 6 of the last frame's first address byte
+    uint8_t BurstFlag = 0; // bit 6 of the last frame's first address byte
 };
 
 // The six countdowns, in ticks; 0 = stopped.
@@ -79,17 +79,17 @@ struct DataLinkContext {
     // CommData.Buffer_Rcv1 and CommData.Buffer_Rcv2; frames alternate between them so that a
     // delivered frame stays readable while the next one arrives.
     std::array<RcvBuffer, 2> CommData{};
-    uint8_t RcvBufferStart = 0;     // buffer the frame being received goes to
-    uint16_t RcvWritePos = 0;       // next byte of that frame (offset, never above kRcvBufferSize)
-    uint8_t RcvReadBuffer = 0;      // buffer of the delivered frame
-    uint16_t RcvReadPos = 0;        // its next unread byte
-    uint32_t RcvPendingCount = 0;   // its unread bytes
-    uint32_t RcvSavedLength = 0;    // its length
+    uint8_t RcvBufferStart = 0;   // buffer the frame being received goes to
+    uint16_t RcvWritePos = 0;     // next byte of that frame (offset, never above kRcvBufferSize)
+    uint8_t RcvReadBuffer = 0;    // buffer of the delivered frame
+    uint16_t RcvReadPos = 0;      // its next unread byte
+    uint32_t RcvPendingCount = 0; // its unread bytes
+    uint32_t RcvSavedLength = 0;  // its length
     NTSTATUS RcvDeliveredStatus = STATUS_SUCCESS; // what readers of it get
-    uint16_t RcvCountdown = 0;      // bytes still due in the header or the data section
-    uint8_t RcvChecksum = 0;        // running XOR since the delimiter
+    uint16_t RcvCountdown = 0;                    // bytes still due in the header or the data section
+    uint8_t RcvChecksum = 0;                      // running XOR since the delimiter
     int16_t PreambleCount = 0;
-    bool RcvLineError = false;      // a byte of the frame body came with a failure status
+    bool RcvLineError = false; // a byte of the frame body came with a failure status
 
     FsmEventQueue EventQueue;
     Countdowns Timers;

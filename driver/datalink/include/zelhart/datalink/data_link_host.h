@@ -17,7 +17,7 @@
 namespace zelhart::datalink {
 
 class DataLinkHost {
-public:
+  public:
     virtual ~DataLinkHost() = default;
 
     // The transmit action: put the pending write's frame on the wire (cancel the one-byte read in

@@ -10,7 +10,7 @@
 namespace zelhart::datalink {
 
 class FsmEventQueue {
-public:
+  public:
     static constexpr size_t kBytes = 8;
     static constexpr size_t kCapacity = kBytes - 1;
 
@@ -29,7 +29,7 @@ public:
     uint8_t operator[](size_t index) const { return index < kBytes ? bytes_[index] : 0; }
     const std::array<uint8_t, kBytes>& bytes() const { return bytes_; }
 
-private:
+  private:
     std::array<uint8_t, kBytes> bytes_{};
 };
 

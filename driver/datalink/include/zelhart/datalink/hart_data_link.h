@@ -53,7 +53,7 @@ struct ProtocolSettings {
 };
 
 class HartDataLink {
-public:
+  public:
     // Device creation: the data-link defaults (MasterType 0x80, RetryCount 2, Rcv_Mask 0x02, master
     // mode, buffers cleared), the given timing copies, then EVT_STARTUP.
     explicit HartDataLink(DataLinkHost& host, const DataLinkTimings& timings = {});
@@ -131,7 +131,7 @@ public:
 
     const DataLinkContext& Context() const { return ctx_; }
 
-private:
+  private:
     friend struct DataLinkTestAccess;
     using Action = detail::Action;
     using FsmRow = detail::FsmRow;

@@ -11,10 +11,14 @@ namespace zelhart {
 
 using NTSTATUS = int32_t;
 
-constexpr bool NT_SUCCESS(NTSTATUS status) { return status >= 0; }
+constexpr bool NT_SUCCESS(NTSTATUS status) {
+    return status >= 0;
+}
 
 namespace detail {
-constexpr NTSTATUS Nt(uint32_t value) { return static_cast<NTSTATUS>(value); }
+constexpr NTSTATUS Nt(uint32_t value) {
+    return static_cast<NTSTATUS>(value);
+}
 } // namespace detail
 
 inline constexpr NTSTATUS STATUS_SUCCESS = 0;
