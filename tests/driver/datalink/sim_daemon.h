@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -172,9 +173,14 @@ class SimDaemon : public DataLinkHost {
         if (link_.HasDeliveredFrame()) Fail("a waiting read left bytes behind");
     }
     bool TraceEnabled(uint32_t) const override { return settings_.Trace; }
-    void Trace(uint32_t, std::string_view line) override {
-        if (line.empty() || line.back() != '\n') Fail("trace line without its newline");
+    void Trace(uint32_t mask, std::string_view line) override {
+        if (line.empty() || line.back() != '\n') return Fail("trace line without its newline");
+        if (mask == kTraceMasterState && line.rfind("STATE_", 0) == 0) {
+            StatesSeen.insert(std::string(line.substr(0, line.size() - 1)));
+        }
     }
+
+    std::set<std::string> StatesSeen; // master states entered, when tracing
     void DebugPrint(std::string_view) override {}
 
   private:
