@@ -137,6 +137,17 @@ TEST(Lifecycle, SlaveModeTickRunsOnlyTheGapCountdowns) {
     EXPECT_EQ(f.State(), before);
 }
 
+TEST(Lifecycle, ReceiverEventsReachNoMachineInAnUnknownMode) {
+    LinkFixture f;
+    f.WaitBusFree();
+    DataLinkTestAccess::Ctx(f.link).ProtocolInfo.StateMachineMode = 2;
+    f.host.ClearRecords();
+    f.Feed(WithPreambles(5, Reply(kPrimary)));
+    EXPECT_EQ(f.State(), S::STATE_BUS_FREE);
+    EXPECT_TRUE(f.host.Traced("SendEventToOtherFsm Error: StateMachineMode is neither Master nor Slave!\n"));
+    EXPECT_TRUE(f.link.HasDeliveredFrame()) << "delivery to readers does not depend on the mode";
+}
+
 // A transmit request queued twice for one write (the write path and the port restart work item both
 // ask) must not outlive the write: left behind it would transmit nothing and use up attempts of the
 // next write.

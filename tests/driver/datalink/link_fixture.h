@@ -1,4 +1,4 @@
-// One data link on a recording host, with helpers to feed bytes and ticks.
+// One data link on a recording host, and the means to feed it bytes and ticks.
 #pragma once
 
 #include "frames.h"
