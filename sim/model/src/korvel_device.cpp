@@ -70,8 +70,12 @@ bool KorvelDevice::AddressedToMe(const Frame& request) const {
     return true;
 }
 
+bool KorvelDevice::Hears(const Frame& frame) const {
+    return frame.size() > 0 && frame.type() == FrameType::Request && AddressedToMe(frame);
+}
+
 std::optional<Frame> KorvelDevice::Handle(const Frame& request, Uptime now) {
-    if (request.size() == 0 || request.type() != FrameType::Request || !AddressedToMe(request)) return std::nullopt;
+    if (!Hears(request)) return std::nullopt;
     if (!request.checkOk()) return MakeReply(request, kRcCommunicationError | kRcLongitudinalParityError, {}, now);
     if (busy_ > 0) {
         --busy_;

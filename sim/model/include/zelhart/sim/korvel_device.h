@@ -63,6 +63,8 @@ public:
     // The answer to a frame heard on the line, or nothing when it is not a request to this
     // transmitter. A request to it with a wrong check byte is answered with a communication error.
     std::optional<Frame> Handle(const Frame& request, Uptime now);
+    // True when the frame is a request to this transmitter (Handle would answer it).
+    bool Hears(const Frame& frame) const;
 
     // The next n requests are answered with response code 32 (busy).
     void SetBusy(unsigned n) { busy_ = n; }
