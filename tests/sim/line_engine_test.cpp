@@ -175,7 +175,7 @@ TEST_F(Line, ABurstWaitsForTheLineToBeFree) {
     Make(s);
     engine->Receive(kIdentityRequest, t0 + 5ms);
     engine->Tick(t0 + 10ms); // the answer is being sent
-    Bytes out = Drain(300ms);
+    Bytes out = Drain(700ms);
     auto frames = Frames(out);
     ASSERT_GE(frames.size(), 2u);
     EXPECT_EQ(frames[0].delimiter(), 0x06);
