@@ -31,6 +31,7 @@ struct Field {
     Accessor<uint8_t> d = nullptr, m = nullptr, y = nullptr;
     Accessor<bool> flag = nullptr;
     uint32_t max = 0;
+    bool hex = false; // written as 0x.. (identifiers)
 };
 
 std::string_view Trim(std::string_view s) {
@@ -92,7 +93,12 @@ std::string ParseU32(const Field& f, std::string_view s, DeviceConfig& c) {
     f.u32(c) = v;
     return {};
 }
-std::string FormatU32(const Field& f, DeviceConfig& c) { return std::to_string(f.u32(c)); }
+std::string FormatU32(const Field& f, DeviceConfig& c) {
+    if (!f.hex) return std::to_string(f.u32(c));
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%06X", unsigned(f.u32(c)));
+    return buf;
+}
 
 std::string ParseF(const Field& f, std::string_view s, DeviceConfig& c) {
     if (!ParseFloat(s, f.f1(c))) return "a finite number expected";
@@ -182,10 +188,11 @@ Field U16(const char* key, Accessor<uint16_t> a) {
     f.max = 65535;
     return f;
 }
-Field U24(const char* key, Accessor<uint32_t> a) {
+Field U24(const char* key, Accessor<uint32_t> a, bool hex = false) {
     Field f{key, ParseU32, FormatU32};
     f.u32 = a;
     f.max = 0xFFFFFF;
+    f.hex = hex;
     return f;
 }
 Field F(const char* key, Accessor<float> a) {
@@ -223,7 +230,7 @@ const std::vector<Field>& Fields() {
     static const std::vector<Field> fields = {
         U8("manufacturer", [](C& c) -> uint8_t& { return c.identity.manufacturer; }),
         U8("device_type", [](C& c) -> uint8_t& { return c.identity.deviceType; }),
-        U24("device_id", [](C& c) -> uint32_t& { return c.identity.deviceId; }),
+        U24("device_id", [](C& c) -> uint32_t& { return c.identity.deviceId; }, true),
         U8("request_preambles", [](C& c) -> uint8_t& { return c.identity.requestPreambles; }),
         U8("universal_revision", [](C& c) -> uint8_t& { return c.identity.universalRevision; }),
         U8("device_revision", [](C& c) -> uint8_t& { return c.identity.deviceRevision; }),

@@ -75,8 +75,11 @@ public:
     // A burst frame (command 3 data) carrying the given master bit.
     Frame BurstFrame(bool primaryMaster, Uptime now);
 
-    // Sets the simulated process value (base unit of the sensor).
-    void SetProcessValue(float base) { config_.processValue = base; }
+    // Sets the simulated process value (base unit of the sensor); it is kept with the configuration.
+    void SetProcessValue(float base) {
+        config_.processValue = base;
+        changed_ = true;
+    }
 
     const DeviceConfig& config() const { return config_; }
     // True once after each change of the stored configuration.
