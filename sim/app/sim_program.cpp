@@ -24,8 +24,6 @@ using namespace std::chrono_literals;
 
 // While nobody has the port open, look for a client this often.
 constexpr auto kAttachPoll = 10ms;
-// Bytes read from the port in one wake-up, so that a flood cannot starve the timer.
-constexpr size_t kMaxReadPerWake = 64 * 1024;
 
 std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -176,26 +174,24 @@ std::string SimProgram::Loop() {
     return {};
 }
 
+// One read per wake-up: the port stays readable (level-triggered) while more waits, and a client
+// that answers each answer at once cannot keep the timer and the control channel waiting.
 void SimProgram::OnPortEvent(uint32_t events) {
     if (events & EPOLLIN) {
         std::array<uint8_t, 4096> buf;
-        size_t total = 0;
-        while (total < kMaxReadPerWake) {
-            ssize_t n = ::read(pty_.masterFd(), buf.data(), buf.size());
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && errno == EAGAIN) break;
-            if (n <= 0) { // EIO: the last client closed the port
-                Detach(LineEngine::Clock::now());
-                return;
-            }
-            auto now = LineEngine::Clock::now();
-            engine_->Receive(std::span<const uint8_t>(buf.data(), size_t(n)), now);
-            total += size_t(n);
-            Flush(now); // an unpaced answer leaves at once
+        ssize_t n = ::read(pty_.masterFd(), buf.data(), buf.size());
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+        if (n <= 0) { // EIO: the last client closed the port
+            Detach(LineEngine::Clock::now());
+            return;
         }
+        auto now = LineEngine::Clock::now();
+        engine_->Receive(std::span<const uint8_t>(buf.data(), size_t(n)), now);
+        Flush(now); // an unpaced answer leaves at once
         SaveStateIfChanged();
+        return;
     }
-    if ((events & (EPOLLHUP | EPOLLERR)) && !(events & EPOLLIN)) Detach(LineEngine::Clock::now());
+    if (events & (EPOLLHUP | EPOLLERR)) Detach(LineEngine::Clock::now());
 }
 
 void SimProgram::Detach(TimePoint now) {

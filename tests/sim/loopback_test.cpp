@@ -66,7 +66,7 @@ protected:
     }
     static HartMessage Message(const Bytes& bytes, uint16_t tag) {
         HartMessage m{};
-        std::memcpy(m.Data, bytes.data(), bytes.size());
+        if (!bytes.empty()) std::memcpy(m.Data, bytes.data(), bytes.size());
         m.Length = static_cast<uint16_t>(bytes.size());
         m.RequestTag = tag;
         return m;

@@ -183,11 +183,15 @@ TEST_F(SimProgramTest, GarbageAndOversizeInputDoNotStopTheTransmitter) {
 
 TEST_F(SimProgramTest, ControlChannelInjectsFaultsAtRunTime) {
     std::string fifo = dir / "control";
-    StartSim({"--port", "8", "--no-pace", "--control", fifo});
+    StartSim({"--port", "8", "--no-pace", "--control", fifo, "--log", dir / "ctl.log"});
     Connect(8);
     ASSERT_TRUE(client.Exchange(kIdentityRequest));
     {
-        std::ofstream(fifo) << "busy 1\n";
+        std::ofstream out(fifo);
+        ASSERT_TRUE(out.is_open()) << strerror(errno);
+        out << "busy 1\n";
+        out.close();
+        ASSERT_TRUE(out) << strerror(errno);
     }
     // The instruction and the next request race inside the simulator; the busy answer comes
     // within a few exchanges, and exactly once.
@@ -199,7 +203,7 @@ TEST_F(SimProgramTest, ControlChannelInjectsFaultsAtRunTime) {
         else if (busy) ++normalAfterBusy;
     }
     EXPECT_EQ(busy, 1);
-    EXPECT_EQ(normalAfterBusy, 2);
+    EXPECT_EQ(normalAfterBusy, 2) << ReadFile(dir / "ctl.log") << sim.process().Output();
 }
 
 TEST_F(SimProgramTest, OtherMasterAndBurstTraffic) {
