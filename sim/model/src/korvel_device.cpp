@@ -231,6 +231,9 @@ std::array<uint8_t, 5> KorvelDevice::AdditionalStatus() const {
     return b;
 }
 
+// Bit 1 (a variable other than the primary one out of its limits) is never set: the transmitter
+// has no such variable. So the status byte can never be 0xFE, which a master that looks for the
+// first 0xFE of an identity answer would take for its start.
 uint8_t KorvelDevice::DeviceStatus(Uptime now) const {
     LiveValues v = Live(now);
     uint8_t s = 0;
