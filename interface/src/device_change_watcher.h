@@ -1,0 +1,41 @@
+// The watcher thread: follows serial ports coming and going (platform::PortWatcher) and hands each
+// change to the library as the port's COM name, the device behind it and arrival or removal.
+#pragma once
+
+#include "events.h"
+
+#include "zelhart/platform/serial_port_map.h"
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace zelhart::hartif {
+
+class DeviceChangeWatcher {
+public:
+    // serialDeviceName: the port's device path on arrival, empty on removal.
+    using Handler = std::function<void(const std::string& portName, const std::string& serialDeviceName, bool arrival)>;
+
+    DeviceChangeWatcher() = default;
+    ~DeviceChangeWatcher() { Stop(); }
+    DeviceChangeWatcher(const DeviceChangeWatcher&) = delete;
+    DeviceChangeWatcher& operator=(const DeviceChangeWatcher&) = delete;
+
+    // Takes the first picture of the ports (so that any change after Start returns is reported) and
+    // starts the thread. 0, or an errno value when the watch or the thread could not be set up.
+    int Start(const platform::SerialPortMapSources& sources, Handler onDeviceChange);
+    // Ends the thread and waits for it.
+    void Stop();
+    bool Running() const { return thread_.joinable(); }
+    // 0 after a normal stop, 1 when the thread ended on an error.
+    int Result() const { return result_.load(); }
+
+private:
+    ManualResetEvent stop_;
+    std::thread thread_;
+    std::atomic<int> result_{0};
+};
+
+} // namespace zelhart::hartif

@@ -1,0 +1,146 @@
+#include "library.h"
+
+#include "trace.h"
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace zelhart::hartif {
+namespace {
+
+// The state lives in static storage that has no destructor of its own: it is built and torn down
+// exactly by attach and detach, which run at load and unload, whatever order the process runs its
+// other static destructors in at exit.
+alignas(Library) unsigned char g_storage[sizeof(Library)];
+std::atomic<Library*> g_library{nullptr};
+
+uint16_t Slot(uint32_t index) { return uint16_t(index & 0xFFFF); }
+
+} // namespace
+
+Library::Library(LibraryOptions options)
+    : io_(options.deviceIo ? options.deviceIo : DefaultDeviceIo()),
+      sources_(options.portSources ? *options.portSources : platform::DefaultSerialPortMapSources()),
+      functionDevice_(io_) {
+    if (options.watchPorts) {
+        int e = watcher_.Start(sources_, [this](const std::string& port, const std::string& serial, bool arrival) {
+            OnDeviceChange(port, serial, arrival);
+        });
+        if (e != 0) Trace("%s Error: Failed to create the Main Thread! Error: %d\n", "DllMain", e);
+    }
+    functionDevice_.EnsureOpen();
+}
+
+Library::~Library() {
+    watcher_.Stop();
+    // Devices the caller left open are closed here: their threads must not outlive the library's code.
+    for (auto& controller : table_.TakeAll()) controller->Disconnect();
+    functionDevice_.Close();
+}
+
+int32_t Library::Open(const char* name, uint16_t* index) {
+    TraceScope scope("hart_open");
+    if (!name || !index) return HDRV_INVALID_PARAM;
+    const size_t length = ::strnlen(name, 260);
+    if (length > 259) return HDRV_INVALID_PARAM;
+    const std::string deviceName = std::string(kHartDeviceNamePrefix) + std::string(name, length);
+    const std::string devicePath = kDevicePathPrefix + deviceName;
+    ControllerPtr controller;
+    {
+        std::lock_guard lock(openClose_);
+        if (auto slot = table_.FindDevicePath(devicePath)) {
+            *index = *slot;
+            return HDRV_ALREADY_OPEN;
+        }
+        functionDevice_.EnsureOpen();
+        try {
+            controller = std::make_shared<CHartModemController>(io_);
+        } catch (const std::bad_alloc&) {
+            return HDRV_FAILURE;
+        }
+        if (int32_t r = controller->Connect(deviceName, &functionDevice_)) {
+            controller->Disconnect(); // nobody could ever close it
+            return r;
+        }
+        auto slot = table_.Place(controller);
+        if (!slot) {
+            controller->Disconnect();
+            return HDRV_FAILURE;
+        }
+        *index = *slot;
+    }
+    if (!controller->IsPresent()) CatchUpWithPort(*controller);
+    return HDRV_SUCCESS;
+}
+
+// A port that exists already but has no HART device yet (it arrived while no controller had it open,
+// or before the driver started) is announced now, as its arrival would have been.
+void Library::CatchUpWithPort(CHartModemController& controller) {
+    const std::string port = controller.ComPortName();
+    auto number = platform::ParseComName(port);
+    if (!number || port != "COM" + std::to_string(*number)) return;
+    auto devicePath = platform::LookupComPort(*number, sources_);
+    if (!devicePath) return;
+    functionDevice_.EnsureOpen();
+    controller.UpdateComPortState(port, *devicePath, true);
+}
+
+int32_t Library::Configure(uint32_t index, const HartConfig* config) {
+    auto controller = table_.Get(Slot(index));
+    return controller ? controller->SetConfiguration(config) : HDRV_INVALID_INDEX;
+}
+
+int32_t Library::Subscribe(uint32_t index, uint32_t flags) {
+    auto controller = table_.Get(Slot(index));
+    return controller ? controller->Subscribe(uint8_t(flags & 0xFF)) : HDRV_INVALID_INDEX;
+}
+
+int32_t Library::Register(uint32_t index, const AppRegistryInfo* reg) {
+    auto controller = table_.Get(Slot(index));
+    return controller ? controller->SetRegistration(reg) : HDRV_INVALID_INDEX;
+}
+
+int32_t Library::Write(uint32_t index, const HartMessage* request) {
+    auto controller = table_.Get(Slot(index));
+    return controller ? controller->SendHartMessage(request) : HDRV_INVALID_INDEX;
+}
+
+int32_t Library::Read(uint32_t index, HartMessage* record) {
+    auto controller = table_.Get(Slot(index));
+    return controller ? controller->TakeRecord(record) : HDRV_INVALID_INDEX;
+}
+
+int32_t Library::Close(uint32_t index) {
+    TraceScope scope("hart_close");
+    const uint16_t slot = Slot(index);
+    if (slot >= ControllerTable::kSlots) return HDRV_INVALID_INDEX;
+    std::lock_guard lock(openClose_);
+    auto controller = table_.Take(slot);
+    if (!controller) return HDRV_FAILURE;
+    return controller->Disconnect();
+}
+
+void Library::OnDeviceChange(const std::string& portName, const std::string& serialDeviceName, bool arrival) {
+    TraceScope scope("OnDeviceChange");
+    auto controller = table_.FirstWithComPort(portName);
+    if (!controller) return;
+    if (arrival) functionDevice_.EnsureOpen();
+    controller->UpdateComPortState(portName, serialDeviceName, arrival);
+}
+
+void LibraryAttach(LibraryOptions options) {
+    LibraryDetach();
+    Library* library = std::construct_at(reinterpret_cast<Library*>(g_storage), std::move(options));
+    g_library.store(library);
+}
+
+void LibraryDetach() {
+    Library* library = g_library.exchange(nullptr);
+    if (library) std::destroy_at(library);
+}
+
+Library* CurrentLibrary() { return g_library.load(); }
+
+} // namespace zelhart::hartif

@@ -1,0 +1,66 @@
+// The library's process-wide state and the work behind the seven exports.
+//
+// The shared library attaches when it is loaded and detaches when it is unloaded; tests attach and
+// detach explicitly with a device I/O of their own and private port directories.
+#pragma once
+
+#include "controller_table.h"
+#include "device_change_watcher.h"
+#include "device_io.h"
+#include "function_device.h"
+
+#include "zelhart/hart_api.h"
+#include "zelhart/platform/serial_port_map.h"
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace zelhart::hartif {
+
+struct LibraryOptions {
+    std::shared_ptr<IDeviceIo> deviceIo;                       // null: DefaultDeviceIo()
+    std::optional<platform::SerialPortMapSources> portSources; // none: the running system's
+    bool watchPorts = true;
+};
+
+class Library {
+public:
+    explicit Library(LibraryOptions options);
+    ~Library();
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+
+    int32_t Open(const char* name, uint16_t* index);
+    int32_t Configure(uint32_t index, const HartConfig* config);
+    int32_t Subscribe(uint32_t index, uint32_t flags);
+    int32_t Register(uint32_t index, const AppRegistryInfo* reg);
+    int32_t Write(uint32_t index, const HartMessage* request);
+    int32_t Read(uint32_t index, HartMessage* record);
+    int32_t Close(uint32_t index);
+
+    // A port arrived or was removed: the first controller of that COM port is told.
+    void OnDeviceChange(const std::string& portName, const std::string& serialDeviceName, bool arrival);
+
+    ControllerTable& Table() { return table_; }
+    FunctionDevice& Function() { return functionDevice_; }
+    bool WatcherRunning() const { return watcher_.Running(); }
+
+private:
+    void CatchUpWithPort(CHartModemController& controller);
+
+    std::shared_ptr<IDeviceIo> io_;
+    platform::SerialPortMapSources sources_;
+    FunctionDevice functionDevice_;
+    ControllerTable table_;
+    std::mutex openClose_; // hart_open and hart_close one at a time: no two controllers for one path
+    DeviceChangeWatcher watcher_;
+};
+
+// Load and unload. Attaching twice replaces the first state.
+void LibraryAttach(LibraryOptions options = {});
+void LibraryDetach();
+Library* CurrentLibrary();
+
+} // namespace zelhart::hartif

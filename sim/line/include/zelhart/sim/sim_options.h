@@ -1,0 +1,27 @@
+// The command line of korvel4810-sim.
+#pragma once
+
+#include "zelhart/sim/line_engine.h"
+
+#include <span>
+#include <string>
+
+namespace zelhart::sim {
+
+struct SimOptions {
+    int port = 1;            // registered as COM<port>
+    std::string statePath;   // load and save the configuration here
+    std::string logPath;     // one line per frame
+    std::string controlPath; // FIFO for run-time instructions
+    int readyFd = -1;        // told "COM<n> <pts path>" once registered
+    LineSettings line;
+    unsigned busy = 0;
+    bool help = false;
+};
+
+// Parses the arguments after the program name. Returns an empty text, or what is wrong.
+std::string ParseSimOptions(std::span<const char* const> args, SimOptions& out);
+
+std::string SimUsage();
+
+} // namespace zelhart::sim

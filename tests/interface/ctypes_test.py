@@ -1,0 +1,99 @@
+#!/usr/bin/env python3
+"""Loads libZelHartDriverInterface.so as an outside program does and calls its exports.
+
+With no driver running, a device opens (it is only not present) and a request comes back as a
+failure record. Usage: ctypes_test.py <path of the library>
+"""
+import ctypes
+import os
+import select
+import struct
+import sys
+import tempfile
+
+
+class HartMessage(ctypes.Structure):
+    _pack_ = 1
+    _fields_ = [("Data", ctypes.c_uint8 * 284), ("Length", ctypes.c_uint16), ("Status", ctypes.c_uint16),
+                ("RequestTag", ctypes.c_uint16), ("Error", ctypes.c_int16)]
+
+
+class HartConfig(ctypes.Structure):
+    _pack_ = 1
+    _fields_ = [("MasterType", ctypes.c_uint32), ("Retries", ctypes.c_uint32)]
+
+
+class AppRegistryInfo(ctypes.Structure):
+    _pack_ = 1
+    _fields_ = [("hWnd", ctypes.c_int32), ("Msg", ctypes.c_uint32), ("wParam", ctypes.c_int32),
+                ("lParam", ctypes.c_int32)]
+
+
+def check(condition, what):
+    if not condition:
+        print("FAILED:", what, file=sys.stderr)
+        sys.exit(1)
+
+
+def bind(lib):
+    signatures = {
+        "hart_open": [ctypes.c_char_p, ctypes.POINTER(ctypes.c_uint16)],
+        "hart_configure": [ctypes.c_uint32, ctypes.POINTER(HartConfig)],
+        "hart_subscribe": [ctypes.c_uint32, ctypes.c_uint32],
+        "hart_register": [ctypes.c_uint32, ctypes.POINTER(AppRegistryInfo)],
+        "hart_write": [ctypes.c_uint32, ctypes.POINTER(HartMessage)],
+        "hart_read": [ctypes.c_uint32, ctypes.POINTER(HartMessage)],
+        "hart_close": [ctypes.c_uint32],
+    }
+    for name, args in signatures.items():
+        fn = getattr(lib, name)
+        fn.argtypes = args
+        fn.restype = ctypes.c_int32
+    return lib
+
+
+def main():
+    check(len(sys.argv) == 2, "usage: ctypes_test.py <library>")
+    check(ctypes.sizeof(HartMessage) == 292 and ctypes.sizeof(AppRegistryInfo) == 16, "record sizes")
+    with tempfile.TemporaryDirectory(prefix="zelhart-ctypes-") as runtime:
+        # Private directories: no driver socket, no ports of this machine.
+        os.environ["ZELHART_RUNTIME_DIR"] = runtime
+        os.environ["ZELHART_CONFIG_DIR"] = os.path.join(runtime, "etc")
+        lib = bind(ctypes.CDLL(sys.argv[1]))
+
+        index = ctypes.c_uint16(0xFFFF)
+        check(lib.hart_open(b"HART3", ctypes.byref(index)) == 0, "open with no driver returns 0")
+        check(index.value == 0, "first index is 0")
+        again = ctypes.c_uint16(0xFFFF)
+        check(lib.hart_open(b"HART3", ctypes.byref(again)) == -7 and again.value == 0, "second open is -7")
+        check(lib.hart_configure(index.value, HartConfig(0x00600000, 0x00060004)) == 0, "configure")
+        check(lib.hart_configure(index.value, None) == -4, "configure with null")
+        check(lib.hart_subscribe(256, 0x1E) == -3, "index 256")
+
+        reader, writer = os.pipe()
+        check(lib.hart_register(index.value, AppRegistryInfo(writer, 0x0401, 5, -6)) == 0, "register")
+        request = HartMessage()
+        request.Data[0:9] = [0xFF] * 5 + [0x82, 0x00, 0x00, 0x00]
+        request.Length = 9
+        request.RequestTag = 0x1234
+        check(lib.hart_write(index.value, ctypes.byref(request)) == 0, "write")
+
+        ready, _, _ = select.select([reader], [], [], 5.0)
+        check(ready, "a message is posted for the record")
+        check(struct.unpack("<Iii", os.read(reader, 12)) == (0x0401, 5, -6), "posted Msg, wParam, lParam")
+
+        record = HartMessage()
+        check(lib.hart_read(index.value, ctypes.byref(record)) == 0, "read")
+        check((record.Length, record.Status, record.Error, record.RequestTag) == (0, 6, -1, 0x1234),
+              "failure record: Length 0, Status 6, Error -1, tag echoed; got %r" %
+              ((record.Length, record.Status, record.Error, record.RequestTag),))
+        check(lib.hart_read(index.value, ctypes.byref(record)) == -6, "queue empty afterwards")
+        check(lib.hart_close(index.value) == -1, "close of a device that was never present")
+        check(lib.hart_close(index.value) == -1, "close of an empty slot")
+        os.close(reader)
+        os.close(writer)
+    print("ctypes: all exports behave as expected")
+
+
+if __name__ == "__main__":
+    main()
