@@ -5,6 +5,7 @@
 #include "report.h"
 
 #include "hart/strings.h"
+#include "temp_dir.h"
 
 #include <clocale>
 #include <cstdio>
@@ -188,6 +189,17 @@ TEST_F(CliTest, CalibrationResetWaitsForTheTransmitter) {
     EXPECT_EQ(Sleeps(1000), 7);
     EXPECT_NE(err.find("Выполняется сброс... Ждите... 6/6"), std::string::npos);
     EXPECT_NE(err.find("сообщение 1293"), std::string::npos);
+}
+
+TEST_F(CliTest, APartialReadIsShownButNotSaved) {
+    lib.Load(kKorvel + "reply 150 64 0\n"); // the third step fails
+    zelhart::testing::TempDir dir;
+    const std::string file = dir / "x.4810";
+    EXPECT_EQ(Run({"read", "--save", file}), kExitFailure);
+    EXPECT_NE(err.find("ошибка 20028: Команда не поддерживается"), std::string::npos);
+    EXPECT_NE(out.find("Тип сенсора:\n"), std::string::npos);                // cleared by the failure
+    EXPECT_NE(out.find("Аналоговый выход: 12.00 мА\n"), std::string::npos); // read after it
+    EXPECT_FALSE(std::ifstream(file).good());
 }
 
 TEST_F(CliTest, ThePortOptionOverridesTheStoredSetting) {

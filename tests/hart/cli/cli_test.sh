@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# 4810cli as a program, against the interface library double playing a Korvel-4810.
-#   cli_test.sh <4810cli> <double .so> <double script>
+# 4810cli as a program, against the simulator's Korvel-4810 in-process (libZelHartLoopback.so).
+#   cli_test.sh <4810cli> <libZelHartLoopback.so>
 set -euo pipefail
-cli=$1 double=$2 script=$3
+cli=$1 loopback=$2
 work=$(mktemp -d "${TMPDIR:-/tmp}/zelhart-cli-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 export ZELHART_RUNTIME_DIR=$work/run ZELHART_CONFIG_DIR=$work/etc XDG_CONFIG_HOME=$work/config HOME=$work
-export ZELHART_INTERFACE_LIBRARY=$double ZELHART_DOUBLE_SCRIPT=$script
+# A transmitter with the factory configuration whose readings hold still.
+printf 'format = 1\ndrift = 0\n' >"$work/factory.state"
+export ZELHART_INTERFACE_LIBRARY=$loopback ZELHART_LOOPBACK_STATE=$work/factory.state
 unset LANGUAGE LC_NUMERIC
 export LC_ALL=C.UTF-8
 mkdir -p "$ZELHART_RUNTIME_DIR/ports"
@@ -28,14 +30,15 @@ has() { grep -qF -- "$2" "$work/$1" || fail "$1 lacks '$2': $(cat "$work/$1")"; 
 run 0 --port 4 read --save "$work/x.4810"
 for line in "Тег датчика: TT-101" "Тип сенсора: PT100 (a = 0.00385)" "Соединение сенсора: 3-проводное" \
     "Точка 4 мА: 0.00 °C" "Точка 20 мА: 100.00 °C" "Нижний предел диапазона: -200.00 °C" \
-    "Верхний предел диапазона: 850.00 °C" "Демпфирование: 1.5 с" "Тип аварии: Высокий" \
+    "Верхний предел диапазона: 850.00 °C" "Демпфирование: 1.0 с" "Тип аварии: Высокий" \
     "Низкий уровень аварии: 3.60 мА" "Высокий уровень аварии: 21.00 мА" "Нижнее насыщение: 3.80 мА" \
     "Верхнее насыщение: 20.50 мА" "Фильтр 50/60 Гц: 50 Гц" "Защита записи: выключена" \
-    "Температура сенсора: 36.60 °C" "Аналоговый выход: 12.00 мА" "Температура датчика: 24.50 °C" \
-    "Неисправность сенсора: Нет" "Неисправность датчика: Нет" "Версия программы: 7.1.3" \
-    "Версия аппаратной части: 8" "Конечный номер сборки: 4810" "Дата сборки трансмиттера: 17.5.2024" \
-    "Код арматуры: B3" "Монтажная длина: 515 мм" "Код изготовителя: 153" "Тип устройства: 252" \
-    "Идентификатор устройства: 104810"; do
+    "Температура сенсора: 21.50 °C" "Аналоговый выход: 7.44 мА" "Температура датчика: 24.00 °C" \
+    "Неисправность сенсора: Нет" "Неисправность датчика: Нет" "Версия программы: 5.1.3" \
+    "Версия аппаратной части: 16" "Конечный номер сборки: 481001" "Дата сборки трансмиттера: 14.3.2024" \
+    "Код арматуры: B12" "Головка: 2" "Кабельный ввод: 1" "Исполнение: 3" "Монтажная длина: 160 мм" \
+    "Дата сборки термометра: 14.3.2024" "Серийный номер термометра: 104233" "Код изготовителя: 153" \
+    "Тип устройства: 252" "Идентификатор устройства: 3825441"; do
     has out "$line"
 done
 [ "$(wc -l <"$work/out")" -eq 34 ] || fail "read printed $(wc -l <"$work/out") lines, not 34"
@@ -59,10 +62,10 @@ ok
 locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$' || fail "the ru_RU.UTF-8 locale is missing (./run test generates it)"
 LC_ALL=ru_RU.UTF-8 run 0 show "$work/x.4810"
 has out "Точка 20 мА: 100,00 °C"
-has out "Демпфирование: 1,5 с"
+has out "Демпфирование: 1,0 с"
 has out "Низкий уровень аварии: 3,60 мА"
 LC_ALL=ru_RU.UTF-8 run 0 --port 4 monitor --count 2 --interval 0.05
-[ "$(grep -c '^Аналоговый выход: 12,00 мА$' "$work/out")" -eq 2 ] || fail "monitor: $(cat "$work/out")"
+[ "$(grep -c '^Аналоговый выход: 7,44 мА$' "$work/out")" -eq 2 ] || fail "monitor: $(cat "$work/out")"
 LC_ALL=ru_RU.UTF-8 run 2 --port 4 monitor --interval 0,05
 LC_ALL=C run 0 show "$work/x.4810"
 has out "Точка 20 мА: 100.00 °C"
@@ -79,7 +82,7 @@ printf '[General]\nPortSettings=4\n' >"$ini"
 run 0 check
 has err "сообщение 935: Датчик Корвел-4810 найден"
 run 0 find
-has out "Идентификатор устройства: 104810"
+has out "Идентификатор устройства: 3825441"
 ok
 
 # --- failures: the program's Russian message on stderr, exit 1
@@ -103,15 +106,21 @@ ok
 run 0 --port 4 send-basic "$work/x.4810"
 has err "вопрос 905: Нажатие 'Продолжить' приведет к изменению выхода датчика. Установите ручной режим петли -> Продолжить"
 has err "сообщение 900: Передача завершена успешно"
-{ cat "$script"; echo "reply 15 0 0 u8:0 u8:0 u8:32 f:100 f:0 f:1.5 u8:1 u8:0"; } >"$work/protected.script"
-ZELHART_DOUBLE_SCRIPT=$work/protected.script run 1 --port 4 send-basic "$work/x.4810"
+printf 'format = 1\nwrite_protect = 1\n' >"$work/protected.state"
+ZELHART_LOOPBACK_STATE=$work/protected.state run 1 --port 4 send-basic "$work/x.4810"
 has err "ошибка 1004: Прибор находится в режиме защиты записи"
-ZELHART_DOUBLE_SCRIPT=$work/protected.script run 1 --port 4 fixed-current 4
+ZELHART_LOOPBACK_STATE=$work/protected.state run 1 --port 4 fixed-current 4
 has err "ошибка 1004: Прибор находится в режиме защиты записи"
-run 0 --port 4 fixed-current 4 # the transmitter's echo is shown: the double always answers 4 mA
-has err "сообщение 1287: Фиксированный ток (4.00 mA) успешно установлен!"
-LC_ALL=ru_RU.UTF-8 run 0 --port 4 fixed-current 4.0
-has err "Фиксированный ток (4,00 mA) успешно установлен!"
+ZELHART_LOOPBACK_STATE=$work/protected.state run 1 --port 4 calibration-reset
+has err "ошибка 1004: Прибор находится в режиме защиты записи"
+run 0 --port 4 fixed-current 4.5
+has err "сообщение 1287: Фиксированный ток (4.50 mA) успешно установлен!"
+LC_ALL=ru_RU.UTF-8 run 1 --port 4 fixed-current 3.5
+has err "ошибка 1285: Записываемое значение фиксированного тока ниже нижнего уровня аварии! (3,60 mA)"
+run 0 --port 4 loop-trim 4.01 19.99
+has err "сообщение 1275: Калибровка токового выхода завершена!"
+run 0 --port 4 calibration-reset
+has err "сообщение 1293: Установлен заводской режим калибровки"
 run 0 --port 4 fixed-current off
 has err "сообщение 1247: Фиксированный ток успешно сброшен"
 ok

@@ -70,12 +70,12 @@ TEST_F(SendTest, SensorTypeAndConnectionNotSetSendNeitherReadNorWrite) {
 
 TEST_F(SendTest, SensorConfigTakesTheTransmittersValueForTheFieldNotSet) {
     Load("");
-    t().SetSensorType(14); // thermocouple K, connection left to the transmitter
+    t().SetSensorType(15); // Pt100 (a = 0.00391), connection left to the transmitter
     ASSERT_EQ(t().WriteSensorConfig(), 1);
     const auto frames = SentFrames(lib);
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[1].command, 141);
-    EXPECT_EQ(frames[1].data, (std::vector<uint8_t>{0, 14, 3}));
+    EXPECT_EQ(frames[1].data, (std::vector<uint8_t>{0, 15, 3}));
 
     // Warning 8 to 141 passes without a word.
     Load("step standing\nstep answer 8 0 u8:0 u8:14 u8:3\n");
