@@ -24,11 +24,13 @@ constexpr float kMaxCurrent = 25.0f; // mA; no loop carries more
 bool MeasureAndConfirm(Context& c) {
     const hart::MeasuredValueReading reading = c.transmitter().ReadMeasuredValue();
     std::string line = "Измеряемая величина: " + FormatNumber(reading.value, 2);
-    if (IsSet(reading.value) && !UnitText(reading.units).empty()) line += " " + std::string(UnitText(reading.units));
+    if (IsSet(reading.value) && !UnitText(reading.units).empty())
+        line += " " + std::string(UnitText(reading.units));
     c.ui.ShowMessage(kOwnQuestion, line, MessageIcon::Information);
-    return c.ui.AskUser(kOwnQuestion,
-                        "ВНИМАНИЕ! Убедитесь, что температура преобразователя не изменяется в течение 30 секунд!",
-                        MessageButtons::OkCancel, MessageIcon::Warning) == UserAnswer::Ok;
+    return c.ui.AskUser(
+               kOwnQuestion,
+               "ВНИМАНИЕ! Убедитесь, что температура преобразователя не изменяется в течение 30 секунд!",
+               MessageButtons::OkCancel, MessageIcon::Warning) == UserAnswer::Ok;
 }
 
 // The page's checks of a measured loop current when its edit is left: warnings only, the value is used.
@@ -87,7 +89,8 @@ bool TrimSensorPoint(Context& c, int point, int units, float value) {
         else
             c.transmitter().SetTrimUpper(value);
         if (c.doc.TrimSensor(point)) return true;
-        if (AskString(c.ui, str::kTrimRepeat, MessageButtons::YesNo, MessageIcon::Question) != UserAnswer::Yes)
+        if (AskString(c.ui, str::kTrimRepeat, MessageButtons::YesNo, MessageIcon::Question) !=
+            UserAnswer::Yes)
             return false;
         // The value is kept unless the user enters another.
         if (const auto other = c.ui.AskNumber("Значение точки калибровки (Enter: прежнее)")) value = *other;
@@ -101,7 +104,8 @@ int RunFixedCurrent(Context& c) {
     if (c.args[0] == "off") return c.doc.SetFixedCurrentMode(false, true) ? kExitOk : kExitFailure;
     const auto current = ParseFloat(c.args[0]);
     if (!current || *current <= 0 || *current > kMaxCurrent)
-        return c.UsageError("fixed-current: '" + std::string(c.args[0]) + "' is no current from 0 to 25 mA (e.g. 4.5)");
+        return c.UsageError("fixed-current: '" + std::string(c.args[0]) +
+                            "' is no current from 0 to 25 mA (e.g. 4.5)");
     c.transmitter().SetFixedCurrent(*current);
     return c.doc.SetFixedCurrentMode(true, true) ? kExitOk : kExitFailure;
 }
@@ -115,7 +119,8 @@ int RunLoopTrim(Context& c) {
     CheckMeasured(c, *at4, 3.8f, 4.2f, str::k4mAValueTooHigh, str::k4mAValueTooLow);
     CheckMeasured(c, *at20, 19.5f, 20.5f, str::k20mAValueTooHigh, str::k20mAValueTooLow);
 
-    if (AskString(c.ui, str::kConnectMultimeter, MessageButtons::OkCancel, MessageIcon::Question) != UserAnswer::Ok)
+    if (AskString(c.ui, str::kConnectMultimeter, MessageButtons::OkCancel, MessageIcon::Question) !=
+        UserAnswer::Ok)
         return kExitFailure;
     if (!c.doc.StartLoopCalibration()) return kExitFailure;
     if (!TrimLoopPoint(c, true, *at4)) return kExitFailure;

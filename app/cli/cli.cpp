@@ -15,7 +15,8 @@ int RunHelp(Context& context);
 constexpr Subcommand kSubcommands[] = {
     {"find", "", "identify the transmitter at polling address 0 and print its identity", RunFind},
     {"check", "", "check the connection: \"Датчик Корвел-4810 найден\" or \"... не найден\"", RunCheck},
-    {"read", "[--save FILE]", "read the whole configuration and print it; --save writes it to FILE too", RunRead},
+    {"read", "[--save FILE]", "read the whole configuration and print it; --save writes it to FILE too",
+     RunRead},
     {"show", "FILE", "print the configuration held in a .4810 file", RunShow},
     {"send-basic", "FILE", "send tag, sensor, units, 4/20 mA points and damping of FILE", RunSendBasic},
     {"send-advanced", "FILE", "send alarm type and levels, mains filter and write protection of FILE",

@@ -13,7 +13,8 @@ bool ParseReadOptions(Context& c, std::optional<std::string>& save, std::string&
         if (c.args[i] == "--save" && i + 1 < c.args.size() && !c.args[i + 1].empty() && !save) {
             save = std::string(c.args[++i]);
         } else {
-            problem = c.args[i] == "--save" ? "--save needs one file name" : "read: unexpected '" + std::string(c.args[i]) + "'";
+            problem = c.args[i] == "--save" ? "--save needs one file name"
+                                            : "read: unexpected '" + std::string(c.args[i]) + "'";
             return false;
         }
     }
@@ -51,7 +52,8 @@ int RunFind(Context& c) {
     PrintRow(c.io.out, hart::LoadString(hart::str::kLabelSoftwareVersion),
              std::to_string(m.GetUniversalRev()) + "." + std::to_string(m.GetDeviceRev()) + "." +
                  std::to_string(m.GetSoftwareRev()));
-    PrintRow(c.io.out, hart::LoadString(hart::str::kLabelHardwareVersion), std::to_string(m.GetHardwareRevByte()));
+    PrintRow(c.io.out, hart::LoadString(hart::str::kLabelHardwareVersion),
+             std::to_string(m.GetHardwareRevByte()));
     return kExitOk;
 }
 

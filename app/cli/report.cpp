@@ -43,12 +43,14 @@ std::string ConnectionText(int32_t sensorCode, int32_t connection) {
     const int sensor = SensorIndexFromCode(sensorCode);
     if (sensor < 1 || sensor > kSensorKindCount) return {};
     if (sensor >= 11 && sensor <= 20) return Text(str::kConnectionTwoWire);
-    return connection >= 2 && connection <= 4 ? Text(str::kConnectionTwoWire + connection - 2) : std::string();
+    return connection >= 2 && connection <= 4 ? Text(str::kConnectionTwoWire + connection - 2)
+                                              : std::string();
 }
 
 std::string SensorText(int32_t sensorCode) {
     const int sensor = SensorIndexFromCode(sensorCode);
-    return sensor >= 1 && sensor <= kSensorKindCount ? Text(str::kFirstSensorName + sensor - 1) : std::string();
+    return sensor >= 1 && sensor <= kSensorKindCount ? Text(str::kFirstSensorName + sensor - 1)
+                                                     : std::string();
 }
 
 std::string Integer(long long v) {
@@ -93,7 +95,8 @@ void PrintBasic(std::FILE* out, const CTransmitterModel& m) {
         tag.pop_back();
     PrintRow(out, LoadString(str::kLabelTag), tag);
     PrintRow(out, LoadString(str::kLabelSensorType), SensorText(m.GetSensorType()));
-    PrintRow(out, LoadString(str::kLabelConnection), ConnectionText(m.GetSensorType(), m.GetSensorConnection()));
+    PrintRow(out, LoadString(str::kLabelConnection),
+             ConnectionText(m.GetSensorType(), m.GetSensorConnection()));
     PrintRow(out, LoadString(str::kLabelLowerRange), FormatNumber(m.GetLowerRange(), 2), unit);
     PrintRow(out, LoadString(str::kLabelUpperRange), FormatNumber(m.GetUpperRange(), 2), unit);
     PrintRow(out, LoadString(str::kLabelLowerLimit), FormatNumber(lower, 2), unit);
@@ -144,7 +147,8 @@ void PrintThermometer(std::FILE* out, const CTransmitterModel& m) {
     PrintRow(out, "Кабельный ввод", Integer(m.GetCableEntry()));
     PrintRow(out, "Исполнение", Integer(m.GetExecution()));
     PrintRow(out, "Монтажная длина", Integer(m.GetMountingLength()), "мм");
-    PrintRow(out, "Дата сборки термометра", Date(m.GetAssemblyDay(), m.GetAssemblyMonth(), m.GetAssemblyYear()));
+    PrintRow(out, "Дата сборки термометра",
+             Date(m.GetAssemblyDay(), m.GetAssemblyMonth(), m.GetAssemblyYear()));
     PrintRow(out, "Серийный номер термометра", Integer(m.GetThermometerSerial()));
 }
 

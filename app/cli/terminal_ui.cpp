@@ -144,7 +144,8 @@ void TerminalUi::ShowMessage(int stringId, std::string_view text, hart::MessageI
     std::fflush(err_);
 }
 
-UserAnswer TerminalUi::AskUser(int stringId, std::string_view text, MessageButtons buttons, hart::MessageIcon) {
+UserAnswer TerminalUi::AskUser(int stringId, std::string_view text, MessageButtons buttons,
+                               hart::MessageIcon) {
     const UserAnswer preset = DefaultAnswer(stringId, buttons);
     const std::string head = "4810cli: " + Tag("вопрос", stringId) + ": " + OneLine(text) + " ";
     if (!interactive_) {

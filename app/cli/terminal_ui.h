@@ -24,7 +24,8 @@ hart::UserAnswer DefaultAnswer(int stringId, hart::MessageButtons buttons);
 
 class TerminalUi : public hart::IUserInterface {
   public:
-    TerminalUi(std::FILE* in, std::FILE* err, bool interactive) : in_(in), err_(err), interactive_(interactive) {}
+    TerminalUi(std::FILE* in, std::FILE* err, bool interactive)
+        : in_(in), err_(err), interactive_(interactive) {}
 
     void ShowMessage(int stringId, std::string_view text, hart::MessageIcon icon) override;
     hart::UserAnswer AskUser(int stringId, std::string_view text, hart::MessageButtons buttons,

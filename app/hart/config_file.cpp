@@ -140,16 +140,20 @@ ConfigLoadResult ParseConfiguration(std::span<const std::uint8_t> bytes) {
     ImageReader in(bytes);
     std::uint32_t magic = 0;
     if (!in.U32(magic) || magic != kConfigFileMagic)
-        return Failure(ConfigLoadStatus::UnexpectedFormat, {FileMessageOf(zelhart::hart::str::kUnexpectedFileFormat)});
+        return Failure(ConfigLoadStatus::UnexpectedFormat,
+                       {FileMessageOf(zelhart::hart::str::kUnexpectedFileFormat)});
     std::int32_t version = 0;
-    if (!in.Int(version)) return Failure(ConfigLoadStatus::UnexpectedFormat, {FileMessageOf(zelhart::hart::str::kUnexpectedFileFormat)});
+    if (!in.Int(version))
+        return Failure(ConfigLoadStatus::UnexpectedFormat,
+                       {FileMessageOf(zelhart::hart::str::kUnexpectedFileFormat)});
     if (version != kConfigFileVersion)
         return Failure(ConfigLoadStatus::IncompatibleVersion,
                        {FileMessageOf(zelhart::hart::str::kFileVersionIncompatible),
                         FileMessageOf(zelhart::hart::str::kFailedToOpenDocument)});
     ConfigLoadResult result;
     if (!ReadFields(in, result.configuration) || !CodesFitTheirByte(result.configuration))
-        return Failure(ConfigLoadStatus::UnexpectedFormat, {FileMessageOf(zelhart::hart::str::kUnexpectedFileFormat)});
+        return Failure(ConfigLoadStatus::UnexpectedFormat,
+                       {FileMessageOf(zelhart::hart::str::kUnexpectedFileFormat)});
     result.status = ConfigLoadStatus::Ok;
     return result;
 }

@@ -177,7 +177,8 @@ int CLrxDoc::ReadFromDevice() {
 
 int CLrxDoc::SendBasicSettings() {
     m_transmitter.SetProgress(0);
-    if (AskString(ui_, str::kLoopOutputWillChange, MessageButtons::OkCancel, MessageIcon::None) != UserAnswer::Ok)
+    if (AskString(ui_, str::kLoopOutputWillChange, MessageButtons::OkCancel, MessageIcon::None) !=
+        UserAnswer::Ok)
         return 0;
     if (!CheckWritable()) return 0;
     WaitCursor cursor(ui_);

@@ -21,13 +21,13 @@ namespace zelhart::hart {
 
 // The hints of "update all views".
 enum UpdateHint : int {
-    kHintData = 0,              // data or progress changed: refresh
-    kHintMonitorRefresh = 1,    // a monitoring poll ended: show the information page
-    kHintCleared = 2,           // the cleared state changed
-    kHintOperationEnded = 3,    // a long device operation ended
-    kHintOperationStarted = 4,  // a long device operation starts
-    kHintProcedureEnded = 5,    // monitoring stopped, or a calibration procedure returned to idle
-    kHintProcedureStarted = 6,  // monitoring started, or a calibration procedure left idle
+    kHintData = 0,             // data or progress changed: refresh
+    kHintMonitorRefresh = 1,   // a monitoring poll ended: show the information page
+    kHintCleared = 2,          // the cleared state changed
+    kHintOperationEnded = 3,   // a long device operation ended
+    kHintOperationStarted = 4, // a long device operation starts
+    kHintProcedureEnded = 5,   // monitoring stopped, or a calibration procedure returned to idle
+    kHintProcedureStarted = 6, // monitoring started, or a calibration procedure left idle
 };
 
 // The outcome of one loop calibration step.

@@ -64,7 +64,8 @@ int CLrxDoc::SetFixedCurrentMode(bool enter, bool verbose) {
         return 0;
     }
     if (enter && verbose &&
-        AskString(ui_, str::kLoopOutputWillChange, MessageButtons::OkCancel, MessageIcon::None) != UserAnswer::Ok)
+        AskString(ui_, str::kLoopOutputWillChange, MessageButtons::OkCancel, MessageIcon::None) !=
+            UserAnswer::Ok)
         return 0;
     if (!CheckWritable()) return 0;
     if (!enter) {
@@ -106,7 +107,8 @@ LoopStepResult CLrxDoc::CalibrateLoopPoint(LoopTrimResult (CTransmitter::*trim)(
     const LoopTrimResult result = (m_transmitter.*trim)();
     if (result.done) return LoopStepResult::Done;
     if (result.responseCode == 3 || result.responseCode == 4) { // value too large or too small
-        if (AskString(ui_, str::kLoopTrimRepeat, MessageButtons::YesNo, MessageIcon::Question) == UserAnswer::Yes)
+        if (AskString(ui_, str::kLoopTrimRepeat, MessageButtons::YesNo, MessageIcon::Question) ==
+            UserAnswer::Yes)
             return LoopStepResult::Again;
         SetFixedCurrentMode(false, false);
         return LoopStepResult::Abort;
@@ -192,7 +194,8 @@ int CLrxDoc::CheckSensorTrim(int point) {
         ShowString(ui_, str::kTrimPointTooFar, MessageIcon::Information);
         return 0;
     }
-    ShowString(ui_, point == kUpperPoint ? str::kUpperTrimDone : str::kLowerTrimDone, MessageIcon::Information);
+    ShowString(ui_, point == kUpperPoint ? str::kUpperTrimDone : str::kLowerTrimDone,
+               MessageIcon::Information);
     return 1;
 }
 

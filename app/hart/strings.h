@@ -16,22 +16,22 @@ namespace str {
 inline constexpr int kDocumentTemplate = 101;
 
 // Texts of the lists (first entry of each group; the others follow by id).
-inline constexpr int kConnectionTwoWire = 300;  // "2-проводное", 301 three-wire, 302 four-wire
-inline constexpr int kAlarmHigh = 400;          // "Высокий", 401 "Низкий"
-inline constexpr int kFilter60Hz = 500;         // "60 Гц", 501 "50 Гц"
-inline constexpr int kProtectionOff = 600;      // "выключена", 601 "включена"
-inline constexpr int kFirstSensorName = 700;    // 700-720: sensor kinds 1-21
-inline constexpr int kFirstUnitText = 800;      // 800-805: units codes 32-37
-inline constexpr int kMilliamperes = 806;       // "мА"
-inline constexpr int kSeconds = 807;            // "с"
+inline constexpr int kConnectionTwoWire = 300; // "2-проводное", 301 three-wire, 302 four-wire
+inline constexpr int kAlarmHigh = 400;         // "Высокий", 401 "Низкий"
+inline constexpr int kFilter60Hz = 500;        // "60 Гц", 501 "50 Гц"
+inline constexpr int kProtectionOff = 600;     // "выключена", 601 "включена"
+inline constexpr int kFirstSensorName = 700;   // 700-720: sensor kinds 1-21
+inline constexpr int kFirstUnitText = 800;     // 800-805: units codes 32-37
+inline constexpr int kMilliamperes = 806;      // "мА"
+inline constexpr int kSeconds = 807;           // "с"
 
 // Device operations.
-inline constexpr int kReceiveComplete = 899;    // "Приём завершен"
-inline constexpr int kSendComplete = 900;       // "Передача завершена успешно"
+inline constexpr int kReceiveComplete = 899; // "Приём завершен"
+inline constexpr int kSendComplete = 900;    // "Передача завершена успешно"
 inline constexpr int kDataWillBeLost = 904;
 inline constexpr int kLoopOutputWillChange = 905;
 inline constexpr int kFileVersionIncompatible = 910;
-inline constexpr int kSensorFound = 935;        // "Датчик Корвел-4810 найден"
+inline constexpr int kSensorFound = 935; // "Датчик Корвел-4810 найден"
 inline constexpr int kProtectionUnreadable = 1244;
 
 // Link and transport.

@@ -56,7 +56,8 @@ int CTransmitter::ReadCalibrationInfo() {
     if (m_calUnits == kUnitsNotSet) return 1;
     const Field read[] = {Field::CalUnits,      Field::CalMode,   Field::UpperCalLimit,
                           Field::LowerCalLimit, Field::TrimUpper, Field::TrimLower};
-    if (Exchange(CommandIndex::ReadCalibrationInfo, {&kCalibrationFirstByte, &m_calUnits}) != kResponseSuccess) {
+    if (Exchange(CommandIndex::ReadCalibrationInfo, {&kCalibrationFirstByte, &m_calUnits}) !=
+        kResponseSuccess) {
         m_calUnits = kUnitsNotSet;
         m_calMode = kCodeNotSet;
         m_upperCalLimit = m_lowerCalLimit = m_trimUpper = m_trimLower = NotANumber;
@@ -64,8 +65,8 @@ int CTransmitter::ReadCalibrationInfo() {
             Flag(f, false);
         return 0;
     }
-    ParseResponse(CommandIndex::ReadCalibrationInfo,
-                  {nullptr, &m_calUnits, &m_calMode, &m_upperCalLimit, &m_lowerCalLimit, &m_trimUpper, &m_trimLower});
+    ParseResponse(CommandIndex::ReadCalibrationInfo, {nullptr, &m_calUnits, &m_calMode, &m_upperCalLimit,
+                                                      &m_lowerCalLimit, &m_trimUpper, &m_trimLower});
     // For these fields the flag records that they were read.
     for (Field f : read)
         Flag(f, true);
@@ -74,7 +75,8 @@ int CTransmitter::ReadCalibrationInfo() {
 
 int CTransmitter::WriteCalibrationMode() {
     if (m_calMode == kCodeNotSet) return 1;
-    if (Exchange(CommandIndex::WriteCalibrationMode, {&kCalibrationFirstByte, &m_calMode}) != kResponseSuccess) {
+    if (Exchange(CommandIndex::WriteCalibrationMode, {&kCalibrationFirstByte, &m_calMode}) !=
+        kResponseSuccess) {
         Flag(Field::CalMode);
         return 0;
     }

@@ -64,7 +64,8 @@ int CTransmitter::ReadTagAndSensor() {
         m_dateDay = m_dateMonth = m_dateYear = 0;
         return 0;
     }
-    ParseResponse(CommandIndex::ReadTagDescriptorDate, {&tag, nullptr, &m_dateDay, &m_dateMonth, &m_dateYear});
+    ParseResponse(CommandIndex::ReadTagDescriptorDate,
+                  {&tag, nullptr, &m_dateDay, &m_dateMonth, &m_dateYear});
     StoreTag(std::u16string(tag.begin(), tag.end())); // packed ASCII: every character is below 64
     m_fieldError.Clear(Field::Tag);
 
@@ -246,7 +247,8 @@ int CTransmitter::RefreshMonitor() {
         m_dateDay = m_dateMonth = m_dateYear = 0;
         return 0;
     }
-    ParseResponse(CommandIndex::ReadTagDescriptorDate, {nullptr, nullptr, &m_dateDay, &m_dateMonth, &m_dateYear});
+    ParseResponse(CommandIndex::ReadTagDescriptorDate,
+                  {nullptr, nullptr, &m_dateDay, &m_dateMonth, &m_dateYear});
 
     const auto& v = kVariableCodes;
     if (!Accepted(Exchange(CommandIndex::ReadDeviceVariables, {&v[0], &v[1], &v[2], &v[3]}))) {
@@ -280,7 +282,8 @@ int CTransmitter::RefreshMonitor() {
 int CTransmitter::ReadWriteProtection() {
     if (Exchange(CommandIndex::ReadOutputInfo) != kResponseSuccess) return kCodeNotSet;
     int32_t protect = kCodeNotSet;
-    ParseResponse(CommandIndex::ReadOutputInfo, {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &protect});
+    ParseResponse(CommandIndex::ReadOutputInfo,
+                  {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &protect});
     return protect;
 }
 
@@ -325,8 +328,10 @@ AdditionalStatusReading CTransmitter::ReadAdditionalStatus() {
 MeasuredValueReading CTransmitter::ReadMeasuredValue() {
     MeasuredValueReading r;
     const auto& v = kVariableCodes;
-    if (Exchange(CommandIndex::ReadDeviceVariables, {&v[0], &v[1], &v[2], &v[3]}) != kResponseSuccess) return r;
-    ParseResponse(CommandIndex::ReadDeviceVariables, {nullptr, nullptr, nullptr, nullptr, &r.units, &r.value});
+    if (Exchange(CommandIndex::ReadDeviceVariables, {&v[0], &v[1], &v[2], &v[3]}) != kResponseSuccess)
+        return r;
+    ParseResponse(CommandIndex::ReadDeviceVariables,
+                  {nullptr, nullptr, nullptr, nullptr, &r.units, &r.value});
     r.ok = true;
     return r;
 }

@@ -84,8 +84,10 @@ int CTransmitter::WriteRange() {
         if (IsSet(m_upperRange)) upper = m_upperRange;
         if (IsSet(m_lowerRange)) lower = m_lowerRange;
         if (m_limitUnits == limits.units) {
-            if (lower < limits.lower && double(limits.lower) - double(lower) <= kRangeSnap) lower = limits.lower;
-            if (upper > limits.upper && double(upper) - double(limits.upper) <= kRangeSnap) upper = limits.upper;
+            if (lower < limits.lower && double(limits.lower) - double(lower) <= kRangeSnap)
+                lower = limits.lower;
+            if (upper > limits.upper && double(upper) - double(limits.upper) <= kRangeSnap)
+                upper = limits.upper;
         }
 
         const int rc = Exchange(CommandIndex::WriteRangeValues, {&units, &upper, &lower});
@@ -183,7 +185,8 @@ int CTransmitter::WriteAlarmLevels() {
     const int rc = Exchange(CommandIndex::WriteAlarmLevels, {&send[0], &send[1], &send[2], &send[3]});
     if (!Accepted(rc)) {
         // 10 high alarm, 11 high saturation, 12 low alarm, 13 low saturation.
-        const Field rejected[4] = {Field::HighAlarm, Field::HighSaturation, Field::LowAlarm, Field::LowSaturation};
+        const Field rejected[4] = {Field::HighAlarm, Field::HighSaturation, Field::LowAlarm,
+                                   Field::LowSaturation};
         if (rc >= 10 && rc <= 13) {
             for (const auto& l : levels)
                 Flag(l.flag, l.flag == rejected[rc - 10]);

@@ -108,7 +108,8 @@ TEST_F(CliTest, SensorTrimOfTheLowerPointOnly) {
 TEST_F(CliTest, RefusedSensorPointIsNotRepeatedWithoutAnyoneToAsk) {
     EXPECT_EQ(Run({"sensor-trim", "C", "-250"}), kExitFailure);
     EXPECT_NE(err.find("ошибка 1302"), std::string::npos);
-    EXPECT_NE(err.find("вопрос 1331: Калибровка была не успешна. Желаете повторить? -> Нет"), std::string::npos);
+    EXPECT_NE(err.find("вопрос 1331: Калибровка была не успешна. Желаете повторить? -> Нет"),
+              std::string::npos);
     EXPECT_EQ(Sleeps(1000), 0);
 }
 
@@ -145,8 +146,10 @@ TEST_F(CliTest, LoopTrimWithoutAnyoneToAsk) {
     EXPECT_EQ(gain, std::vector<float>{19.99f});
     EXPECT_NE(err.find("вопрос 1272"), std::string::npos);
     EXPECT_NE(err.find("-> Продолжить"), std::string::npos);
-    EXPECT_NE(err.find("вопрос 1249: Точка 4 мА откалибрована! Значение соответствует эталонному измерителю? -> Да"),
-              std::string::npos);
+    EXPECT_NE(
+        err.find(
+            "вопрос 1249: Точка 4 мА откалибрована! Значение соответствует эталонному измерителю? -> Да"),
+        std::string::npos);
     EXPECT_NE(err.find("сообщение 1275: Калибровка токового выхода завершена!"), std::string::npos);
 }
 
@@ -197,7 +200,7 @@ TEST_F(CliTest, APartialReadIsShownButNotSaved) {
     const std::string file = dir / "x.4810";
     EXPECT_EQ(Run({"read", "--save", file}), kExitFailure);
     EXPECT_NE(err.find("ошибка 20028: Команда не поддерживается"), std::string::npos);
-    EXPECT_NE(out.find("Тип сенсора:\n"), std::string::npos);                // cleared by the failure
+    EXPECT_NE(out.find("Тип сенсора:\n"), std::string::npos);               // cleared by the failure
     EXPECT_NE(out.find("Аналоговый выход: 12.00 мА\n"), std::string::npos); // read after it
     EXPECT_FALSE(std::ifstream(file).good());
 }
@@ -228,8 +231,9 @@ TEST(CliQuestions, TerminalAnswers) {
     std::FILE* in = Input("maybe\nповторить\n\n");
     std::FILE* err = std::tmpfile();
     TerminalUi ui(in, err, true);
-    EXPECT_EQ(ui.AskUser(906, "Датчик Корвел-4810 не найден", MessageButtons::RetryCancel, hart::MessageIcon::Stop),
-              UserAnswer::Retry); // after one word it does not know
+    EXPECT_EQ(
+        ui.AskUser(906, "Датчик Корвел-4810 не найден", MessageButtons::RetryCancel, hart::MessageIcon::Stop),
+        UserAnswer::Retry); // after one word it does not know
     EXPECT_EQ(ui.AskUser(906, "x", MessageButtons::RetryCancel, hart::MessageIcon::Stop),
               UserAnswer::Cancel); // Enter: the marked default
     EXPECT_EQ(ui.AskUser(905, "x", MessageButtons::OkCancel, hart::MessageIcon::None),

@@ -39,13 +39,15 @@ TEST_F(DocumentTest, FixedCurrentOutsideTheAlarmLevelsIsRefused) {
     t().SetFixedCurrent(3.0f);
     EXPECT_EQ(doc->SetFixedCurrentMode(true, false), 0);
     ASSERT_EQ(ui.Ids(), std::vector<int>{str::kFixedCurrentBelowLowAlarm});
-    EXPECT_EQ(ui.shown[0].text, "Записываемое значение фиксированного тока ниже нижнего уровня аварии! (3.50 mA)");
+    EXPECT_EQ(ui.shown[0].text,
+              "Записываемое значение фиксированного тока ниже нижнего уровня аварии! (3.50 mA)");
 
     ui.shown.clear();
     t().SetFixedCurrent(22.0f);
     EXPECT_EQ(doc->SetFixedCurrentMode(true, false), 0);
     ASSERT_EQ(ui.Ids(), std::vector<int>{str::kFixedCurrentAboveHighAlarm});
-    EXPECT_EQ(ui.shown[0].text, "Записываемое значение фиксированного тока выше верхнего уровня аварии! (21.00 mA)");
+    EXPECT_EQ(ui.shown[0].text,
+              "Записываемое значение фиксированного тока выше верхнего уровня аварии! (21.00 mA)");
     EXPECT_FALSE(Contains(SentCommands(lib), 40));
 
     // Levels that cannot be read.
@@ -115,8 +117,8 @@ TEST_F(DocumentTest, LoopCalibrationHappyPath) {
     ASSERT_EQ(doc->SetFixedCurrentMode(false, false), 1);
 
     const auto frames = SentFrames(lib);
-    EXPECT_EQ(SentCommands(lib), (std::vector<int>{249, 15, 189, 40, 249, 15, 45, 249, 15, 189, 40, 249, 15, 46,
-                                                   249, 15, 40}));
+    EXPECT_EQ(SentCommands(lib),
+              (std::vector<int>{249, 15, 189, 40, 249, 15, 45, 249, 15, 189, 40, 249, 15, 46, 249, 15, 40}));
     EXPECT_EQ(FloatAt(frames[3].data, 0), 4.0f);
     EXPECT_EQ(FloatAt(frames[6].data, 0), 4.012f);
     EXPECT_EQ(FloatAt(frames[10].data, 0), 20.0f);
@@ -244,19 +246,29 @@ TEST_F(SensorTrimTest, PreparationRefusals) {
         std::vector<int> sent;
     } cases[] = {
         {"", kUnitsNotSet, 0.5f, str::kCalUnitsUnreadable, {249, 15}},
-        {"step standing\nstep standing\nstep answer 2 0\n", 32, 0.5f, str::kRangeUnitsUnreadable, {249, 15, 15}},
+        {"step standing\nstep standing\nstep answer 2 0\n",
+         32,
+         0.5f,
+         str::kRangeUnitsUnreadable,
+         {249, 15, 15}},
         {"reply 140 2 0\n", 32, 0.5f, str::kSensorTypeUnreadable, {249, 15, 15, 140}},
         {"", kUnitsMillivolt, 0.5f, str::kCalUnitsNotAllowed, {249, 15, 15, 140}}, // mV for a Pt100
         {ohmRange, 32, 0.5f, str::kCalUnitsNotAllowed, {249, 15, 15, 140}},        // ranged in ohm
         {thermocouple, kUnitsOhm, 0.5f, str::kCalUnitsNotAllowed, {249, 15, 15, 140}},
         {"reply 142 12 0\n", 32, 0.5f, str::kCalParametersInvalid, {249, 15, 15, 140, 142}},
-        {"reply 142 0 0 u8:0 u8:32 u8:2 f:850 f:-200 f:0 f:0\n", 32, 0.5f, str::kCalParametersInvalid,
+        {"reply 142 0 0 u8:0 u8:32 u8:2 f:850 f:-200 f:0 f:0\n",
+         32,
+         0.5f,
+         str::kCalParametersInvalid,
          {249, 15, 15, 140, 142}},
         {"", 32, -250.0f, str::kLowerPointOutOfRange, {249, 15, 15, 140, 142}},
         {"", 32, NotANumber, str::kLowerPointOutOfRange, {249, 15, 15, 140, 142}},
         {"reply 48 2 0\n", 32, 0.5f, str::kStatusUnreadable, {249, 15, 15, 140, 142, 48}},
         {"reply 48 0 0 01 01 80 19 01\n", 32, 0.5f, str::kStatusForbidsTrim, {249, 15, 15, 140, 142, 48}},
-        {"reply 142 0 0 u8:0 u8:32 u8:0 f:850 f:-200 f:0 f:0\nreply 145 12 0\n", 32, 0.5f, str::kUserModeFailed,
+        {"reply 142 0 0 u8:0 u8:32 u8:0 f:850 f:-200 f:0 f:0\nreply 145 12 0\n",
+         32,
+         0.5f,
+         str::kUserModeFailed,
          {249, 15, 15, 140, 142, 48, 145}},
     };
     for (const auto& c : cases) {

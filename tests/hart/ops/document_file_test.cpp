@@ -25,7 +25,8 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
 }
 
 void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
 }
 
 class DocumentFileTest : public DocumentTest {
@@ -207,7 +208,7 @@ TEST_F(DocumentFileTest, SaveEnablingAndTheDataLossRule) {
     const std::string path = dir / "a.4810";
     ASSERT_TRUE(doc->OnSaveDocument(path));
     ASSERT_TRUE(doc->OnOpenDocument(path));
-    EXPECT_FALSE(doc->CanSave()); // opened and unchanged
+    EXPECT_FALSE(doc->CanSave());      // opened and unchanged
     EXPECT_TRUE(doc->WouldLoseData()); // holding data: unsent, if not unsaved
     t().SetFilter(0);
     EXPECT_TRUE(doc->CanSave());

@@ -49,7 +49,8 @@ inline std::vector<SentFrame> SentFrames(const InterfaceDouble& lib) {
         if (at + 1 < bytes.size()) {
             f.command = bytes[at];
             const size_t count = bytes[at + 1];
-            if (at + 2 + count <= bytes.size()) f.data.assign(bytes.begin() + long(at + 2), bytes.begin() + long(at + 2 + count));
+            if (at + 2 + count <= bytes.size())
+                f.data.assign(bytes.begin() + long(at + 2), bytes.begin() + long(at + 2 + count));
         }
         frames.push_back(f);
     }

@@ -152,7 +152,7 @@ TEST_F(LoopbackTest, RangePointJustBelowTheLimitIsSnappedFurtherBelowIsRefused) 
 TEST_F(LoopbackTest, AlarmLevelRefusalFlagsOnlyTheLevel) {
     Start();
     ASSERT_EQ(t().FindDevice(), 1); // a real transmitter answers long frames to its own address only
-    t().SetLowAlarm(3.0f); // below 3.5 mA
+    t().SetLowAlarm(3.0f);          // below 3.5 mA
     EXPECT_EQ(t().WriteAlarmLevels(), 0);
     EXPECT_TRUE(t().GetFieldError(Field::LowAlarm));
     EXPECT_FALSE(t().GetFieldError(Field::HighAlarm));
@@ -199,7 +199,8 @@ TEST_F(LoopbackTest, FixedCurrentAndLoopCalibration) {
     ui.shown.clear();
     t().SetFixedCurrent(3.0f);
     EXPECT_EQ(doc->SetFixedCurrentMode(true, false), 0);
-    EXPECT_EQ(ui.shown.back().text, "Записываемое значение фиксированного тока ниже нижнего уровня аварии! (3.60 mA)");
+    EXPECT_EQ(ui.shown.back().text,
+              "Записываемое значение фиксированного тока ниже нижнего уровня аварии! (3.60 mA)");
 }
 
 TEST_F(LoopbackTest, SensorTrimHappyPathAndRefusals) {

@@ -8,28 +8,29 @@ namespace {
 
 using testing::Contains;
 using testing::DocumentTest;
-using testing::SentCommands;
 using testing::kKorvel;
+using testing::SentCommands;
 
 // Thermometer parameters in the order of the read, each with its own value bytes.
-const std::string kThermometerSteps = "step answer 0 0 01 00 6C 02 03 00 00\n" // armature B3
-                                      "step answer 0 0 01 00 4C 01 00 00 00\n" // head 1
-                                      "step answer 0 0 01 00 4A 02 00 00 00\n" // cable entry 2
-                                      "step answer 0 0 01 00 4B 05 00 00 00\n" // execution 5
-                                      "step answer 0 0 01 00 6E 01 F4 00 00\n" // 500 mm
-                                      "step answer 0 0 01 00 4D 12 06 7C 00\n" // 18.06.2024
+const std::string kThermometerSteps = "step answer 0 0 01 00 6C 02 03 00 00\n"  // armature B3
+                                      "step answer 0 0 01 00 4C 01 00 00 00\n"  // head 1
+                                      "step answer 0 0 01 00 4A 02 00 00 00\n"  // cable entry 2
+                                      "step answer 0 0 01 00 4B 05 00 00 00\n"  // execution 5
+                                      "step answer 0 0 01 00 6E 01 F4 00 00\n"  // 500 mm
+                                      "step answer 0 0 01 00 4D 12 06 7C 00\n"  // 18.06.2024
                                       "step answer 0 0 01 00 C2 01 E2 40 00\n"; // serial 123456
 
 // 249, 13, 140, 15, 14 from the standing answers.
-const std::string kFirstFiveStandard = "step standing\nstep standing\nstep standing\nstep standing\nstep standing\n";
+const std::string kFirstFiveStandard =
+    "step standing\nstep standing\nstep standing\nstep standing\nstep standing\n";
 
 TEST_F(DocumentTest, FullReadFillsEveryFieldAndStepsTheProgress) {
     Load(kFirstFiveStandard + "step standing\nstep standing\nstep standing\nstep standing\nstep standing\n" +
          "step answer 0 128 00 00 00 00 01\n" + kThermometerSteps);
     ASSERT_EQ(doc->ReadFromDevice(), 1);
 
-    EXPECT_EQ(SentCommands(lib), (std::vector<int>{249, 13, 140, 15, 14, 150, 16, 189, 33, 3, 48, 139, 139, 139,
-                                                   139, 139, 139, 139}));
+    EXPECT_EQ(SentCommands(lib), (std::vector<int>{249, 13, 140, 15, 14, 150, 16, 189, 33, 3, 48, 139, 139,
+                                                   139, 139, 139, 139, 139}));
     const CTransmitter& m = t();
     EXPECT_EQ(m.GetTag(), u"TT-101  ");
     EXPECT_EQ(m.GetDateDay(), 17);
@@ -87,13 +88,13 @@ TEST_F(DocumentTest, FullReadFillsEveryFieldAndStepsTheProgress) {
 }
 
 TEST_F(DocumentTest, AFailedThirdStepLeavesOnlyTheLaterStepsFilled) {
-    Load(kFirstFiveStandard + "step answer 64 0\n" + "step standing\nstep standing\nstep standing\nstep standing\n" +
-         kThermometerSteps);
+    Load(kFirstFiveStandard + "step answer 64 0\n" +
+         "step standing\nstep standing\nstep standing\nstep standing\n" + kThermometerSteps);
     EXPECT_EQ(doc->ReadFromDevice(), 0);
 
     // 16 belongs to the failed step and is not sent; the steps after it are.
-    EXPECT_EQ(SentCommands(lib), (std::vector<int>{249, 13, 140, 15, 14, 150, 189, 33, 3, 48, 139, 139, 139, 139,
-                                                   139, 139, 139}));
+    EXPECT_EQ(SentCommands(lib), (std::vector<int>{249, 13, 140, 15, 14, 150, 189, 33, 3, 48, 139, 139, 139,
+                                                   139, 139, 139, 139}));
     const CTransmitter& m = t();
     // Steps 1-3: not set.
     EXPECT_TRUE(m.GetTag().empty());

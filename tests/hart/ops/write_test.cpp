@@ -190,7 +190,10 @@ TEST_F(SendTest, AlarmLevelRejectionFlagsTheLevelNamedByTheCode) {
     const struct {
         int code;
         Field only;
-    } cases[] = {{10, Field::HighAlarm}, {11, Field::HighSaturation}, {12, Field::LowAlarm}, {13, Field::LowSaturation}};
+    } cases[] = {{10, Field::HighAlarm},
+                 {11, Field::HighSaturation},
+                 {12, Field::LowAlarm},
+                 {13, Field::LowSaturation}};
     for (const auto& c : cases) {
         Load("step standing\nstep answer " + std::to_string(c.code) + " 0\n");
         t().SetHighAlarm(21.5f);
