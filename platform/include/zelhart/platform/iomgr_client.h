@@ -20,6 +20,7 @@
 #pragma once
 
 #include "zelhart/platform/guid.h"
+#include "zelhart/platform/iomgr_protocol.h" // GENERIC_READ and the other access masks
 #include "zelhart/platform/ntstatus.h"
 #include "zelhart/platform/unique_fd.h"
 #include "zelhart/platform/win32_error.h"
