@@ -13,6 +13,8 @@ namespace {
 std::span<const uint8_t> Bytes(std::string_view s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
 std::string Text(std::span<const uint8_t> b) { return {reinterpret_cast<const char*>(b.data()), b.size()}; }
 
+// The payload view points into the packet: the packet must outlive the message.
+Message MustDecode(const std::vector<uint8_t>&&, Sender) = delete;
 Message MustDecode(const std::vector<uint8_t>& packet, Sender from) {
     Message m;
     DecodeError e = Decode(packet, from, &m);
@@ -38,21 +40,23 @@ const Guid kInterface = *ParseGuid("{DD2540C5-808A-4461-89FE-9CCE766B8E77}");
 
 TEST(IomgrProtocol, EveryMessageRoundTrips) {
     {
-        auto m = MustDecode(Encode(HelloRecord{kProtocolMagic, kProtocolVersion, 0}), Sender::Client);
+        auto packet = Encode(HelloRecord{kProtocolMagic, kProtocolVersion, 0});
+        auto m = MustDecode(packet, Sender::Client);
         ASSERT_EQ(m.type(), MessageType::Hello);
         EXPECT_EQ(std::get<HelloRecord>(m.record).version, kProtocolVersion);
     }
     {
-        auto m = MustDecode(Encode(HelloReplyRecord{kProtocolMagic, 1, 0, STATUS_REVISION_MISMATCH}), Sender::Daemon);
+        auto packet = Encode(HelloReplyRecord{kProtocolMagic, 1, 0, STATUS_REVISION_MISMATCH});
+        auto m = MustDecode(packet, Sender::Daemon);
         ASSERT_EQ(m.type(), MessageType::HelloReply);
         EXPECT_EQ(std::get<HelloReplyRecord>(m.record).status, STATUS_REVISION_MISMATCH);
     }
     {
         std::string name = "{76F2EE18-E6E6-437e-A495-DDAD2DA743EA}_HART3";
-        auto m = MustDecode(Encode(CreateRecord{7, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+        auto packet = Encode(CreateRecord{7, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                                 static_cast<uint32_t>(name.size())},
-                                   Bytes(name)),
-                            Sender::Client);
+                                   Bytes(name));
+        auto m = MustDecode(packet, Sender::Client);
         ASSERT_EQ(m.type(), MessageType::Create);
         const auto& r = std::get<CreateRecord>(m.record);
         EXPECT_EQ(r.requestId, 7u);
@@ -61,17 +65,20 @@ TEST(IomgrProtocol, EveryMessageRoundTrips) {
         EXPECT_EQ(Text(m.payload), name);
     }
     {
-        auto m = MustDecode(Encode(ReadRecord{8, 284}), Sender::Client);
+        auto packet = Encode(ReadRecord{8, 284});
+        auto m = MustDecode(packet, Sender::Client);
         ASSERT_EQ(m.type(), MessageType::Read);
         EXPECT_EQ(std::get<ReadRecord>(m.record).length, 284u);
     }
     {
-        auto m = MustDecode(Encode(WriteRecord{9, 3}, Bytes("\xFF\x02\x80")), Sender::Client);
+        auto packet = Encode(WriteRecord{9, 3}, Bytes("\xFF\x02\x80"));
+        auto m = MustDecode(packet, Sender::Client);
         ASSERT_EQ(m.type(), MessageType::Write);
         EXPECT_EQ(Text(m.payload), "\xFF\x02\x80");
     }
     {
-        auto m = MustDecode(Encode(DeviceControlRecord{10, 0x9C400E50, 1, 1, kNoHandle}, Bytes("\x02")), Sender::Client);
+        auto packet = Encode(DeviceControlRecord{10, 0x9C400E50, 1, 1, kNoHandle}, Bytes("\x02"));
+        auto m = MustDecode(packet, Sender::Client);
         ASSERT_EQ(m.type(), MessageType::DeviceControl);
         const auto& r = std::get<DeviceControlRecord>(m.record);
         EXPECT_EQ(r.ioControlCode, 0x9C400E50u);
@@ -80,18 +87,21 @@ TEST(IomgrProtocol, EveryMessageRoundTrips) {
         EXPECT_EQ(Text(m.payload), "\x02");
     }
     {
-        auto m = MustDecode(Encode(CancelRecord{0}), Sender::Client);
+        auto packet = Encode(CancelRecord{0});
+        auto m = MustDecode(packet, Sender::Client);
         ASSERT_EQ(m.type(), MessageType::Cancel);
         EXPECT_EQ(std::get<CancelRecord>(m.record).requestId, 0u);
     }
     {
-        auto m = MustDecode(Encode(LookupInterfaceRecord{11, kInterface, 2}), Sender::Client);
+        auto packet = Encode(LookupInterfaceRecord{11, kInterface, 2});
+        auto m = MustDecode(packet, Sender::Client);
         ASSERT_EQ(m.type(), MessageType::LookupInterface);
         EXPECT_EQ(std::get<LookupInterfaceRecord>(m.record).interfaceClass, kInterface);
         EXPECT_EQ(std::get<LookupInterfaceRecord>(m.record).index, 2u);
     }
     {
-        auto m = MustDecode(Encode(CompleteRecord{12, STATUS_CRC_ERROR, 2, 2}, Bytes("\x06\x80")), Sender::Daemon);
+        auto packet = Encode(CompleteRecord{12, STATUS_CRC_ERROR, 2, 2}, Bytes("\x06\x80"));
+        auto m = MustDecode(packet, Sender::Daemon);
         ASSERT_EQ(m.type(), MessageType::Complete);
         const auto& r = std::get<CompleteRecord>(m.record);
         EXPECT_EQ(r.status, STATUS_CRC_ERROR);
