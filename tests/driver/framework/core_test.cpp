@@ -217,3 +217,26 @@ TEST_F(CoreTest, NamesCollideAndLinksNeedALinkPrefix) {
     EXPECT_EQ(device_->DeleteSymbolicLink("\\DosDevices\\CORE1"), STATUS_SUCCESS);
     EXPECT_EQ(device_->DeleteSymbolicLink("\\DosDevices\\CORE1"), STATUS_OBJECT_NAME_NOT_FOUND);
 }
+
+TEST(WaitLock, ATimedAcquireGivesUpWhileAnotherThreadHoldsIt) {
+    WDFWAITLOCK lock;
+    ASSERT_EQ(WaitLock::Create(&lock), STATUS_SUCCESS);
+    lock->Acquire();
+    std::atomic<NTSTATUS> tried{STATUS_PENDING}, waited{STATUS_PENDING};
+    std::thread other([&] {
+        int64_t now = 0, brief = WDF_REL_TIMEOUT_IN_MS(5);
+        tried = lock->Acquire(&now);
+        waited = lock->Acquire(&brief);
+    });
+    other.join();
+    EXPECT_EQ(tried, STATUS_TIMEOUT);
+    EXPECT_EQ(waited, STATUS_TIMEOUT);
+    lock->Release();
+    std::thread again([&] {
+        int64_t now = 0;
+        tried = lock->Acquire(&now);
+        if (tried == STATUS_SUCCESS) lock->Release();
+    });
+    again.join();
+    EXPECT_EQ(tried, STATUS_SUCCESS);
+}

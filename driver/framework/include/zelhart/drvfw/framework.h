@@ -59,8 +59,8 @@ public:
     const std::string& RegistryFile() const { return registryFile_; }
     const std::string& SocketPath() const { return socketPath_; }
 
-    // A device node bound to the driver: runs EvtDriverDeviceAdd with a Plug and Play init record, then
-    // starts the device (its interfaces become visible). Call before Run or from the loop thread.
+    // A device node bound to the driver: runs EvtDriverDeviceAdd (on the loop thread) with a Plug and
+    // Play init record, then starts the device (its interfaces become visible). Not from a work item.
     NTSTATUS AddDevice(const std::string& instanceId);
 
     // Serves the socket. STATUS_OBJECT_NAME_COLLISION when another daemon already does.
