@@ -69,7 +69,8 @@ uint32_t OpenSession(UniqueFd* sock, std::vector<uint8_t>* buffer) {
     if (SendPacket(sock->get(), Encode(HelloRecord{kProtocolMagic, kProtocolVersion, 0})) != 0)
         return ERROR_FILE_NOT_FOUND;
     Message reply;
-    if (!ReceiveMessage(sock->get(), Clock::now() + std::chrono::milliseconds(kHandshakeTimeoutMs), buffer, &reply) ||
+    if (!ReceiveMessage(sock->get(), Clock::now() + std::chrono::milliseconds(kHandshakeTimeoutMs), buffer,
+                        &reply) ||
         reply.type() != MessageType::HelloReply)
         return ERROR_NOT_READY;
     const auto& r = std::get<HelloReplyRecord>(reply.record);
@@ -92,7 +93,8 @@ uint32_t Transact(int sock, std::vector<uint8_t>* buffer, std::span<const uint8_
 }
 
 std::string_view StripPrefix(std::string_view path) {
-    if (path.size() >= 4 && path.substr(0, 2) == "\\\\" && (path[2] == '.' || path[2] == '?') && path[3] == '\\')
+    if (path.size() >= 4 && path.substr(0, 2) == "\\\\" && (path[2] == '.' || path[2] == '?') &&
+        path[3] == '\\')
         return path.substr(4);
     return path;
 }
@@ -104,10 +106,12 @@ DeviceFile::DeviceFile(Key, UniqueFd sock, std::string objectName)
     receiver_ = std::thread([this] { ReceiveLoop(); });
 }
 
-DeviceFile::~DeviceFile() { Close(); }
+DeviceFile::~DeviceFile() {
+    Close();
+}
 
-uint32_t DeviceFile::Open(std::string_view path, uint32_t desiredAccess, uint32_t shareMode, uint32_t /*flags*/,
-                          std::unique_ptr<DeviceFile>* out) {
+uint32_t DeviceFile::Open(std::string_view path, uint32_t desiredAccess, uint32_t shareMode,
+                          uint32_t /*flags*/, std::unique_ptr<DeviceFile>* out) {
     std::string_view name = StripPrefix(path);
     if (name.empty() || name.size() > kMaxObjectNameLength || name.find('\0') != std::string_view::npos)
         return ERROR_INVALID_NAME;
@@ -116,7 +120,8 @@ uint32_t DeviceFile::Open(std::string_view path, uint32_t desiredAccess, uint32_
     if (uint32_t e = OpenSession(&sock, &buffer); e != ERROR_SUCCESS) return e;
     CreateRecord create{1, desiredAccess, shareMode, static_cast<uint32_t>(name.size())};
     CompleteRecord result{};
-    if (uint32_t e = Transact(sock.get(), &buffer, Encode(create, Bytes(name)), 1, kCreateTimeoutMs, &result, nullptr);
+    if (uint32_t e =
+            Transact(sock.get(), &buffer, Encode(create, Bytes(name)), 1, kCreateTimeoutMs, &result, nullptr);
         e != ERROR_SUCCESS)
         return e;
     if (!NT_SUCCESS(result.status)) return NtStatusToWin32Error(result.status);
@@ -134,7 +139,8 @@ uint32_t DeviceFile::Submit(std::span<const uint8_t> packet, uint8_t* buffer, ui
         if (closed_) return ERROR_INVALID_HANDLE;
         if (!connected_) return NtStatusToWin32Error(STATUS_DEVICE_NOT_CONNECTED);
         id = nextId_++;
-        std::memcpy(bytes.data() + sizeof(MessageHeader), &id, sizeof(id)); // every request record starts with its id
+        std::memcpy(bytes.data() + sizeof(MessageHeader), &id,
+                    sizeof(id)); // every request record starts with its id
         outstanding_[id] = Outstanding{buffer, capacity, overlapped};
         if (overlapped) {
             overlapped->Internal = STATUS_PENDING;
@@ -160,10 +166,12 @@ uint32_t DeviceFile::Submit(std::span<const uint8_t> packet, uint8_t* buffer, ui
 uint32_t DeviceFile::Read(void* buffer, uint32_t length, uint32_t* transferred, Overlapped* overlapped) {
     if (transferred) *transferred = 0;
     if (length > kMaxTransferLength || (!buffer && length)) return ERROR_INVALID_PARAMETER;
-    return Submit(Encode(ReadRecord{0, length}), static_cast<uint8_t*>(buffer), length, transferred, overlapped, -1);
+    return Submit(Encode(ReadRecord{0, length}), static_cast<uint8_t*>(buffer), length, transferred,
+                  overlapped, -1);
 }
 
-uint32_t DeviceFile::Write(const void* buffer, uint32_t length, uint32_t* transferred, Overlapped* overlapped) {
+uint32_t DeviceFile::Write(const void* buffer, uint32_t length, uint32_t* transferred,
+                           Overlapped* overlapped) {
     if (transferred) *transferred = 0;
     if (length > kMaxTransferLength || (!buffer && length)) return ERROR_INVALID_PARAMETER;
     std::span<const uint8_t> bytes(static_cast<const uint8_t*>(buffer), length);
@@ -177,7 +185,8 @@ uint32_t DeviceFile::DeviceIoControl(uint32_t code, const void* input, uint32_t 
     if (inputLength > kMaxTransferLength || outputLength > kMaxTransferLength || (!input && inputLength) ||
         (!output && outputLength) || (passEvent && !passEvent->valid()))
         return ERROR_INVALID_PARAMETER;
-    DeviceControlRecord r{0, code, inputLength, outputLength, passEvent ? static_cast<uint32_t>(passEvent->fd()) : kNoHandle};
+    DeviceControlRecord r{0, code, inputLength, outputLength,
+                          passEvent ? static_cast<uint32_t>(passEvent->fd()) : kNoHandle};
     std::span<const uint8_t> in(static_cast<const uint8_t*>(input), inputLength);
     return Submit(Encode(r, in), static_cast<uint8_t*>(output), outputLength, returned, overlapped,
                   passEvent ? passEvent->fd() : -1);
@@ -210,7 +219,8 @@ uint32_t DeviceFile::CancelIoEx(const Overlapped* overlapped) {
     {
         std::lock_guard lock(mutex_);
         if (closed_) return ERROR_INVALID_HANDLE;
-        if (overlapped->requestId == 0 || outstanding_.count(overlapped->requestId) == 0) return ERROR_NOT_FOUND;
+        if (overlapped->requestId == 0 || outstanding_.count(overlapped->requestId) == 0)
+            return ERROR_NOT_FOUND;
         if (!connected_) return ERROR_SUCCESS;
     }
     SendPacket(sock_.get(), Encode(CancelRecord{overlapped->requestId}));
@@ -246,7 +256,8 @@ void DeviceFile::FailAllLocked(NTSTATUS status) {
     std::vector<uint64_t> ids;
     for (auto& [id, o] : outstanding_)
         if (!o.done) ids.push_back(id);
-    for (uint64_t id : ids) CompleteLocked(id, outstanding_.at(id), status, 0);
+    for (uint64_t id : ids)
+        CompleteLocked(id, outstanding_.at(id), status, 0);
 }
 
 void DeviceFile::ReceiveLoop() {
@@ -265,7 +276,8 @@ void DeviceFile::ReceiveLoop() {
         auto it = outstanding_.find(c.requestId);
         if (it == outstanding_.end() || it->second.done || c.dataLength > it->second.capacity) break;
         if (c.dataLength) std::memcpy(it->second.buffer, m.payload.data(), c.dataLength);
-        uint32_t information = it->second.buffer ? std::min(c.information, it->second.capacity) : c.information;
+        uint32_t information =
+            it->second.buffer ? std::min(c.information, it->second.capacity) : c.information;
         CompleteLocked(c.requestId, it->second, c.status, information);
     }
     // Hang-up, or a daemon that broke the protocol: the connection is of no further use either way.
@@ -283,8 +295,8 @@ uint32_t LookupDeviceInterface(const Guid& interfaceClass, uint32_t index, std::
     if (e != ERROR_SUCCESS) return e;
     CompleteRecord result{};
     std::string data;
-    e = Transact(sock.get(), &buffer, Encode(LookupInterfaceRecord{1, interfaceClass, index}), 1, kHandshakeTimeoutMs,
-                 &result, &data);
+    e = Transact(sock.get(), &buffer, Encode(LookupInterfaceRecord{1, interfaceClass, index}), 1,
+                 kHandshakeTimeoutMs, &result, &data);
     if (e != ERROR_SUCCESS) return e;
     if (!NT_SUCCESS(result.status)) return NtStatusToWin32Error(result.status);
     *path = std::move(data);

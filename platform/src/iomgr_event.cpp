@@ -31,7 +31,9 @@ bool Event::Reset() {
     }
 }
 
-bool Event::IsSet() const { return WaitForSingleEvent(*this, 0) == WAIT_OBJECT_0; }
+bool Event::IsSet() const {
+    return WaitForSingleEvent(*this, 0) == WAIT_OBJECT_0;
+}
 
 uint32_t WaitForMultipleEvents(std::span<const Event* const> events, uint32_t timeoutMs) {
     if (events.empty() || events.size() > MAXIMUM_WAIT_OBJECTS) return WAIT_FAILED;
@@ -45,7 +47,8 @@ uint32_t WaitForMultipleEvents(std::span<const Event* const> events, uint32_t ti
     for (;;) {
         int wait = -1;
         if (timeoutMs != INFINITE) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             wait = left > 0 ? static_cast<int>(std::min<long long>(left, INT32_MAX)) : 0;
         }
         int n = ::poll(fds.data(), fds.size(), wait);

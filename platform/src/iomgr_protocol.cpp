@@ -8,20 +8,36 @@
 namespace zelhart::platform::iomgr {
 namespace {
 
-template <class Record>
-constexpr MessageType TypeOf();
-template <> constexpr MessageType TypeOf<HelloRecord>() { return MessageType::Hello; }
-template <> constexpr MessageType TypeOf<HelloReplyRecord>() { return MessageType::HelloReply; }
-template <> constexpr MessageType TypeOf<CreateRecord>() { return MessageType::Create; }
-template <> constexpr MessageType TypeOf<ReadRecord>() { return MessageType::Read; }
-template <> constexpr MessageType TypeOf<WriteRecord>() { return MessageType::Write; }
-template <> constexpr MessageType TypeOf<DeviceControlRecord>() { return MessageType::DeviceControl; }
-template <> constexpr MessageType TypeOf<CancelRecord>() { return MessageType::Cancel; }
-template <> constexpr MessageType TypeOf<LookupInterfaceRecord>() { return MessageType::LookupInterface; }
-template <> constexpr MessageType TypeOf<CompleteRecord>() { return MessageType::Complete; }
+template <class Record> constexpr MessageType TypeOf();
+template <> constexpr MessageType TypeOf<HelloRecord>() {
+    return MessageType::Hello;
+}
+template <> constexpr MessageType TypeOf<HelloReplyRecord>() {
+    return MessageType::HelloReply;
+}
+template <> constexpr MessageType TypeOf<CreateRecord>() {
+    return MessageType::Create;
+}
+template <> constexpr MessageType TypeOf<ReadRecord>() {
+    return MessageType::Read;
+}
+template <> constexpr MessageType TypeOf<WriteRecord>() {
+    return MessageType::Write;
+}
+template <> constexpr MessageType TypeOf<DeviceControlRecord>() {
+    return MessageType::DeviceControl;
+}
+template <> constexpr MessageType TypeOf<CancelRecord>() {
+    return MessageType::Cancel;
+}
+template <> constexpr MessageType TypeOf<LookupInterfaceRecord>() {
+    return MessageType::LookupInterface;
+}
+template <> constexpr MessageType TypeOf<CompleteRecord>() {
+    return MessageType::Complete;
+}
 
-template <class Record>
-std::vector<uint8_t> Pack(const Record& r, std::span<const uint8_t> payload) {
+template <class Record> std::vector<uint8_t> Pack(const Record& r, std::span<const uint8_t> payload) {
     MessageHeader h{};
     h.size = static_cast<uint32_t>(sizeof(h) + sizeof(r) + payload.size());
     h.type = static_cast<uint16_t>(TypeOf<Record>());
@@ -33,8 +49,7 @@ std::vector<uint8_t> Pack(const Record& r, std::span<const uint8_t> payload) {
 }
 
 // Reads the record of type Record from the body and checks what holds for every record of the type.
-template <class Record>
-DecodeError Take(std::span<const uint8_t> body, Message* out, Record* r) {
+template <class Record> DecodeError Take(std::span<const uint8_t> body, Message* out, Record* r) {
     if (body.size() < sizeof(Record)) return DecodeError::TooShort;
     std::memcpy(r, body.data(), sizeof(Record));
     out->payload = body.subspan(sizeof(Record));
@@ -149,8 +164,8 @@ DecodeError Decode(std::span<const uint8_t> packet, Sender from, Message* out) {
     if (h.size != packet.size()) return DecodeError::SizeMismatch;
     if (h.reserved != 0) return DecodeError::BadReserved;
     auto type = static_cast<MessageType>(h.type);
-    if (h.type < static_cast<uint16_t>(MessageType::Hello) || h.type > static_cast<uint16_t>(MessageType::Complete) ||
-        !SentBy(type, from))
+    if (h.type < static_cast<uint16_t>(MessageType::Hello) ||
+        h.type > static_cast<uint16_t>(MessageType::Complete) || !SentBy(type, from))
         return DecodeError::UnknownType;
     Message m;
     DecodeError e = DecodeBody(type, packet.subspan(sizeof(h)), &m);
@@ -160,29 +175,58 @@ DecodeError Decode(std::span<const uint8_t> packet, Sender from, Message* out) {
 
 const char* DecodeErrorText(DecodeError error) {
     switch (error) {
-    case DecodeError::None: return "well-formed";
-    case DecodeError::TooShort: return "message too short";
-    case DecodeError::TooLong: return "message too long";
-    case DecodeError::SizeMismatch: return "size field disagrees with the message length";
-    case DecodeError::UnknownType: return "unknown message type";
-    case DecodeError::BadReserved: return "reserved field not zero";
-    case DecodeError::BadLength: return "length field disagrees with the payload or exceeds its bound";
-    case DecodeError::BadName: return "empty object name or NUL in the name";
-    case DecodeError::BadRequestId: return "request id 0";
+    case DecodeError::None:
+        return "well-formed";
+    case DecodeError::TooShort:
+        return "message too short";
+    case DecodeError::TooLong:
+        return "message too long";
+    case DecodeError::SizeMismatch:
+        return "size field disagrees with the message length";
+    case DecodeError::UnknownType:
+        return "unknown message type";
+    case DecodeError::BadReserved:
+        return "reserved field not zero";
+    case DecodeError::BadLength:
+        return "length field disagrees with the payload or exceeds its bound";
+    case DecodeError::BadName:
+        return "empty object name or NUL in the name";
+    case DecodeError::BadRequestId:
+        return "request id 0";
     }
     return "unknown decode error";
 }
 
-std::vector<uint8_t> Encode(const HelloRecord& r) { return Pack(r, {}); }
-std::vector<uint8_t> Encode(const HelloReplyRecord& r) { return Pack(r, {}); }
-std::vector<uint8_t> Encode(const CreateRecord& r, std::span<const uint8_t> name) { return Pack(r, name); }
-std::vector<uint8_t> Encode(const ReadRecord& r) { return Pack(r, {}); }
-std::vector<uint8_t> Encode(const WriteRecord& r, std::span<const uint8_t> bytes) { return Pack(r, bytes); }
-std::vector<uint8_t> Encode(const DeviceControlRecord& r, std::span<const uint8_t> input) { return Pack(r, input); }
-std::vector<uint8_t> Encode(const CancelRecord& r) { return Pack(r, {}); }
-std::vector<uint8_t> Encode(const LookupInterfaceRecord& r) { return Pack(r, {}); }
-std::vector<uint8_t> Encode(const CompleteRecord& r, std::span<const uint8_t> data) { return Pack(r, data); }
+std::vector<uint8_t> Encode(const HelloRecord& r) {
+    return Pack(r, {});
+}
+std::vector<uint8_t> Encode(const HelloReplyRecord& r) {
+    return Pack(r, {});
+}
+std::vector<uint8_t> Encode(const CreateRecord& r, std::span<const uint8_t> name) {
+    return Pack(r, name);
+}
+std::vector<uint8_t> Encode(const ReadRecord& r) {
+    return Pack(r, {});
+}
+std::vector<uint8_t> Encode(const WriteRecord& r, std::span<const uint8_t> bytes) {
+    return Pack(r, bytes);
+}
+std::vector<uint8_t> Encode(const DeviceControlRecord& r, std::span<const uint8_t> input) {
+    return Pack(r, input);
+}
+std::vector<uint8_t> Encode(const CancelRecord& r) {
+    return Pack(r, {});
+}
+std::vector<uint8_t> Encode(const LookupInterfaceRecord& r) {
+    return Pack(r, {});
+}
+std::vector<uint8_t> Encode(const CompleteRecord& r, std::span<const uint8_t> data) {
+    return Pack(r, data);
+}
 
-std::string SocketPath() { return RuntimeDir() + "/" + kSocketFileName; }
+std::string SocketPath() {
+    return RuntimeDir() + "/" + kSocketFileName;
+}
 
 } // namespace zelhart::platform::iomgr

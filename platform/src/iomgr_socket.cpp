@@ -27,8 +27,10 @@ ReceiveResult ReceivePacket(int sock, std::span<uint8_t> buffer, size_t* length,
         for (size_t i = 0; i < count; ++i) {
             int fd;
             std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof(int));
-            if (fdCount++ == 0 && passedFd) passedFd->reset(fd);
-            else ::close(fd);
+            if (fdCount++ == 0 && passedFd)
+                passedFd->reset(fd);
+            else
+                ::close(fd);
         }
     }
     if (n == 0 && fdCount == 0) return ReceiveResult::Closed;

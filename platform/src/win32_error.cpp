@@ -51,7 +51,9 @@ constexpr Mapping kTable[] = {
     {STATUS_NOT_FOUND, ERROR_NOT_FOUND},
 };
 
-constexpr bool Before(const Mapping& a, uint32_t status) { return static_cast<uint32_t>(a.status) < status; }
+constexpr bool Before(const Mapping& a, uint32_t status) {
+    return static_cast<uint32_t>(a.status) < status;
+}
 
 constexpr bool TableIsSorted() {
     for (size_t i = 1; i < std::size(kTable); ++i)
@@ -69,7 +71,8 @@ uint32_t NtStatusToWin32Error(NTSTATUS status) {
     auto it = std::lower_bound(std::begin(kTable), std::end(kTable), value, Before);
     if (it != std::end(kTable) && it->status == status) return it->error;
     const uint32_t high = value & 0xFFFF0000u;
-    if (high == 0x80070000u || high == 0xC0070000u) return value & 0xFFFF; // a Win32 code wrapped (facility 7)
+    if (high == 0x80070000u || high == 0xC0070000u)
+        return value & 0xFFFF; // a Win32 code wrapped (facility 7)
     if (NT_SUCCESS(status)) return ERROR_SUCCESS;
     return ERROR_MR_MID_NOT_FOUND;
 }

@@ -17,8 +17,8 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <poll.h>
+#include <set>
 #include <string>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -35,7 +35,7 @@ inline const Guid kTestInterface = *ParseGuid("{DD2540C5-808A-4461-89FE-9CCE766B
 inline constexpr char kTestInterfacePath[] = "\\\\?\\ROOT#TEST#0000#{dd2540c5-808a-4461-89fe-9cce766b8e77}";
 
 class FakeIomgrDaemon {
-public:
+  public:
     struct Received {
         int conn = -1;
         MessageType type{};
@@ -82,8 +82,8 @@ public:
         return found;
     }
 
-    void Complete(int conn, uint64_t id, NTSTATUS status, uint32_t information, std::vector<uint8_t> data = {},
-                  std::optional<uint32_t> claimedLength = std::nullopt) {
+    void Complete(int conn, uint64_t id, NTSTATUS status, uint32_t information,
+                  std::vector<uint8_t> data = {}, std::optional<uint32_t> claimedLength = std::nullopt) {
         CompleteRecord r{id, status, information, claimedLength.value_or(static_cast<uint32_t>(data.size()))};
         SendTo(conn, Encode(r, data));
     }
@@ -104,7 +104,7 @@ public:
         return cv_.wait_for(lock, std::chrono::seconds(2), [&] { return hungUp_.count(conn) != 0; });
     }
 
-private:
+  private:
     void Run() {
         std::vector<uint8_t> buffer(kMaxMessageSize + 1);
         for (;;) {
@@ -139,7 +139,8 @@ private:
         UniqueFd fd;
         auto r = ReceivePacket(sock, buffer, &length, &fd);
         Message m;
-        if (r != ReceiveResult::Packet || Decode(std::span(buffer.data(), length), Sender::Client, &m) != DecodeError::None) {
+        if (r != ReceiveResult::Packet ||
+            Decode(std::span(buffer.data(), length), Sender::Client, &m) != DecodeError::None) {
             std::lock_guard lock(mutex_);
             conns_.erase(conn);
             hungUp_.insert(conn);
@@ -153,26 +154,33 @@ private:
         if (fd) rec.fd = std::make_shared<UniqueFd>(std::move(fd));
         if (auto* h = std::get_if<HelloRecord>(&m.record)) {
             SendPacket(sock, Encode(HelloReplyRecord{kProtocolMagic, version_, 0,
-                                                     h->version == version_ ? STATUS_SUCCESS : STATUS_REVISION_MISMATCH}));
+                                                     h->version == version_ ? STATUS_SUCCESS
+                                                                            : STATUS_REVISION_MISMATCH}));
             return;
         }
         if (auto* c = std::get_if<CreateRecord>(&m.record)) {
             std::string name(rec.payload.begin(), rec.payload.end());
-            NTSTATUS s = name == "good" ? STATUS_SUCCESS : name == "denied" ? STATUS_ACCESS_DENIED : STATUS_OBJECT_NAME_NOT_FOUND;
+            NTSTATUS s = name == "good"     ? STATUS_SUCCESS
+                         : name == "denied" ? STATUS_ACCESS_DENIED
+                                            : STATUS_OBJECT_NAME_NOT_FOUND;
             SendPacket(sock, Encode(CompleteRecord{c->requestId, s, 0, 0}, {}));
             return;
         }
         if (auto* l = std::get_if<LookupInterfaceRecord>(&m.record)) {
             std::string path = kTestInterfacePath;
             bool found = l->interfaceClass == kTestInterface && l->index == 0;
-            std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(path.data()), found ? path.size() : 0);
-            SendPacket(sock, Encode(CompleteRecord{l->requestId, found ? STATUS_SUCCESS : STATUS_NO_MORE_ENTRIES, 0,
-                                                   static_cast<uint32_t>(data.size())},
-                                    data));
+            std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(path.data()),
+                                          found ? path.size() : 0);
+            SendPacket(sock,
+                       Encode(CompleteRecord{l->requestId, found ? STATUS_SUCCESS : STATUS_NO_MORE_ENTRIES, 0,
+                                             static_cast<uint32_t>(data.size())},
+                              data));
             return;
         }
-        if (auto* x = std::get_if<ReadRecord>(&m.record)) rec.requestId = x->requestId, rec.length = x->length;
-        if (auto* x = std::get_if<WriteRecord>(&m.record)) rec.requestId = x->requestId, rec.length = x->length;
+        if (auto* x = std::get_if<ReadRecord>(&m.record))
+            rec.requestId = x->requestId, rec.length = x->length;
+        if (auto* x = std::get_if<WriteRecord>(&m.record))
+            rec.requestId = x->requestId, rec.length = x->length;
         if (auto* x = std::get_if<CancelRecord>(&m.record)) rec.requestId = x->requestId;
         if (auto* x = std::get_if<DeviceControlRecord>(&m.record)) {
             rec.requestId = x->requestId;

@@ -16,7 +16,7 @@ using zelhart::testing::TempDir;
 namespace {
 
 class IomgrClient : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ::setenv("ZELHART_RUNTIME_DIR", dir_.path().c_str(), 1); }
     void TearDown() override { ::unsetenv("ZELHART_RUNTIME_DIR"); }
 
@@ -31,8 +31,7 @@ protected:
 };
 
 // Bytes of a string literal, NULs included.
-template <size_t N>
-std::vector<uint8_t> V(const char (&s)[N]) {
+template <size_t N> std::vector<uint8_t> V(const char (&s)[N]) {
     return {s, s + N - 1};
 }
 
@@ -82,7 +81,8 @@ TEST(IomgrEvent, BadWaitsFail) {
     EXPECT_EQ(WaitForMultipleEvents({}, 0), WAIT_FAILED);
     std::vector<Event> many(MAXIMUM_WAIT_OBJECTS + 1);
     std::vector<const Event*> ptrs;
-    for (auto& e : many) ptrs.push_back(&e);
+    for (auto& e : many)
+        ptrs.push_back(&e);
     EXPECT_EQ(WaitForMultipleEvents(ptrs, 0), WAIT_FAILED);
     ptrs.pop_back();
     EXPECT_EQ(WaitForMultipleEvents(ptrs, 0), WAIT_TIMEOUT);
@@ -214,7 +214,8 @@ TEST_F(IomgrClient, AnEventPassedWithDeviceIoControlCanBeSetByTheDriver) {
     Event removal;
     uint32_t handle = static_cast<uint32_t>(removal.fd());
     Overlapped ov{};
-    ASSERT_EQ(f->DeviceIoControl(0x9C400E64, &handle, 4, nullptr, 0, nullptr, &ov, &removal), ERROR_IO_PENDING);
+    ASSERT_EQ(f->DeviceIoControl(0x9C400E64, &handle, 4, nullptr, 0, nullptr, &ov, &removal),
+              ERROR_IO_PENDING);
     auto req = daemon.WaitFor(MessageType::DeviceControl);
     ASSERT_TRUE(req && req->fd);
     EXPECT_EQ(req->handleValue, handle);

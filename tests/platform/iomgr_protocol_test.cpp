@@ -10,8 +10,12 @@ using namespace zelhart::platform::iomgr;
 
 namespace {
 
-std::span<const uint8_t> Bytes(std::string_view s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
-std::string Text(std::span<const uint8_t> b) { return {reinterpret_cast<const char*>(b.data()), b.size()}; }
+std::span<const uint8_t> Bytes(std::string_view s) {
+    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+}
+std::string Text(std::span<const uint8_t> b) {
+    return {reinterpret_cast<const char*>(b.data()), b.size()};
+}
 
 // The payload view points into the packet: the packet must outlive the message.
 Message MustDecode(const std::vector<uint8_t>&&, Sender) = delete;
@@ -27,10 +31,11 @@ DecodeError DecodeRaw(const std::vector<uint8_t>& packet, Sender from = Sender::
     return Decode(packet, from, &m);
 }
 
-void SetHeaderSize(std::vector<uint8_t>& packet, uint32_t size) { std::memcpy(packet.data(), &size, 4); }
+void SetHeaderSize(std::vector<uint8_t>& packet, uint32_t size) {
+    std::memcpy(packet.data(), &size, 4);
+}
 
-template <class Record>
-void Patch(std::vector<uint8_t>& packet, const Record& r) {
+template <class Record> void Patch(std::vector<uint8_t>& packet, const Record& r) {
     std::memcpy(packet.data() + sizeof(MessageHeader), &r, sizeof(r));
 }
 
@@ -54,8 +59,8 @@ TEST(IomgrProtocol, EveryMessageRoundTrips) {
     {
         std::string name = "{76F2EE18-E6E6-437e-A495-DDAD2DA743EA}_HART3";
         auto packet = Encode(CreateRecord{7, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                                static_cast<uint32_t>(name.size())},
-                                   Bytes(name));
+                                          static_cast<uint32_t>(name.size())},
+                             Bytes(name));
         auto m = MustDecode(packet, Sender::Client);
         ASSERT_EQ(m.type(), MessageType::Create);
         const auto& r = std::get<CreateRecord>(m.record);
@@ -112,10 +117,12 @@ TEST(IomgrProtocol, EveryMessageRoundTrips) {
 
 TEST(IomgrProtocol, LargestMessagesFitTheBound) {
     std::vector<uint8_t> big(kMaxTransferLength, 0xAB);
-    EXPECT_EQ(DecodeRaw(Encode(DeviceControlRecord{1, 1, kMaxTransferLength, kMaxTransferLength, kNoHandle}, big)),
-              DecodeError::None);
-    EXPECT_EQ(DecodeRaw(Encode(CompleteRecord{1, 0, kMaxTransferLength, kMaxTransferLength}, big), Sender::Daemon),
-              DecodeError::None);
+    EXPECT_EQ(
+        DecodeRaw(Encode(DeviceControlRecord{1, 1, kMaxTransferLength, kMaxTransferLength, kNoHandle}, big)),
+        DecodeError::None);
+    EXPECT_EQ(
+        DecodeRaw(Encode(CompleteRecord{1, 0, kMaxTransferLength, kMaxTransferLength}, big), Sender::Daemon),
+        DecodeError::None);
     std::string name(kMaxObjectNameLength, 'n');
     EXPECT_EQ(DecodeRaw(Encode(CreateRecord{1, 0, 0, kMaxObjectNameLength}, Bytes(name))), DecodeError::None);
 }
@@ -160,8 +167,10 @@ TEST(IomgrProtocol, LengthFieldsMustMatchTheirPayloadAndBounds) {
     EXPECT_EQ(DecodeRaw(Encode(WriteRecord{1, 1}, Bytes("abc"))), DecodeError::BadLength);
     EXPECT_EQ(DecodeRaw(Encode(DeviceControlRecord{1, 1, 0, kMaxTransferLength + 1, kNoHandle}, {})),
               DecodeError::BadLength);
-    EXPECT_EQ(DecodeRaw(Encode(DeviceControlRecord{1, 1, 4, 0, kNoHandle}, Bytes("ab"))), DecodeError::BadLength);
-    EXPECT_EQ(DecodeRaw(Encode(CompleteRecord{1, 0, 0, 3}, Bytes("ab")), Sender::Daemon), DecodeError::BadLength);
+    EXPECT_EQ(DecodeRaw(Encode(DeviceControlRecord{1, 1, 4, 0, kNoHandle}, Bytes("ab"))),
+              DecodeError::BadLength);
+    EXPECT_EQ(DecodeRaw(Encode(CompleteRecord{1, 0, 0, 3}, Bytes("ab")), Sender::Daemon),
+              DecodeError::BadLength);
     // Records without a payload take none.
     auto cancel = Encode(CancelRecord{3});
     cancel.push_back(0);

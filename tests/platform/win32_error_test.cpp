@@ -39,7 +39,7 @@ constexpr Case kCases[] = {
     {0x8000001A, 259},  // STATUS_NO_MORE_ENTRIES -> ERROR_NO_MORE_ITEMS
     {0xC000009A, 1450}, // STATUS_INSUFFICIENT_RESOURCES -> ERROR_NO_SYSTEM_RESOURCES
     {0xC0070005, 5},    // a Win32 code wrapped in facility 7
-    {0x80070057, 87},
+    {0x80070057, 87},   // the same as a warning
     {0xE0070005, 317},  // customer bit: not a wrapped Win32 code
     {0xC0001234, 317},  // not in the table -> ERROR_MR_MID_NOT_FOUND
     {0x00000001, 0},    // other success codes succeed

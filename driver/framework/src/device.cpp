@@ -23,8 +23,9 @@ NTSTATUS DeviceInit::AssignName(std::string_view name) {
 
 Device::Device(Framework& fw, DeviceInit& init, const ObjectAttributes& attributes)
     : Object(fw, attributes, init.driver_), driver_(init.driver_), control_(init.control_),
-      exclusive_(init.exclusive_), name_(init.name_), instanceId_(init.instanceId_), fileConfig_(init.fileConfig_),
-      fileAttributes_(init.fileAttributes_), pnpPower_(init.pnpPower_), initialized_(false) {}
+      exclusive_(init.exclusive_), name_(init.name_), instanceId_(init.instanceId_),
+      fileConfig_(init.fileConfig_), fileAttributes_(init.fileAttributes_), pnpPower_(init.pnpPower_),
+      initialized_(false) {}
 
 NTSTATUS Device::Create(PWDFDEVICE_INIT& init, const ObjectAttributes& attributes, WDFDEVICE* out) {
     if (!init || !init->driver_) return STATUS_INVALID_PARAMETER;

@@ -16,7 +16,8 @@ constexpr uint64_t kWakeId = 0;
 EventLoop::EventLoop()
     : epoll_(::epoll_create1(EPOLL_CLOEXEC)), wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     if (!epoll_ || !wake_) {
-        FrameworkTrace(TraceLevel::Error, "event loop: cannot create epoll or eventfd: %s", std::strerror(errno));
+        FrameworkTrace(TraceLevel::Error, "event loop: cannot create epoll or eventfd: %s",
+                       std::strerror(errno));
         return;
     }
     epoll_event ev{};

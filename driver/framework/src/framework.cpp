@@ -31,8 +31,9 @@ sigset_t HandledSignals() {
 } // namespace
 
 Framework::Framework(FrameworkOptions options) : options_(std::move(options)) {
-    registryFile_ = options_.registryFile.empty() ? platform::ConfigDir() + "/" + options_.serviceName + ".reg"
-                                                  : options_.registryFile;
+    registryFile_ = options_.registryFile.empty()
+                        ? platform::ConfigDir() + "/" + options_.serviceName + ".reg"
+                        : options_.registryFile;
     socketPath_ = options_.socketPath.empty() ? platform::iomgr::SocketPath() : options_.socketPath;
     if (options_.handleSignals) {
         // Before any thread starts, so that every thread inherits the mask and only the signalfd sees them.
@@ -179,7 +180,8 @@ void Framework::DoShutdown() {
     }
     for (auto& d : devices)
         if (!d->IsControlDevice()) d->Delete();
-    for (auto it = devices.rbegin(); it != devices.rend(); ++it) (*it)->Delete(); // what the driver left
+    for (auto it = devices.rbegin(); it != devices.rend(); ++it)
+        (*it)->Delete(); // what the driver left
     devices.clear();
     if (WDFDRIVER driver = GetDriver()) {
         if (driver->config().EvtDriverUnload) driver->config().EvtDriverUnload(driver);
@@ -195,9 +197,12 @@ void Framework::OnSignal() {
     while (::read(signalFd_.get(), &info, sizeof(info)) == sizeof(info)) {
         int signo = static_cast<int>(info.ssi_signo);
         if (options_.onSignal) options_.onSignal(signo);
-        if (signo == SIGTERM || signo == SIGINT) DoShutdown();
-        else if (signo == SIGUSR1) DoSuspend(true);
-        else if (signo == SIGUSR2) DoSuspend(false);
+        if (signo == SIGTERM || signo == SIGINT)
+            DoShutdown();
+        else if (signo == SIGUSR1)
+            DoSuspend(true);
+        else if (signo == SIGUSR2)
+            DoSuspend(false);
         if (!signalFd_) return;
     }
 }

@@ -81,7 +81,8 @@ NTSTATUS IoManager::Listen(const std::string& path) {
         return STATUS_ACCESS_DENIED;
     }
     ::chmod(path.c_str(), 0666); // every user may open HART devices
-    if (::listen(sock.get(), 64) != 0 || fw_.loop().AddFd(sock.get(), EPOLLIN, [this](uint32_t) { OnAccept(); }) != 0) {
+    if (::listen(sock.get(), 64) != 0 ||
+        fw_.loop().AddFd(sock.get(), EPOLLIN, [this](uint32_t) { OnAccept(); }) != 0) {
         ::unlink(path.c_str());
         return STATUS_INSUFFICIENT_RESOURCES;
     }
@@ -92,8 +93,10 @@ NTSTATUS IoManager::Listen(const std::string& path) {
 
 void IoManager::CloseAll() {
     std::vector<ConnectionPtr> all;
-    for (auto& [fd, c] : connections_) all.push_back(c);
-    for (auto& c : all) Drop(c, nullptr);
+    for (auto& [fd, c] : connections_)
+        all.push_back(c);
+    for (auto& c : all)
+        Drop(c, nullptr);
     if (listener_) {
         fw_.loop().RemoveFd(listener_.get());
         listener_.reset();
@@ -145,26 +148,34 @@ void IoManager::OnEvents(const ConnectionPtr& conn, uint32_t events) {
 
 void IoManager::OnPacket(const ConnectionPtr& conn, std::span<const uint8_t> packet, UniqueFd fd) {
     Message m;
-    if (DecodeError e = Decode(packet, Sender::Client, &m); e != DecodeError::None) return Drop(conn, DecodeErrorText(e));
-    if (fd && m.type() != MessageType::DeviceControl) return Drop(conn, "descriptor with a message that takes none");
+    if (DecodeError e = Decode(packet, Sender::Client, &m); e != DecodeError::None)
+        return Drop(conn, DecodeErrorText(e));
+    if (fd && m.type() != MessageType::DeviceControl)
+        return Drop(conn, "descriptor with a message that takes none");
     if (!conn->hello && m.type() != MessageType::Hello) return Drop(conn, "request before hello");
     switch (m.type()) {
-    case MessageType::Hello: return HandleHello(conn, std::get<HelloRecord>(m.record));
-    case MessageType::Create: return HandleCreate(conn, std::get<CreateRecord>(m.record), m.payload);
+    case MessageType::Hello:
+        return HandleHello(conn, std::get<HelloRecord>(m.record));
+    case MessageType::Create:
+        return HandleCreate(conn, std::get<CreateRecord>(m.record), m.payload);
     case MessageType::Read:
     case MessageType::Write:
-    case MessageType::DeviceControl: return HandleIo(conn, m, std::move(fd));
-    case MessageType::Cancel: return HandleCancel(conn, std::get<CancelRecord>(m.record).requestId);
-    case MessageType::LookupInterface: return HandleLookup(conn, std::get<LookupInterfaceRecord>(m.record));
-    default: return Drop(conn, "unexpected message");
+    case MessageType::DeviceControl:
+        return HandleIo(conn, m, std::move(fd));
+    case MessageType::Cancel:
+        return HandleCancel(conn, std::get<CancelRecord>(m.record).requestId);
+    case MessageType::LookupInterface:
+        return HandleLookup(conn, std::get<LookupInterfaceRecord>(m.record));
+    default:
+        return Drop(conn, "unexpected message");
     }
 }
 
 void IoManager::HandleHello(const ConnectionPtr& conn, const HelloRecord& r) {
     if (conn->hello || r.magic != kProtocolMagic) return Drop(conn, "bad hello");
     bool match = r.version == kProtocolVersion;
-    SendPacket(conn->sock.get(),
-               Encode(HelloReplyRecord{kProtocolMagic, kProtocolVersion, 0, match ? STATUS_SUCCESS : STATUS_REVISION_MISMATCH}));
+    SendPacket(conn->sock.get(), Encode(HelloReplyRecord{kProtocolMagic, kProtocolVersion, 0,
+                                                         match ? STATUS_SUCCESS : STATUS_REVISION_MISMATCH}));
     if (!match) return Drop(conn, "protocol version not spoken here");
     conn->hello = true;
 }
@@ -177,11 +188,13 @@ WDFREQUEST IoManager::NewRequest(RequestType type, const WDFFILEOBJECT& file) {
     return request;
 }
 
-void IoManager::HandleCreate(const ConnectionPtr& conn, const CreateRecord& r, std::span<const uint8_t> nameBytes) {
+void IoManager::HandleCreate(const ConnectionPtr& conn, const CreateRecord& r,
+                             std::span<const uint8_t> nameBytes) {
     if (conn->file != Connection::File::None) return Drop(conn, "second create on one handle");
     std::string name(reinterpret_cast<const char*>(nameBytes.data()), nameBytes.size());
     WDFDEVICE device = fw_.names().Resolve(name);
-    if (!device || device->IsDeleted()) return SendComplete(conn, r.requestId, STATUS_OBJECT_NAME_NOT_FOUND, 0, {});
+    if (!device || device->IsDeleted())
+        return SendComplete(conn, r.requestId, STATUS_OBJECT_NAME_NOT_FOUND, 0, {});
     if (!device->AcceptsOpens()) return SendComplete(conn, r.requestId, STATUS_DEVICE_NOT_READY, 0, {});
     if (!device->TryReserveOpen()) return SendComplete(conn, r.requestId, STATUS_ACCESS_DENIED, 0, {});
     auto file = std::make_shared<FileObject>(fw_, device->fileAttributes(), device, name, r.desiredAccess,
@@ -201,7 +214,8 @@ void IoManager::HandleCreate(const ConnectionPtr& conn, const CreateRecord& r, s
     }
 }
 
-void IoManager::OnCreateCompleted(const std::weak_ptr<Connection>& weak, uint64_t id, const WDFREQUEST& request) {
+void IoManager::OnCreateCompleted(const std::weak_ptr<Connection>& weak, uint64_t id,
+                                  const WDFREQUEST& request) {
     NTSTATUS status = request->GetStatus();
     WDFFILEOBJECT file = request->GetFileObject();
     auto conn = weak.lock();
@@ -249,26 +263,34 @@ void IoManager::HandleIo(const ConnectionPtr& conn, const Message& m, UniqueFd f
         request->passedHandle_ = c.handleValue;
     }
     if (conn->outstanding.count(id)) return Drop(conn, "request id already in use");
-    if (conn->outstanding.size() >= kMaxOutstandingRequests) return Drop(conn, "too many outstanding requests");
+    if (conn->outstanding.size() >= kMaxOutstandingRequests)
+        return Drop(conn, "too many outstanding requests");
     conn->outstanding[id] = request;
     std::weak_ptr<Connection> weak = conn;
     request->onComplete_ = [this, weak, id](const WDFREQUEST& req) { ReportCompletion(weak, id, req); };
     WDFDEVICE device = conn->fileObject->GetDevice();
-    if (device->IsDeleted()) request->Complete(STATUS_DELETE_PENDING);
-    else device->DispatchIncoming(request);
+    if (device->IsDeleted())
+        request->Complete(STATUS_DELETE_PENDING);
+    else
+        device->DispatchIncoming(request);
 }
 
-void IoManager::ReportCompletion(const std::weak_ptr<Connection>& weak, uint64_t id, const WDFREQUEST& request) {
+void IoManager::ReportCompletion(const std::weak_ptr<Connection>& weak, uint64_t id,
+                                 const WDFREQUEST& request) {
     auto conn = weak.lock();
     if (!conn || conn->dead) return;
     conn->outstanding.erase(id);
     const RequestParameters& p = request->params_;
     size_t information = request->information_;
     size_t data = 0;
-    if (p.Type == RequestType::Read) data = information = std::min(information, p.Length);
-    else if (p.Type == RequestType::Write) information = std::min(information, p.Length);
-    else data = information = std::min(information, p.OutputBufferLength);
-    SendComplete(conn, id, request->status_, static_cast<uint32_t>(information), std::span(request->buffer_.data(), data));
+    if (p.Type == RequestType::Read)
+        data = information = std::min(information, p.Length);
+    else if (p.Type == RequestType::Write)
+        information = std::min(information, p.Length);
+    else
+        data = information = std::min(information, p.OutputBufferLength);
+    SendComplete(conn, id, request->status_, static_cast<uint32_t>(information),
+                 std::span(request->buffer_.data(), data));
 }
 
 void IoManager::HandleCancel(const ConnectionPtr& conn, uint64_t id) {
@@ -276,7 +298,8 @@ void IoManager::HandleCancel(const ConnectionPtr& conn, uint64_t id) {
     for (auto& [rid, weak] : conn->outstanding)
         if (id == 0 || rid == id)
             if (auto r = weak.lock()) targets.push_back(r);
-    for (auto& r : targets) IoQueue::CancelRequest(r);
+    for (auto& r : targets)
+        IoQueue::CancelRequest(r);
 }
 
 void IoManager::HandleLookup(const ConnectionPtr& conn, const LookupInterfaceRecord& r) {
@@ -319,7 +342,8 @@ void IoManager::Drop(const ConnectionPtr& conn, const char* why) {
     if (conn->dead) return;
     conn->dead = true;
     if (why)
-        FrameworkTrace(TraceLevel::Error, "client pid %d: %s; connection closed", static_cast<int>(conn->pid), why);
+        FrameworkTrace(TraceLevel::Error, "client pid %d: %s; connection closed", static_cast<int>(conn->pid),
+                       why);
     int fd = conn->sock.get();
     fw_.loop().RemoveFd(fd);
     // As when a process ends: its requests are cancelled, then its handle is cleaned up and closed.
@@ -327,7 +351,8 @@ void IoManager::Drop(const ConnectionPtr& conn, const char* why) {
     for (auto& [id, weak] : conn->outstanding)
         if (auto r = weak.lock()) pending.push_back(r);
     conn->outstanding.clear();
-    for (auto& r : pending) IoQueue::CancelRequest(r);
+    for (auto& r : pending)
+        IoQueue::CancelRequest(r);
     if (conn->file == Connection::File::Open) CloseFile(conn->fileObject);
     conn->fileObject.reset();
     conn->unsent.clear();

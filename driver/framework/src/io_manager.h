@@ -17,8 +17,8 @@
 namespace zelhart::drvfw {
 
 class IoManager {
-public:
-    static constexpr size_t kMaxOutstandingRequests = 64;   // per connection
+  public:
+    static constexpr size_t kMaxOutstandingRequests = 64; // per connection
     static constexpr size_t kMaxUnsentBytes = 256 * 1024; // completions a client leaves unread
 
     explicit IoManager(Framework& fw);
@@ -30,7 +30,7 @@ public:
     void CloseAll();
     size_t ConnectionCount() const { return connections_.size(); }
 
-private:
+  private:
     struct Connection;
     using ConnectionPtr = std::shared_ptr<Connection>;
 
@@ -38,7 +38,8 @@ private:
     void OnEvents(const ConnectionPtr& conn, uint32_t events);
     void OnPacket(const ConnectionPtr& conn, std::span<const uint8_t> packet, platform::UniqueFd fd);
     void HandleHello(const ConnectionPtr& conn, const platform::iomgr::HelloRecord& r);
-    void HandleCreate(const ConnectionPtr& conn, const platform::iomgr::CreateRecord& r, std::span<const uint8_t> name);
+    void HandleCreate(const ConnectionPtr& conn, const platform::iomgr::CreateRecord& r,
+                      std::span<const uint8_t> name);
     void HandleIo(const ConnectionPtr& conn, const platform::iomgr::Message& m, platform::UniqueFd fd);
     void HandleCancel(const ConnectionPtr& conn, uint64_t id);
     void HandleLookup(const ConnectionPtr& conn, const platform::iomgr::LookupInterfaceRecord& r);

@@ -9,14 +9,17 @@
 
 namespace zelhart::drvfw {
 
-IoQueue::IoQueue(Framework& fw, const WDFDEVICE& device, const IoQueueConfig& config, const ObjectAttributes& attributes)
+IoQueue::IoQueue(Framework& fw, const WDFDEVICE& device, const IoQueueConfig& config,
+                 const ObjectAttributes& attributes)
     : Object(fw, attributes, device), config_(config), device_(device) {}
 
-NTSTATUS IoQueue::Create(const WDFDEVICE& device, const IoQueueConfig& config, const ObjectAttributes& attributes,
-                         WDFQUEUE* out) {
+NTSTATUS IoQueue::Create(const WDFDEVICE& device, const IoQueueConfig& config,
+                         const ObjectAttributes& attributes, WDFQUEUE* out) {
     if (!device) return STATUS_INVALID_PARAMETER;
-    bool hasHandler = config.EvtIoRead || config.EvtIoWrite || config.EvtIoDeviceControl || config.EvtIoDefault;
-    if (config.DispatchType == IoQueueDispatchType::Sequential && !hasHandler) return STATUS_INVALID_PARAMETER;
+    bool hasHandler =
+        config.EvtIoRead || config.EvtIoWrite || config.EvtIoDeviceControl || config.EvtIoDefault;
+    if (config.DispatchType == IoQueueDispatchType::Sequential && !hasHandler)
+        return STATUS_INVALID_PARAMETER;
     auto queue = std::make_shared<IoQueue>(device->framework(), device, config, attributes);
     if (NTSTATUS s = queue->AttachToParent(); !NT_SUCCESS(s)) return s;
     device->AddQueue(queue);
@@ -63,12 +66,15 @@ void IoQueue::Purge() {
         std::lock_guard lock(framework().ioLock());
         accepting_ = false;
         dispatching_ = false;
-        for (auto& r : items_) delivered.push_back(r->delivered_);
+        for (auto& r : items_)
+            delivered.push_back(r->delivered_);
         taken = TakeAllLocked();
-        for (auto& r : taken) r->delivered_ = true;
+        for (auto& r : taken)
+            r->delivered_ = true;
     }
     auto self = std::static_pointer_cast<IoQueue>(shared_from_this());
-    for (size_t i = 0; i < taken.size(); ++i) CancelTaken(taken[i], self, delivered[i]);
+    for (size_t i = 0; i < taken.size(); ++i)
+        CancelTaken(taken[i], self, delivered[i]);
 }
 
 void IoQueue::PurgeSynchronously() {
@@ -81,7 +87,8 @@ void IoQueue::WaitForDriverRequests(const char* what) {
     bool idle = framework().ioChanged().wait_for(lock, std::chrono::milliseconds(kSynchronousWaitMs),
                                                  [&] { return driverOwned_ == 0; });
     if (!idle)
-        FrameworkTrace(TraceLevel::Error, "queue %s: %u requests are still held by the driver", what, driverOwned_);
+        FrameworkTrace(TraceLevel::Error, "queue %s: %u requests are still held by the driver", what,
+                       driverOwned_);
 }
 
 NTSTATUS IoQueue::RetrieveNextRequest(WDFREQUEST* out) {
@@ -118,8 +125,8 @@ void IoQueue::EnqueueIncoming(const WDFREQUEST& request) {
 }
 
 void IoQueue::ScheduleDispatchLocked() {
-    if (config_.DispatchType == IoQueueDispatchType::Manual || dispatchScheduled_ || !dispatching_ || items_.empty() ||
-        dispatched_ > 0)
+    if (config_.DispatchType == IoQueueDispatchType::Manual || dispatchScheduled_ || !dispatching_ ||
+        items_.empty() || dispatched_ > 0)
         return;
     dispatchScheduled_ = true;
     auto self = std::static_pointer_cast<IoQueue>(shared_from_this());
@@ -158,9 +165,11 @@ void IoQueue::Deliver(const WDFREQUEST& r) {
         break;
     case RequestType::DeviceIoControl:
         if (config_.EvtIoDeviceControl)
-            return config_.EvtIoDeviceControl(self, r, p.OutputBufferLength, p.InputBufferLength, p.IoControlCode);
+            return config_.EvtIoDeviceControl(self, r, p.OutputBufferLength, p.InputBufferLength,
+                                              p.IoControlCode);
         break;
-    default: break;
+    default:
+        break;
     }
     if (config_.EvtIoDefault) return config_.EvtIoDefault(self, r);
     r->Complete(STATUS_INVALID_DEVICE_REQUEST);
@@ -208,7 +217,8 @@ void IoQueue::OnDelete() {
         dispatching_ = false;
         taken = TakeAllLocked();
     }
-    for (auto& r : taken) r->Complete(STATUS_CANCELLED);
+    for (auto& r : taken)
+        r->Complete(STATUS_CANCELLED);
 }
 
 } // namespace zelhart::drvfw

@@ -27,7 +27,9 @@ int64_t NowNs() {
     return static_cast<int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
 
-bool PortGone(int e) { return e == EIO || e == ENXIO || e == ENODEV; }
+bool PortGone(int e) {
+    return e == EIO || e == ENXIO || e == ENODEV;
+}
 
 std::span<uint8_t> Bytes(const WDFMEMORY& m) {
     if (!m) return {};
@@ -132,7 +134,9 @@ IoTargetState IoTarget::GetState() const {
     return state_;
 }
 
-void IoTarget::OnDelete() { Close(); }
+void IoTarget::OnDelete() {
+    Close();
+}
 
 NTSTATUS IoTarget::FormatRequestForRead(const WDFREQUEST& request, const WDFMEMORY& output) {
     if (!request || !output) return STATUS_INVALID_PARAMETER;
@@ -154,8 +158,8 @@ NTSTATUS IoTarget::FormatRequestForWrite(const WDFREQUEST& request, const WDFMEM
     return STATUS_SUCCESS;
 }
 
-NTSTATUS IoTarget::FormatRequestForIoctl(const WDFREQUEST& request, uint32_t ioControlCode, const WDFMEMORY& input,
-                                         const WDFMEMORY& output) {
+NTSTATUS IoTarget::FormatRequestForIoctl(const WDFREQUEST& request, uint32_t ioControlCode,
+                                         const WDFMEMORY& input, const WDFMEMORY& output) {
     if (!request) return STATUS_INVALID_PARAMETER;
     std::lock_guard lock(request->sendMutex_);
     if (request->sendState_ == Request::SendState::Sent) return STATUS_INVALID_DEVICE_STATE;
@@ -166,8 +170,8 @@ NTSTATUS IoTarget::FormatRequestForIoctl(const WDFREQUEST& request, uint32_t ioC
     return STATUS_SUCCESS;
 }
 
-NTSTATUS IoTarget::SendIoctlSynchronously(uint32_t code, std::span<const uint8_t> input, std::span<uint8_t> output,
-                                          size_t* bytesReturned) {
+NTSTATUS IoTarget::SendIoctlSynchronously(uint32_t code, std::span<const uint8_t> input,
+                                          std::span<uint8_t> output, size_t* bytesReturned) {
     size_t ignored;
     size_t* returned = bytesReturned ? bytesReturned : &ignored;
     *returned = 0;
@@ -215,7 +219,8 @@ bool IoTarget::SendRequest(const WDFREQUEST& request) {
     switch (format) {
     case Request::Format::DeviceIoControl: {
         size_t returned = 0;
-        NTSTATUS s = IoctlLocked(request->ioControlCode_, Bytes(request->input_), Bytes(request->output_), &returned);
+        NTSTATUS s =
+            IoctlLocked(request->ioControlCode_, Bytes(request->input_), Bytes(request->output_), &returned);
         CompleteLocked(request, s, returned);
         break;
     }
@@ -227,7 +232,8 @@ bool IoTarget::SendRequest(const WDFREQUEST& request) {
         writes_.push_back(request);
         WriteOutputLocked();
         break;
-    case Request::Format::None: break;
+    case Request::Format::None:
+        break;
     }
     UpdateInterestLocked();
     return true;
@@ -377,7 +383,9 @@ void IoTarget::EndWriteLocked(NTSTATUS status) {
 
 void IoTarget::ArmDrainTimerLocked(int64_t ns) {
     itimerspec spec{};
-    if (ns > 0) spec.it_value = timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+    if (ns > 0)
+        spec.it_value =
+            timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
     ::timerfd_settime(drainTimer_.get(), 0, &spec, nullptr);
 }
 
@@ -400,10 +408,18 @@ void IoTarget::CompleteLocked(const WDFREQUEST& request, NTSTATUS status, size_t
         p.Information = information;
         p.IoControlCode = request->ioControlCode_;
         switch (request->format_) {
-        case Request::Format::Read: p.Type = RequestType::Read, p.Buffer = request->output_; break;
-        case Request::Format::Write: p.Type = RequestType::Write, p.Buffer = request->input_; break;
-        case Request::Format::DeviceIoControl: p.Type = RequestType::DeviceIoControl, p.Buffer = request->output_; break;
-        case Request::Format::None: p.Type = RequestType::Other; break;
+        case Request::Format::Read:
+            p.Type = RequestType::Read, p.Buffer = request->output_;
+            break;
+        case Request::Format::Write:
+            p.Type = RequestType::Write, p.Buffer = request->input_;
+            break;
+        case Request::Format::DeviceIoControl:
+            p.Type = RequestType::DeviceIoControl, p.Buffer = request->output_;
+            break;
+        case Request::Format::None:
+            p.Type = RequestType::Other;
+            break;
         }
     }
     auto self = std::static_pointer_cast<IoTarget>(shared_from_this());
@@ -412,7 +428,8 @@ void IoTarget::CompleteLocked(const WDFREQUEST& request, NTSTATUS status, size_t
 
 void IoTarget::CancelAllLocked(std::deque<WDFREQUEST>& list) {
     if (&list == &writes_ && !writes_.empty() && writing_) EndWriteLocked(STATUS_CANCELLED);
-    for (auto& r : list) CompleteLocked(r, STATUS_CANCELLED, r->transferred_);
+    for (auto& r : list)
+        CompleteLocked(r, STATUS_CANCELLED, r->transferred_);
     list.clear();
 }
 

@@ -23,7 +23,8 @@ NTSTATUS Object::AttachToParent() {
 
 void Object::DetachChild(const Object* child) {
     std::lock_guard lock(objectMutex_);
-    auto it = std::find_if(children_.begin(), children_.end(), [&](const WDFOBJECT& c) { return c.get() == child; });
+    auto it = std::find_if(children_.begin(), children_.end(),
+                           [&](const WDFOBJECT& c) { return c.get() == child; });
     if (it != children_.end()) children_.erase(it);
 }
 
@@ -43,7 +44,8 @@ void Object::Delete() {
         cleanup.swap(cleanup_);
     }
     WDFOBJECT self = shared_from_this(); // alive until the deletion is over
-    for (auto it = children.rbegin(); it != children.rend(); ++it) (*it)->Delete();
+    for (auto it = children.rbegin(); it != children.rend(); ++it)
+        (*it)->Delete();
     children.clear();
     OnDelete();
     if (cleanup) cleanup(self);

@@ -56,7 +56,8 @@ NTSTATUS ObjectNamespace::RemoveLink(std::string_view linkName, const Device* de
     return STATUS_SUCCESS;
 }
 
-NTSTATUS ObjectNamespace::AddInterface(const Guid& interfaceClass, const std::string& path, const WDFDEVICE& device) {
+NTSTATUS ObjectNamespace::AddInterface(const Guid& interfaceClass, const std::string& path,
+                                       const WDFDEVICE& device) {
     std::lock_guard lock(mutex_);
     auto key = Upper(path);
     auto it = links_.find(key);
@@ -83,7 +84,8 @@ WDFDEVICE ObjectNamespace::Resolve(std::string_view name) const {
     return it == links_.end() ? nullptr : it->second.lock();
 }
 
-std::optional<std::string> ObjectNamespace::LookupInterface(const Guid& interfaceClass, uint32_t index) const {
+std::optional<std::string> ObjectNamespace::LookupInterface(const Guid& interfaceClass,
+                                                            uint32_t index) const {
     std::lock_guard lock(mutex_);
     uint32_t seen = 0;
     for (const auto& i : interfaces_) {

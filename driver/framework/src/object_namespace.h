@@ -14,7 +14,7 @@
 namespace zelhart::drvfw {
 
 class ObjectNamespace {
-public:
+  public:
     NTSTATUS AddDeviceName(const std::string& name, const WDFDEVICE& device);
     // "\DosDevices\X", "\??\X" or "\GLOBAL??\X"; STATUS_OBJECT_NAME_INVALID for anything else.
     NTSTATUS AddLink(std::string_view linkName, const WDFDEVICE& device);
@@ -31,7 +31,7 @@ public:
     // "\DosDevices\X" -> "X"; nothing when the prefix is not a link prefix.
     static std::optional<std::string> LinkTail(std::string_view linkName);
 
-private:
+  private:
     struct Interface {
         Guid interfaceClass;
         std::string path;

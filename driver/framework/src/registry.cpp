@@ -83,8 +83,10 @@ std::vector<uint8_t> ToUtf16(std::string_view s) {
         uint32_t cp = extra == 0 ? c : extra == 1 ? c & 0x1F : extra == 2 ? c & 0x0F : c & 0x07;
         bool ok = extra >= 0;
         for (int k = 1; ok && k <= extra; ++k) {
-            if (i + k >= s.size() || (static_cast<uint8_t>(s[i + k]) & 0xC0) != 0x80) ok = false;
-            else cp = (cp << 6) | (static_cast<uint8_t>(s[i + k]) & 0x3F);
+            if (i + k >= s.size() || (static_cast<uint8_t>(s[i + k]) & 0xC0) != 0x80)
+                ok = false;
+            else
+                cp = (cp << 6) | (static_cast<uint8_t>(s[i + k]) & 0x3F);
         }
         if (!ok || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) {
             unit(0xFFFD);
@@ -126,7 +128,8 @@ std::optional<std::vector<uint8_t>> HexList(std::string_view s) {
     size_t pos = 0;
     while (pos <= s.size()) {
         size_t comma = s.find(',', pos);
-        std::string_view item = Trim(s.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos));
+        std::string_view item =
+            Trim(s.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos));
         if (item.empty() || item.size() > 2) return std::nullopt;
         int value = 0;
         for (char c : item) {
@@ -197,12 +200,13 @@ std::string DecodeText(std::string_view raw) {
 } // namespace
 
 class RegistryParser {
-public:
+  public:
     explicit RegistryParser(RegistryFile& file) : file_(file) {}
 
     void Line(std::string_view line) {
         line = Trim(line);
-        if (line.empty() || line[0] == ';' || StartsWith(line, "Windows Registry Editor") || StartsWith(line, "REGEDIT"))
+        if (line.empty() || line[0] == ';' || StartsWith(line, "Windows Registry Editor") ||
+            StartsWith(line, "REGEDIT"))
             return;
         if (line[0] == '[') return KeyLine(line);
         ValueLine(line);
@@ -210,7 +214,7 @@ public:
 
     void Skip() { file_.skipped_++; }
 
-private:
+  private:
     void KeyLine(std::string_view line) {
         if (line.back() != ']' || line.size() < 3) return Skip();
         std::string_view path = line.substr(1, line.size() - 2);
@@ -263,8 +267,10 @@ private:
 std::string RegistryFile::NormalizeKeyPath(std::string_view path) {
     std::string p = Upper(Trim(path));
     static constexpr std::pair<std::string_view, std::string_view> kRoots[] = {
-        {"HKEY_LOCAL_MACHINE", "\\REGISTRY\\MACHINE"}, {"HKLM", "\\REGISTRY\\MACHINE"},
-        {"HKEY_USERS", "\\REGISTRY\\USER"},            {"HKU", "\\REGISTRY\\USER"}};
+        {"HKEY_LOCAL_MACHINE", "\\REGISTRY\\MACHINE"},
+        {"HKLM", "\\REGISTRY\\MACHINE"},
+        {"HKEY_USERS", "\\REGISTRY\\USER"},
+        {"HKU", "\\REGISTRY\\USER"}};
     for (auto [root, native] : kRoots)
         if (p.compare(0, root.size(), root) == 0 && (p.size() == root.size() || p[root.size()] == '\\')) {
             p = std::string(native) + p.substr(root.size());
@@ -273,7 +279,8 @@ std::string RegistryFile::NormalizeKeyPath(std::string_view path) {
     std::string out;
     for (char c : p)
         if (!(c == '\\' && !out.empty() && out.back() == '\\')) out += c;
-    while (!out.empty() && out.back() == '\\') out.pop_back();
+    while (!out.empty() && out.back() == '\\')
+        out.pop_back();
     return out;
 }
 
@@ -290,12 +297,17 @@ RegistryFile RegistryFile::Parse(std::string_view raw) {
         pos = end == std::string::npos ? text.size() : end + 1;
         std::string_view trimmed = Trim(line);
         // A hex list goes on over lines that end in a backslash.
-        bool continues = !trimmed.empty() && trimmed.back() == '\\' && (logical + std::string(trimmed)).find("=hex") != std::string::npos;
-        if (logical.size() + trimmed.size() > kMaxLineLength) tooLong = true; // skipped as a whole
-        else logical += std::string(continues ? trimmed.substr(0, trimmed.size() - 1) : trimmed);
+        bool continues = !trimmed.empty() && trimmed.back() == '\\' &&
+                         (logical + std::string(trimmed)).find("=hex") != std::string::npos;
+        if (logical.size() + trimmed.size() > kMaxLineLength)
+            tooLong = true; // skipped as a whole
+        else
+            logical += std::string(continues ? trimmed.substr(0, trimmed.size() - 1) : trimmed);
         if (continues && pos < text.size()) continue;
-        if (tooLong) parser.Skip();
-        else parser.Line(logical);
+        if (tooLong)
+            parser.Skip();
+        else
+            parser.Line(logical);
         logical.clear();
         tooLong = false;
     }
@@ -322,7 +334,8 @@ NTSTATUS RegistryKey::Open(const Framework& fw, std::string_view keyPath, std::u
     return OpenFile(fw.RegistryFile(), keyPath, out);
 }
 
-NTSTATUS RegistryKey::OpenFile(const std::string& file, std::string_view keyPath, std::unique_ptr<RegistryKey>* out) {
+NTSTATUS RegistryKey::OpenFile(const std::string& file, std::string_view keyPath,
+                               std::unique_ptr<RegistryKey>* out) {
     auto parsed = RegistryFile::Load(file);
     if (!parsed) return STATUS_OBJECT_NAME_NOT_FOUND;
     const auto* values = parsed->Key(keyPath);
@@ -362,7 +375,8 @@ NTSTATUS RegistryKey::QueryString(std::string_view name, std::string* value) con
     if (v->type != REG_SZ && v->type != REG_EXPAND_SZ) return STATUS_OBJECT_TYPE_MISMATCH;
     size_t units = v->data.size() / 2;
     size_t n = 0;
-    while (n < units && (v->data[2 * n] | v->data[2 * n + 1]) != 0) ++n;
+    while (n < units && (v->data[2 * n] | v->data[2 * n + 1]) != 0)
+        ++n;
     *value = FromUtf16(v->data.data(), n);
     return STATUS_SUCCESS;
 }

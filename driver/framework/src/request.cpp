@@ -34,7 +34,9 @@ Request::Request(Framework& fw, const ObjectAttributes& attributes, const WDFOBJ
     : Object(fw, attributes, parent) {}
 
 NTSTATUS Request::Create(const ObjectAttributes& attributes, const WDFIOTARGET& target, WDFREQUEST* out) {
-    Framework* fw = target ? &target->framework() : attributes.ParentObject ? &attributes.ParentObject->framework() : nullptr;
+    Framework* fw = target                    ? &target->framework()
+                    : attributes.ParentObject ? &attributes.ParentObject->framework()
+                                              : nullptr;
     if (!fw) return STATUS_INVALID_PARAMETER;
     auto request = std::make_shared<Request>(*fw, attributes, attributes.ParentObject);
     request->defaultTarget_ = target;
@@ -46,9 +48,12 @@ NTSTATUS Request::Create(const ObjectAttributes& attributes, const WDFIOTARGET& 
 NTSTATUS Request::RetrieveInputBuffer(size_t minimumRequired, void** buffer, size_t* length) {
     size_t available;
     if (!fromCaller_) return STATUS_INVALID_DEVICE_REQUEST;
-    if (params_.Type == RequestType::Write) available = params_.Length;
-    else if (params_.Type == RequestType::DeviceIoControl) available = params_.InputBufferLength;
-    else return STATUS_INVALID_DEVICE_REQUEST;
+    if (params_.Type == RequestType::Write)
+        available = params_.Length;
+    else if (params_.Type == RequestType::DeviceIoControl)
+        available = params_.InputBufferLength;
+    else
+        return STATUS_INVALID_DEVICE_REQUEST;
     if (available == 0 || available < minimumRequired) return STATUS_BUFFER_TOO_SMALL;
     *buffer = buffer_.data();
     if (length) *length = available;
@@ -58,9 +63,12 @@ NTSTATUS Request::RetrieveInputBuffer(size_t minimumRequired, void** buffer, siz
 NTSTATUS Request::RetrieveOutputBuffer(size_t minimumRequired, void** buffer, size_t* length) {
     size_t available;
     if (!fromCaller_) return STATUS_INVALID_DEVICE_REQUEST;
-    if (params_.Type == RequestType::Read) available = params_.Length;
-    else if (params_.Type == RequestType::DeviceIoControl) available = params_.OutputBufferLength;
-    else return STATUS_INVALID_DEVICE_REQUEST;
+    if (params_.Type == RequestType::Read)
+        available = params_.Length;
+    else if (params_.Type == RequestType::DeviceIoControl)
+        available = params_.OutputBufferLength;
+    else
+        return STATUS_INVALID_DEVICE_REQUEST;
     if (available == 0 || available < minimumRequired) return STATUS_BUFFER_TOO_SMALL;
     *buffer = buffer_.data();
     if (length) *length = available;

@@ -6,8 +6,10 @@ void ParmrkDecoder::Feed(std::span<const uint8_t> raw, std::deque<SerialChar>* o
     for (uint8_t b : raw) {
         switch (state_) {
         case State::Normal:
-            if (b == 0xFF) state_ = State::AfterFF;
-            else out->push_back({b, false});
+            if (b == 0xFF)
+                state_ = State::AfterFF;
+            else
+                out->push_back({b, false});
             break;
         case State::AfterFF:
             if (b == 0xFF) {

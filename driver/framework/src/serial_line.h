@@ -11,7 +11,7 @@
 namespace zelhart::drvfw {
 
 class SerialLine {
-public:
+  public:
     // Saves the port's settings and puts it into raw mode (8 data bits, no parity, CLOCAL|CREAD,
     // parity and framing errors marked with PARMRK). Detects whether it has modem lines.
     explicit SerialLine(int fd);
@@ -22,7 +22,8 @@ public:
 
     bool rawModeSet() const { return rawModeSet_; }
     // Does Ioctl for every code but the purge abort flags, which concern the target's requests.
-    NTSTATUS Ioctl(uint32_t code, std::span<const uint8_t> input, std::span<uint8_t> output, size_t* returned);
+    NTSTATUS Ioctl(uint32_t code, std::span<const uint8_t> input, std::span<uint8_t> output,
+                   size_t* returned);
 
     bool hasModemLines() const { return hasModemLines_; }
     // RTS raised around each write by hand (transmit toggle without kernel RS-485 support).
@@ -31,7 +32,7 @@ public:
     // Time of one character on the line, in nanoseconds, from the current speed and framing.
     int64_t CharacterTimeNs() const;
 
-private:
+  private:
     NTSTATUS SetBaudRate(uint32_t rate);
     NTSTATUS SetLineControl(const SERIAL_LINE_CONTROL& lc);
     NTSTATUS SetHandFlow(const SERIAL_HANDFLOW& hf);

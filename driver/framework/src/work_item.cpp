@@ -7,7 +7,8 @@ namespace zelhart::drvfw {
 WorkItem::WorkItem(Framework& fw, const WorkItemConfig& config, const ObjectAttributes& attributes)
     : Object(fw, attributes, attributes.ParentObject), config_(config) {}
 
-NTSTATUS WorkItem::Create(const WorkItemConfig& config, const ObjectAttributes& attributes, WDFWORKITEM* out) {
+NTSTATUS WorkItem::Create(const WorkItemConfig& config, const ObjectAttributes& attributes,
+                          WDFWORKITEM* out) {
     if (!attributes.ParentObject || !config.EvtWorkItemFunc) return STATUS_INVALID_PARAMETER;
     auto item = std::make_shared<WorkItem>(attributes.ParentObject->framework(), config, attributes);
     if (NTSTATUS s = item->AttachToParent(); !NT_SUCCESS(s)) return s;

@@ -8,10 +8,13 @@ thread_local const WorkerPool* tlsPool = nullptr;
 }
 
 WorkerPool::WorkerPool(unsigned threads) {
-    for (unsigned i = 0; i < std::max(threads, 1u); ++i) threads_.emplace_back([this] { Run(); });
+    for (unsigned i = 0; i < std::max(threads, 1u); ++i)
+        threads_.emplace_back([this] { Run(); });
 }
 
-WorkerPool::~WorkerPool() { Shutdown(); }
+WorkerPool::~WorkerPool() {
+    Shutdown();
+}
 
 bool WorkerPool::Submit(std::function<void()> task) {
     {
@@ -31,13 +34,17 @@ void WorkerPool::Shutdown() {
     cv_.notify_all();
     for (auto& t : threads_) {
         if (!t.joinable()) continue;
-        if (t.get_id() == std::this_thread::get_id()) t.detach(); // a task that shuts the pool down
-        else t.join();
+        if (t.get_id() == std::this_thread::get_id())
+            t.detach(); // a task that shuts the pool down
+        else
+            t.join();
     }
     threads_.clear();
 }
 
-bool WorkerPool::IsWorkerThread() const { return tlsPool == this; }
+bool WorkerPool::IsWorkerThread() const {
+    return tlsPool == this;
+}
 
 void WorkerPool::Run() {
     tlsPool = this;

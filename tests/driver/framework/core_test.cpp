@@ -16,7 +16,7 @@ struct Flagged {
 
 // A framework with a driver and one control device to parent timers and work items.
 class CoreTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fw_ = std::make_unique<Framework>(FrameworkOptions{});
         ASSERT_EQ(Driver::Create(*fw_, fw_->RegistryPath(), {}, {}, &driver_), STATUS_SUCCESS);
@@ -47,13 +47,15 @@ TEST(EventLoop, RunsPostedTasksInOrderAndDescriptorHandlers) {
     EventLoop loop;
     std::vector<int> order;
     zelhart::platform::UniqueFd efd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    ASSERT_EQ(loop.AddFd(efd.get(), EPOLLIN, [&](uint32_t) {
-        uint64_t v;
-        (void)!::read(efd.get(), &v, sizeof(v));
-        order.push_back(3);
-        loop.RemoveFd(efd.get());
-        loop.Quit();
-    }), 0);
+    ASSERT_EQ(loop.AddFd(efd.get(), EPOLLIN,
+                         [&](uint32_t) {
+                             uint64_t v;
+                             (void)!::read(efd.get(), &v, sizeof(v));
+                             order.push_back(3);
+                             loop.RemoveFd(efd.get());
+                             loop.Quit();
+                         }),
+              0);
     EXPECT_EQ(loop.AddFd(efd.get(), EPOLLIN, [](uint32_t) {}), EEXIST);
     loop.Post([&] { order.push_back(1); });
     loop.Post([&] {
@@ -109,7 +111,8 @@ TEST_F(CoreTest, StoppingWithWaitWaitsForTheTickUnderWay) {
     WDFTIMER timer;
     ASSERT_EQ(Timer::Create({[&](WDFTIMER) {
                                  inTick = true;
-                                 while (!release) std::this_thread::yield();
+                                 while (!release)
+                                     std::this_thread::yield();
                                  tickDone = true;
                              },
                              10},
@@ -134,13 +137,14 @@ TEST_F(CoreTest, AWorkItemRunsOnAWorkerNeverTwiceAtOnceAndCoalesces) {
     std::atomic<bool> release{false}, onWorker{true};
     WDFWORKITEM item;
     ASSERT_EQ(WorkItem::Create({[&](WDFWORKITEM) {
-                                    int now = ++concurrent;
-                                    maxConcurrent = std::max(maxConcurrent.load(), now);
-                                    if (!fw_->workers().IsWorkerThread()) onWorker = false;
-                                    runs++;
-                                    while (!release) std::this_thread::yield();
-                                    --concurrent;
-                                }},
+                                   int now = ++concurrent;
+                                   maxConcurrent = std::max(maxConcurrent.load(), now);
+                                   if (!fw_->workers().IsWorkerThread()) onWorker = false;
+                                   runs++;
+                                   while (!release)
+                                       std::this_thread::yield();
+                                   --concurrent;
+                               }},
                                Child(), &item),
               STATUS_SUCCESS);
     item->Enqueue();
@@ -158,9 +162,9 @@ TEST_F(CoreTest, FlushInsideTheItemsOwnCallbackReturns) {
     std::atomic<int> runs{0};
     WDFWORKITEM item;
     ASSERT_EQ(WorkItem::Create({[&](WDFWORKITEM self) {
-                                    self->Flush();
-                                    runs++;
-                                }},
+                                   self->Flush();
+                                   runs++;
+                               }},
                                Child(), &item),
               STATUS_SUCCESS);
     item->Enqueue();
@@ -175,9 +179,10 @@ TEST_F(CoreTest, DeletingADeviceStopsItsTimerFlushesItsWorkAndReleasesItsContext
     WDFWORKITEM item;
     ASSERT_EQ(Timer::Create({[&](WDFTIMER) { ticks++; }, 10}, Child(), &timer), STATUS_SUCCESS);
     ASSERT_EQ(WorkItem::Create({[&](WDFWORKITEM) {
-                                    while (!release) std::this_thread::yield();
-                                    work++;
-                                }},
+                                   while (!release)
+                                       std::this_thread::yield();
+                                   work++;
+                               }},
                                Child(), &item),
               STATUS_SUCCESS);
     auto destroyed = device_->GetContext<Flagged>()->destroyed;
@@ -213,7 +218,8 @@ TEST_F(CoreTest, NamesCollideAndLinksNeedALinkPrefix) {
     EXPECT_EQ(device_->CreateSymbolicLink("\\DosDevices\\CORE1"), STATUS_SUCCESS);
     EXPECT_EQ(device_->CreateSymbolicLink("\\??\\core1"), STATUS_OBJECT_NAME_COLLISION);
     EXPECT_EQ(device_->CreateSymbolicLink("CORE2"), STATUS_OBJECT_NAME_INVALID);
-    EXPECT_EQ(device_->CreateDeviceInterface(kTestInterface), STATUS_INVALID_DEVICE_REQUEST); // control device
+    EXPECT_EQ(device_->CreateDeviceInterface(kTestInterface),
+              STATUS_INVALID_DEVICE_REQUEST); // control device
     EXPECT_EQ(device_->DeleteSymbolicLink("\\DosDevices\\CORE1"), STATUS_SUCCESS);
     EXPECT_EQ(device_->DeleteSymbolicLink("\\DosDevices\\CORE1"), STATUS_OBJECT_NAME_NOT_FOUND);
 }

@@ -11,8 +11,8 @@
 
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <cstdlib>
+#include <fcntl.h>
 #include <functional>
 #include <poll.h>
 #include <spawn.h>
@@ -40,7 +40,7 @@ inline bool WaitUntil(const std::function<bool()>& condition, std::chrono::milli
 
 // drvfw_test_client in a process of its own, with pipes on its standard input and output.
 class ClientProcess {
-public:
+  public:
     ClientProcess(const std::string& mode, const std::string& name) {
         int in[2], out[2];
         if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) std::abort();
@@ -50,7 +50,8 @@ public:
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         std::vector<std::string> args{DRVFW_TEST_CLIENT, mode, name};
         std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
+        for (auto& a : args)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
         // The child must not inherit signals blocked for a signalfd.
         posix_spawnattr_t attr;
@@ -107,14 +108,14 @@ public:
         pid_ = -1;
     }
 
-private:
+  private:
     pid_t pid_ = -1;
     platform::UniqueFd stdin_, stdout_;
 };
 
 // A daemon with the test driver, serving on a private runtime directory.
 class FrameworkFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { StartDaemon(false); }
     void TearDown() override {
         if (fw_) fw_->Shutdown();
@@ -136,10 +137,13 @@ protected:
 
     std::unique_ptr<platform::iomgr::DeviceFile> Open(const std::string& name, uint32_t* error = nullptr) {
         std::unique_ptr<platform::iomgr::DeviceFile> file;
-        uint32_t rc = platform::iomgr::DeviceFile::Open("\\\\.\\" + name, platform::iomgr::GENERIC_READ | platform::iomgr::GENERIC_WRITE,
-                                                        0, platform::iomgr::FILE_FLAG_OVERLAPPED, &file);
-        if (error) *error = rc;
-        else EXPECT_EQ(rc, platform::ERROR_SUCCESS) << name;
+        uint32_t rc = platform::iomgr::DeviceFile::Open(
+            "\\\\.\\" + name, platform::iomgr::GENERIC_READ | platform::iomgr::GENERIC_WRITE, 0,
+            platform::iomgr::FILE_FLAG_OVERLAPPED, &file);
+        if (error)
+            *error = rc;
+        else
+            EXPECT_EQ(rc, platform::ERROR_SUCCESS) << name;
         return file;
     }
 

@@ -15,7 +15,9 @@ namespace {
 
 class IoManagerTest : public FrameworkFixture {};
 
-std::string Text(const uint8_t* p, uint32_t n) { return {reinterpret_cast<const char*>(p), n}; }
+std::string Text(const uint8_t* p, uint32_t n) {
+    return {reinterpret_cast<const char*>(p), n};
+}
 
 // A write, then a synchronous round trip on another queue: afterwards every message sent before has
 // been taken in and dispatched as far as the driver lets it.
@@ -44,7 +46,7 @@ struct PendingRead {
 
 // A raw connection that speaks the protocol by hand, to send what the client library never would.
 class RawClient {
-public:
+  public:
     explicit RawClient(const std::string& path) : sock_(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0)) {
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
@@ -56,15 +58,18 @@ public:
     bool Hello() {
         Send(Encode(HelloRecord{kProtocolMagic, kProtocolVersion, 0}));
         auto m = Receive();
-        return m && m->type() == MessageType::HelloReply && std::get<HelloReplyRecord>(m->record).status == STATUS_SUCCESS;
+        return m && m->type() == MessageType::HelloReply &&
+               std::get<HelloReplyRecord>(m->record).status == STATUS_SUCCESS;
     }
     std::optional<Message> Receive() {
         pollfd p{sock_.get(), POLLIN, 0};
         if (::poll(&p, 1, 3000) <= 0) return std::nullopt;
         size_t length = 0;
-        if (ReceivePacket(sock_.get(), buffer_, &length, nullptr) != ReceiveResult::Packet) return std::nullopt;
+        if (ReceivePacket(sock_.get(), buffer_, &length, nullptr) != ReceiveResult::Packet)
+            return std::nullopt;
         Message m;
-        if (Decode(std::span(buffer_.data(), length), Sender::Daemon, &m) != DecodeError::None) return std::nullopt;
+        if (Decode(std::span(buffer_.data(), length), Sender::Daemon, &m) != DecodeError::None)
+            return std::nullopt;
         return m;
     }
     // The daemon hung up (within three seconds).
@@ -79,13 +84,15 @@ public:
         }
     }
 
-private:
+  private:
     UniqueFd sock_;
     bool connected_ = false;
     std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kMaxMessageSize + 1);
 };
 
-std::vector<uint8_t> Bytes(std::string_view s) { return {s.begin(), s.end()}; }
+std::vector<uint8_t> Bytes(std::string_view s) {
+    return {s.begin(), s.end()};
+}
 
 } // namespace
 
@@ -140,7 +147,8 @@ TEST_F(IoManagerTest, SequentialQueuePresentsTheNextWriteOnlyAfterCompletion) {
 TEST_F(IoManagerTest, WaitingReadsCompleteInAnyOrderEachWithItsOwnData) {
     auto f = Open("ECHO");
     PendingRead reads[3];
-    for (auto& r : reads) ASSERT_EQ(r.Start(*f), ERROR_IO_PENDING);
+    for (auto& r : reads)
+        ASSERT_EQ(r.Start(*f), ERROR_IO_PENDING);
     ASSERT_TRUE(WaitUntil([&] { return WaitingReads(*f) == 3; }));
     uint32_t n = 0;
     ASSERT_EQ(f->DeviceIoControl(IOCTL_TEST_REVERSE_READS, nullptr, 0, nullptr, 0, &n), ERROR_SUCCESS);
@@ -182,7 +190,8 @@ TEST_F(IoManagerTest, ARequestTheDriverNeverSawIsCancelledByTheFramework) {
     PendingRead read;
     ASSERT_EQ(read.Start(*f), ERROR_IO_PENDING);
     RoundTrip(*f);
-    EXPECT_EQ(f->GetOverlappedResult(&read.ov, nullptr, false), ERROR_IO_INCOMPLETE); // kept by the stopped queue
+    EXPECT_EQ(f->GetOverlappedResult(&read.ov, nullptr, false),
+              ERROR_IO_INCOMPLETE); // kept by the stopped queue
     ASSERT_EQ(f->CancelIoEx(&read.ov), ERROR_SUCCESS);
     EXPECT_EQ(f->GetOverlappedResult(&read.ov, nullptr, true), ERROR_OPERATION_ABORTED);
     EXPECT_EQ(log_.canceledOnQueue, 0);
@@ -305,8 +314,10 @@ TEST_F(IoManagerTest, AnEventPassedWithARequestCanBeSetByTheDriverLater) {
     Event removal;
     uint32_t handle = static_cast<uint32_t>(removal.fd());
     uint32_t n = 0;
-    EXPECT_EQ(f->DeviceIoControl(IOCTL_TEST_SUBSCRIBE, &handle, 4, nullptr, 0, &n), ERROR_INVALID_HANDLE); // not passed
-    ASSERT_EQ(f->DeviceIoControl(IOCTL_TEST_SUBSCRIBE, &handle, 4, nullptr, 0, &n, nullptr, &removal), ERROR_SUCCESS);
+    EXPECT_EQ(f->DeviceIoControl(IOCTL_TEST_SUBSCRIBE, &handle, 4, nullptr, 0, &n),
+              ERROR_INVALID_HANDLE); // not passed
+    ASSERT_EQ(f->DeviceIoControl(IOCTL_TEST_SUBSCRIBE, &handle, 4, nullptr, 0, &n, nullptr, &removal),
+              ERROR_SUCCESS);
     uint32_t wrong = handle + 1;
     EXPECT_EQ(f->DeviceIoControl(IOCTL_TEST_SUBSCRIBE, &wrong, 4, nullptr, 0, &n, nullptr, &removal),
               ERROR_INVALID_HANDLE); // the input names another handle than the one passed
@@ -318,7 +329,8 @@ TEST_F(IoManagerTest, AnEventPassedWithARequestCanBeSetByTheDriverLater) {
 TEST_F(IoManagerTest, MalformedMessagesEndOnlyTheirOwnConnection) {
     auto good = Open("ECHO");
     std::string path = fw_->SocketPath();
-    auto expectDropped = [&](const char* what, const std::function<void(RawClient&)>& send, bool hello = true) {
+    auto expectDropped = [&](const char* what, const std::function<void(RawClient&)>& send,
+                             bool hello = true) {
         RawClient raw(path);
         ASSERT_TRUE(raw.connected()) << what;
         if (hello) {
@@ -346,8 +358,15 @@ TEST_F(IoManagerTest, MalformedMessagesEndOnlyTheirOwnConnection) {
         p[0] = 200;
         c.Send(p);
     });
-    expectDropped("message of the daemon", [](RawClient& c) { c.Send(Encode(CompleteRecord{1, 0, 0, 0}, {})); });
-    expectDropped("request before hello", [](RawClient& c) { c.Send(Encode(ReadRecord{1, 4})); }, false);
+    expectDropped("message of the daemon", [](RawClient& c) {
+        c.Send(Encode(CompleteRecord{1, 0, 0, 0}, {}));
+    });
+    expectDropped(
+        "request before hello",
+        [](RawClient& c) {
+            c.Send(Encode(ReadRecord{1, 4}));
+        },
+        false);
     expectDropped("I/O before create", [](RawClient& c) { c.Send(Encode(ReadRecord{1, 4})); });
     expectDropped("descriptor on a read", [](RawClient& c) {
         Event e;
@@ -402,7 +421,7 @@ TEST_F(IoManagerTest, ASecondDaemonDoesNotTakeOverTheSocket) {
 }
 
 class SignalTest : public FrameworkFixture {
-protected:
+  protected:
     void SetUp() override { StartDaemon(true); }
 };
 
@@ -419,7 +438,8 @@ TEST_F(SignalTest, Usr1SuspendsUsr2ResumesAndTermShutsDown) {
     ::kill(::getpid(), SIGUSR1);
     ASSERT_TRUE(WaitUntil([&] { return log_.suspends == 1; }));
     Overlapped ov{};
-    ASSERT_EQ(function->DeviceIoControl(IOCTL_TEST_ECHO, nullptr, 0, nullptr, 0, nullptr, &ov), ERROR_IO_PENDING);
+    ASSERT_EQ(function->DeviceIoControl(IOCTL_TEST_ECHO, nullptr, 0, nullptr, 0, nullptr, &ov),
+              ERROR_IO_PENDING);
     RoundTrip(*echo); // a queue that is not power-managed keeps serving
     EXPECT_EQ(function->GetOverlappedResult(&ov, nullptr, false), ERROR_IO_INCOMPLETE);
     ::kill(::getpid(), SIGUSR2);

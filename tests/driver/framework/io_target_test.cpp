@@ -26,7 +26,7 @@ struct Completion {
 };
 
 class IoTargetTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         int m = -1, s = -1;
         char name[128];
@@ -56,10 +56,10 @@ protected:
         return target_->Open(p);
     }
 
-    template <class T>
-    NTSTATUS Ioctl(uint32_t code, const T& in) {
+    template <class T> NTSTATUS Ioctl(uint32_t code, const T& in) {
         size_t n = 0;
-        return target_->SendIoctlSynchronously(code, std::span(reinterpret_cast<const uint8_t*>(&in), sizeof(T)), {}, &n);
+        return target_->SendIoctlSynchronously(
+            code, std::span(reinterpret_cast<const uint8_t*>(&in), sizeof(T)), {}, &n);
     }
 
     // A request with its completion routine recording into `c`.
@@ -111,14 +111,17 @@ protected:
 TEST_F(IoTargetTest, TheHartSettingsApplyAndModemLineCallsOnAPseudoTerminalAreIgnored) {
     ASSERT_EQ(OpenTarget(), STATUS_SUCCESS);
     EXPECT_EQ(target_->GetState(), IoTargetState::Started);
-    EXPECT_EQ(Ioctl(IOCTL_SERIAL_SET_HANDFLOW, SERIAL_HANDFLOW{SERIAL_DTR_CONTROL, SERIAL_TRANSMIT_TOGGLE, 0, 0}),
-              STATUS_SUCCESS);
+    EXPECT_EQ(
+        Ioctl(IOCTL_SERIAL_SET_HANDFLOW, SERIAL_HANDFLOW{SERIAL_DTR_CONTROL, SERIAL_TRANSMIT_TOGGLE, 0, 0}),
+        STATUS_SUCCESS);
     EXPECT_EQ(Ioctl(IOCTL_SERIAL_SET_TIMEOUTS, SERIAL_TIMEOUTS{}), STATUS_SUCCESS);
     EXPECT_EQ(Ioctl(IOCTL_SERIAL_SET_BAUD_RATE, SERIAL_BAUD_RATE{1200}), STATUS_SUCCESS);
-    EXPECT_EQ(Ioctl(IOCTL_SERIAL_SET_LINE_CONTROL, SERIAL_LINE_CONTROL{STOP_BIT_1, ODD_PARITY, 8}), STATUS_SUCCESS);
+    EXPECT_EQ(Ioctl(IOCTL_SERIAL_SET_LINE_CONTROL, SERIAL_LINE_CONTROL{STOP_BIT_1, ODD_PARITY, 8}),
+              STATUS_SUCCESS);
     EXPECT_EQ(Ioctl(IOCTL_SERIAL_SET_FIFO_CONTROL, SERIAL_IOC_FCR_FIFO_ENABLE), STATUS_SUCCESS);
     size_t n = 0;
-    EXPECT_EQ(target_->SendIoctlSynchronously(IOCTL_SERIAL_SET_DTR, {}, {}, &n), STATUS_SUCCESS); // ENOTTY on a pty
+    EXPECT_EQ(target_->SendIoctlSynchronously(IOCTL_SERIAL_SET_DTR, {}, {}, &n),
+              STATUS_SUCCESS); // ENOTTY on a pty
     EXPECT_EQ(target_->SendIoctlSynchronously(IOCTL_SERIAL_CLR_RTS, {}, {}, &n), STATUS_SUCCESS);
     EXPECT_EQ(Ioctl(IOCTL_SERIAL_SET_WAIT_MASK, SERIAL_EV_ERR), STATUS_SUCCESS);
     EXPECT_EQ(Ioctl(IOCTL_SERIAL_PURGE, SERIAL_PURGE_RXCLEAR | SERIAL_PURGE_TXCLEAR), STATUS_SUCCESS);
@@ -129,12 +132,15 @@ TEST_F(IoTargetTest, TheHartSettingsApplyAndModemLineCallsOnAPseudoTerminalAreIg
     EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
     EXPECT_EQ(t.c_lflag & ICANON, 0u); // raw
     SERIAL_BAUD_RATE rate{};
-    EXPECT_EQ(target_->SendIoctlSynchronously(IOCTL_SERIAL_GET_BAUD_RATE, {}, std::span(reinterpret_cast<uint8_t*>(&rate), 4), &n),
+    EXPECT_EQ(target_->SendIoctlSynchronously(IOCTL_SERIAL_GET_BAUD_RATE, {},
+                                              std::span(reinterpret_cast<uint8_t*>(&rate), 4), &n),
               STATUS_SUCCESS);
     EXPECT_EQ(rate.BaudRate, 1200u);
     EXPECT_EQ(Ioctl(IOCTL_SERIAL_SET_BAUD_RATE, SERIAL_BAUD_RATE{1234}), STATUS_INVALID_PARAMETER);
-    EXPECT_EQ(Ioctl(IOCTL_SERIAL_SET_LINE_CONTROL, SERIAL_LINE_CONTROL{STOP_BIT_1, 9, 8}), STATUS_INVALID_PARAMETER);
-    EXPECT_EQ(target_->SendIoctlSynchronously(IOCTL_SERIAL_SET_BAUD_RATE, {}, {}, &n), STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(Ioctl(IOCTL_SERIAL_SET_LINE_CONTROL, SERIAL_LINE_CONTROL{STOP_BIT_1, 9, 8}),
+              STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(target_->SendIoctlSynchronously(IOCTL_SERIAL_SET_BAUD_RATE, {}, {}, &n),
+              STATUS_BUFFER_TOO_SMALL);
     EXPECT_EQ(target_->SendIoctlSynchronously(0x001B0FFC, {}, {}, &n), STATUS_INVALID_DEVICE_REQUEST);
 }
 
@@ -151,7 +157,7 @@ TEST_F(IoTargetTest, APortHeldElsewhereOrMissingIsNotOpened) {
     EXPECT_EQ(target_->Open(p), STATUS_OBJECT_NAME_NOT_FOUND);
     ASSERT_EQ(OpenTarget(), STATUS_SUCCESS);
     EXPECT_EQ(OpenTarget(), STATUS_INVALID_DEVICE_STATE); // already open
-    EXPECT_EQ(holder.Open(slave_), EBUSY);             // and held exclusively
+    EXPECT_EQ(holder.Open(slave_), EBUSY);                // and held exclusively
 }
 
 TEST_F(IoTargetTest, AWrittenFrameAppearsOnTheLineAndCompletesOnTheLoop) {
@@ -159,7 +165,8 @@ TEST_F(IoTargetTest, AWrittenFrameAppearsOnTheLineAndCompletesOnTheLoop) {
     Completion c;
     WDFREQUEST write = NewRequest(c);
     std::string frame(284, '\0');
-    for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<char>(i < 5 ? 0xFF : i);
+    for (size_t i = 0; i < frame.size(); ++i)
+        frame[i] = static_cast<char>(i < 5 ? 0xFF : i);
     WDFMEMORY m;
     ASSERT_EQ(Memory::Create(frame.size(), &m), STATUS_SUCCESS);
     m->CopyFromBuffer(0, frame.data(), frame.size());

@@ -62,7 +62,8 @@ TEST(RegistryFile, ReadsDwordsQwordsAndStringsOfTheServiceKey) {
 }
 
 TEST(RegistryFile, A64BitValueCannotBeReadAs32Bits) {
-    auto key = KeyOf("[HKLM\\System\\CurrentControlSet\\Services\\ZelHartDriver]\n\"RT2\"=hex(b):08,00,00,00,00,00,00,00\n");
+    auto key = KeyOf("[HKLM\\System\\CurrentControlSet\\Services\\ZelHartDriver]\n\"RT2\"=hex(b):08,00,00,00,"
+                     "00,00,00,00\n");
     ASSERT_TRUE(key);
     uint32_t v = 77;
     EXPECT_EQ(key->QueryULong("RT2", &v), STATUS_BUFFER_OVERFLOW);
@@ -74,7 +75,8 @@ TEST(RegistryFile, A64BitValueCannotBeReadAs32Bits) {
 }
 
 TEST(RegistryFile, MissingValuesKeysAndWrongTypes) {
-    auto key = KeyOf("[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZelHartDriver]\n\"Name\"=\"3\"\n\"Short\"=hex(4):03,00\n");
+    auto key = KeyOf("[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZelHartDriver]\n\"Name\"="
+                     "\"3\"\n\"Short\"=hex(4):03,00\n");
     ASSERT_TRUE(key);
     uint32_t v = 0;
     EXPECT_EQ(key->QueryULong("GAP", &v), STATUS_OBJECT_NAME_NOT_FOUND);
@@ -129,9 +131,11 @@ no equals sign here
 }
 
 TEST(RegistryFile, Utf16ExportsAreRead) {
-    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[HKLM\\K]\r\n\"Txt\"=\"\xD0\xA2\xD0\xB5\xD1\x81\xD1\x82\"\r\n";
+    std::string text = "Windows Registry Editor Version "
+                       "5.00\r\n\r\n[HKLM\\K]\r\n\"Txt\"=\"\xD0\xA2\xD0\xB5\xD1\x81\xD1\x82\"\r\n";
     // Encode as regedit does: UTF-16LE with a byte order mark (this text is ASCII plus Cyrillic).
-    std::u16string wide = u"Windows Registry Editor Version 5.00\r\n\r\n[HKLM\\K]\r\n\"Txt\"=\"\u0422\u0435\u0441\u0442\"\r\n";
+    std::u16string wide =
+        u"Windows Registry Editor Version 5.00\r\n\r\n[HKLM\\K]\r\n\"Txt\"=\"\u0422\u0435\u0441\u0442\"\r\n";
     std::string bytes = "\xFF\xFE";
     for (char16_t c : wide) {
         bytes += static_cast<char>(c & 0xFF);
@@ -151,11 +155,13 @@ TEST(RegistryFile, ArbitraryBytesNeverCrashAndLimitsHold) {
     std::mt19937 rng(4810);
     for (int i = 0; i < 200; ++i) {
         std::string junk(1 + rng() % 2000, '\0');
-        for (char& c : junk) c = static_cast<char>(rng() % 7 == 0 ? "[]\"=\\:,\n"[rng() % 8] : rng() & 0xFF);
+        for (char& c : junk)
+            c = static_cast<char>(rng() % 7 == 0 ? "[]\"=\\:,\n"[rng() % 8] : rng() & 0xFF);
         auto file = RegistryFile::Parse(junk);
         (void)file.skippedLines();
     }
-    std::string longLine = "[HKLM\\K]\n\"A\"=hex:" + std::string(RegistryFile::kMaxLineLength, '1') + "\n\"B\"=dword:2\n";
+    std::string longLine =
+        "[HKLM\\K]\n\"A\"=hex:" + std::string(RegistryFile::kMaxLineLength, '1') + "\n\"B\"=dword:2\n";
     auto file = RegistryFile::Parse(longLine);
     EXPECT_EQ(file.skippedLines(), 1u);
     uint32_t v = 0;
@@ -170,7 +176,8 @@ TEST(RegistryFile, ArbitraryBytesNeverCrashAndLimitsHold) {
 TEST(RegistryKey, OpenReadsTheFrameworksRegistryFile) {
     TempDir dir;
     std::ofstream(dir / "ZelHartDriver.reg")
-        << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZelHartDriver]\n\"GAP\"=dword:00000004\n";
+        << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZelHartDriver]\n\"GAP\"=dword:"
+           "00000004\n";
     FrameworkOptions options;
     options.registryFile = dir / "ZelHartDriver.reg";
     Framework fw(options);

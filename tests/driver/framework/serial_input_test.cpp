@@ -19,7 +19,9 @@ struct Case {
 TEST(ParmrkDecoder, UndoesTheKernelsMarks) {
     const Case cases[] = {
         {"plain bytes", {0x02, 0x80, 0x00}, {{0x02, false}, {0x80, false}, {0x00, false}}},
-        {"a doubled 0xFF is one preamble byte", {0xFF, 0xFF, 0xFF, 0xFF, 0x06}, {{0xFF, false}, {0xFF, false}, {0x06, false}}},
+        {"a doubled 0xFF is one preamble byte",
+         {0xFF, 0xFF, 0xFF, 0xFF, 0x06},
+         {{0xFF, false}, {0xFF, false}, {0x06, false}}},
         {"parity error", {0x06, 0xFF, 0x00, 0x82}, {{0x06, false}, {0x82, true}}},
         {"break", {0xFF, 0x00, 0x00}, {{0x00, true}}},
         {"0xFF with an error", {0xFF, 0x00, 0xFF}, {{0xFF, true}}},
@@ -37,7 +39,8 @@ TEST(ParmrkDecoder, MarksSplitAcrossReadsAreJoined) {
     ParmrkDecoder d;
     std::deque<SerialChar> out;
     const uint8_t raw[] = {0x06, 0xFF, 0x00, 0x55, 0xFF, 0xFF};
-    for (uint8_t b : raw) d.Feed(std::span(&b, 1), &out);
+    for (uint8_t b : raw)
+        d.Feed(std::span(&b, 1), &out);
     ASSERT_EQ(out.size(), 3u);
     EXPECT_TRUE(out[1].lineError);
     EXPECT_EQ(out[1].value, 0x55);

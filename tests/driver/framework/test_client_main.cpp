@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
         if (file->Read(buffer, sizeof(buffer), nullptr, &ov) != ERROR_IO_PENDING) return 1;
         std::printf("pending\n");
         std::fflush(stdout);
-        for (;;) ::pause();
+        for (;;)
+            ::pause();
     }
     char c;
     while (::read(0, &c, 1) > 0) {

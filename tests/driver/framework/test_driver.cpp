@@ -11,13 +11,16 @@ WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(DriverContext, DriverGetContext)
 
 namespace {
 
-TestDriverLog* LogOf(const WDFDEVICE& device) { return DriverGetContext(device->GetDriver())->log; }
+TestDriverLog* LogOf(const WDFDEVICE& device) {
+    return DriverGetContext(device->GetDriver())->log;
+}
 
 // Moves buffered bytes into a read; the device lock is held.
 void FillRead(EchoContext* ctx, const WDFREQUEST& read) {
     void* buffer;
     size_t length;
-    if (!NT_SUCCESS(read->RetrieveOutputBuffer(1, &buffer, &length))) return read->Complete(STATUS_INVALID_PARAMETER);
+    if (!NT_SUCCESS(read->RetrieveOutputBuffer(1, &buffer, &length)))
+        return read->Complete(STATUS_INVALID_PARAMETER);
     size_t n = std::min(length, ctx->data.size());
     std::copy_n(ctx->data.begin(), n, static_cast<uint8_t*>(buffer));
     ctx->data.erase(ctx->data.begin(), ctx->data.begin() + static_cast<std::ptrdiff_t>(n));
@@ -40,7 +43,8 @@ void EchoWrite(WDFQUEUE queue, WDFREQUEST request, size_t length) {
     int inDriver = ++ctx->writesInDriver;
     log->maxConcurrentWrites = std::max(log->maxConcurrentWrites.load(), inDriver);
     void* buffer;
-    if (!NT_SUCCESS(request->RetrieveInputBuffer(1, &buffer, nullptr))) return request->Complete(STATUS_INVALID_PARAMETER);
+    if (!NT_SUCCESS(request->RetrieveInputBuffer(1, &buffer, nullptr)))
+        return request->Complete(STATUS_INVALID_PARAMETER);
     auto* bytes = static_cast<const uint8_t*>(buffer);
     if (length == 4 && std::memcmp(bytes, "hold", 4) == 0) {
         ctx->heldWrite = request; // completed by IOCTL_TEST_RELEASE; the sequential queue waits meanwhile
@@ -50,7 +54,8 @@ void EchoWrite(WDFQUEUE queue, WDFREQUEST request, size_t length) {
     ctx->writesInDriver--;
     request->CompleteWithInformation(STATUS_SUCCESS, length);
     WDFREQUEST waiting;
-    while (!ctx->data.empty() && NT_SUCCESS(ctx->readWait->RetrieveNextRequest(&waiting))) FillRead(ctx, waiting);
+    while (!ctx->data.empty() && NT_SUCCESS(ctx->readWait->RetrieveNextRequest(&waiting)))
+        FillRead(ctx, waiting);
 }
 
 void CanceledOnQueue(WDFQUEUE queue, WDFREQUEST request) {
@@ -82,10 +87,12 @@ void EchoIoctl(WDFQUEUE queue, WDFREQUEST request, size_t outLength, size_t inLe
     case IOCTL_TEST_REVERSE_READS: {
         std::vector<WDFREQUEST> reads;
         WDFREQUEST r;
-        while (NT_SUCCESS(ctx->readWait->RetrieveNextRequest(&r))) reads.push_back(r);
+        while (NT_SUCCESS(ctx->readWait->RetrieveNextRequest(&r)))
+            reads.push_back(r);
         for (size_t i = reads.size(); i-- > 0;) {
             void* buffer;
-            if (NT_SUCCESS(reads[i]->RetrieveOutputBuffer(1, &buffer, nullptr))) static_cast<uint8_t*>(buffer)[0] = static_cast<uint8_t>(i);
+            if (NT_SUCCESS(reads[i]->RetrieveOutputBuffer(1, &buffer, nullptr)))
+                static_cast<uint8_t*>(buffer)[0] = static_cast<uint8_t>(i);
             reads[i]->CompleteWithInformation(STATUS_SUCCESS, 1);
         }
         return request->CompleteWithInformation(STATUS_SUCCESS, 0);
@@ -94,11 +101,16 @@ void EchoIoctl(WDFQUEUE queue, WDFREQUEST request, size_t outLength, size_t inLe
         ctx->readWait->PurgeSynchronously();
         ctx->readWait->Start();
         return request->Complete(STATUS_SUCCESS);
-    case IOCTL_TEST_STOP_READS: ctx->readQueue->Stop(); return request->Complete(STATUS_SUCCESS);
-    case IOCTL_TEST_START_READS: ctx->readQueue->Start(); return request->Complete(STATUS_SUCCESS);
+    case IOCTL_TEST_STOP_READS:
+        ctx->readQueue->Stop();
+        return request->Complete(STATUS_SUCCESS);
+    case IOCTL_TEST_START_READS:
+        ctx->readQueue->Start();
+        return request->Complete(STATUS_SUCCESS);
     case IOCTL_TEST_SUBSCRIBE: {
         void* in;
-        if (NTSTATUS s = request->RetrieveInputBuffer(4, &in, nullptr); !NT_SUCCESS(s)) return request->Complete(s);
+        if (NTSTATUS s = request->RetrieveInputBuffer(4, &in, nullptr); !NT_SUCCESS(s))
+            return request->Complete(s);
         uint32_t handle;
         std::memcpy(&handle, in, 4);
         PKEVENT event;
@@ -120,12 +132,14 @@ void EchoIoctl(WDFQUEUE queue, WDFREQUEST request, size_t outLength, size_t inLe
     }
     case IOCTL_TEST_WAITING_READS: {
         void* out;
-        if (NTSTATUS s = request->RetrieveOutputBuffer(4, &out, nullptr); !NT_SUCCESS(s)) return request->Complete(s);
+        if (NTSTATUS s = request->RetrieveOutputBuffer(4, &out, nullptr); !NT_SUCCESS(s))
+            return request->Complete(s);
         uint32_t n = ctx->readWait->GetState().QueueRequests;
         std::memcpy(out, &n, 4);
         return request->CompleteWithInformation(STATUS_SUCCESS, 4);
     }
-    default: return request->Complete(STATUS_NOT_SUPPORTED);
+    default:
+        return request->Complete(STATUS_NOT_SUPPORTED);
     }
 }
 
@@ -140,7 +154,9 @@ void EchoCleanup(WDFFILEOBJECT file) {
     EchoGetContext(device)->readWait->Purge();
 }
 
-void CountClose(WDFFILEOBJECT file) { LogOf(file->GetDevice())->closes++; }
+void CountClose(WDFFILEOBJECT file) {
+    LogOf(file->GetDevice())->closes++;
+}
 
 void TickTimer(WDFTIMER timer) {
     auto device = std::static_pointer_cast<Device>(timer->GetParentObject());
@@ -150,7 +166,8 @@ void TickTimer(WDFTIMER timer) {
     WDFREQUEST read;
     if (!NT_SUCCESS(ctx->readWait->RetrieveNextRequest(&read))) return;
     void* buffer;
-    if (!NT_SUCCESS(read->RetrieveOutputBuffer(4, &buffer, nullptr))) return read->Complete(STATUS_BUFFER_TOO_SMALL);
+    if (!NT_SUCCESS(read->RetrieveOutputBuffer(4, &buffer, nullptr)))
+        return read->Complete(STATUS_BUFFER_TOO_SMALL);
     std::memcpy(buffer, &ctx->ticks, 4);
     read->CompleteWithInformation(STATUS_SUCCESS, 4);
 }
@@ -172,7 +189,8 @@ void TickRead(WDFQUEUE queue, WDFREQUEST request, size_t) {
 }
 
 NTSTATUS CreateControlDevice(const WDFDRIVER& driver, const char* name, const char* link, bool exclusive,
-                             const FileObjectConfig& files, const ObjectAttributes& attributes, WDFDEVICE* out) {
+                             const FileObjectConfig& files, const ObjectAttributes& attributes,
+                             WDFDEVICE* out) {
     PWDFDEVICE_INIT init = DeviceInit::ControlDeviceInitAllocate(driver, "D:P(A;;GA;;;SY)(A;;GA;;;WD)");
     if (!init) return STATUS_INSUFFICIENT_RESOURCES;
     init->SetExclusive(exclusive);
@@ -184,7 +202,8 @@ NTSTATUS CreateControlDevice(const WDFDRIVER& driver, const char* name, const ch
 
 NTSTATUS CreateEchoDevice(const WDFDRIVER& driver, WDFDEVICE* out) {
     NTSTATUS s = CreateControlDevice(driver, "\\Device\\TestEcho", "\\DosDevices\\ECHO", false,
-                                     {CountCreate, EchoCleanup, CountClose}, ObjectAttributes::WithContext<EchoContext>(), out);
+                                     {CountCreate, EchoCleanup, CountClose},
+                                     ObjectAttributes::WithContext<EchoContext>(), out);
     if (!NT_SUCCESS(s)) return s;
     WDFDEVICE device = *out;
     auto* ctx = EchoGetContext(device);
@@ -211,7 +230,8 @@ NTSTATUS CreateEchoDevice(const WDFDRIVER& driver, WDFDEVICE* out) {
 
 NTSTATUS CreateTickDevice(const WDFDRIVER& driver, WDFDEVICE* out) {
     NTSTATUS s = CreateControlDevice(driver, "\\Device\\TestTick", "\\DosDevices\\TICK", false,
-                                     {TickCreate, TickCleanup, nullptr}, ObjectAttributes::WithContext<TickContext>(), out);
+                                     {TickCreate, TickCleanup, nullptr},
+                                     ObjectAttributes::WithContext<TickContext>(), out);
     if (!NT_SUCCESS(s)) return s;
     WDFDEVICE device = *out;
     auto* ctx = TickGetContext(device);
@@ -258,7 +278,9 @@ NTSTATUS FunctionDeviceAdd(WDFDRIVER driver, PWDFDEVICE_INIT& init) {
     if (NTSTATUS s = Device::Create(init, attributes, &device); !NT_SUCCESS(s)) return s;
     IoQueueConfig ioctl;
     ioctl.PowerManaged = true;
-    ioctl.EvtIoDeviceControl = [](WDFQUEUE, WDFREQUEST r, size_t, size_t, uint32_t) { r->Complete(STATUS_SUCCESS); };
+    ioctl.EvtIoDeviceControl = [](WDFQUEUE, WDFREQUEST r, size_t, size_t, uint32_t) {
+        r->Complete(STATUS_SUCCESS);
+    };
     WDFQUEUE queue;
     if (NTSTATUS s = IoQueue::Create(device, ioctl, {}, &queue); !NT_SUCCESS(s)) return s;
     device->ConfigureRequestDispatching(queue, RequestType::DeviceIoControl);
@@ -278,7 +300,8 @@ NTSTATUS TestDriverEntry(Framework& fw, TestDriverLog* log) {
     config.EvtDriverDeviceAdd = FunctionDeviceAdd;
     config.EvtDriverUnload = [](WDFDRIVER driver) { DriverGetContext(driver)->log->unloads++; };
     WDFDRIVER driver;
-    NTSTATUS s = Driver::Create(fw, fw.RegistryPath(), ObjectAttributes::WithContext<DriverContext>(), config, &driver);
+    NTSTATUS s = Driver::Create(fw, fw.RegistryPath(), ObjectAttributes::WithContext<DriverContext>(), config,
+                                &driver);
     if (NT_SUCCESS(s)) DriverGetContext(driver)->log = log;
     return s;
 }

@@ -24,16 +24,18 @@ using namespace zelhart::drvfw;
 
 inline const Guid kTestInterface = *platform::ParseGuid("{DD2540C5-808A-4461-89FE-9CCE766B8E77}");
 
-constexpr uint32_t TestIoctl(uint32_t function) { return (0x9C40u << 16) | (function << 2); }
+constexpr uint32_t TestIoctl(uint32_t function) {
+    return (0x9C40u << 16) | (function << 2);
+}
 inline constexpr uint32_t IOCTL_TEST_ECHO = TestIoctl(0x900);
-inline constexpr uint32_t IOCTL_TEST_RELEASE = TestIoctl(0x901);          // complete the held write
-inline constexpr uint32_t IOCTL_TEST_REVERSE_READS = TestIoctl(0x902);    // complete waiting reads, newest first
-inline constexpr uint32_t IOCTL_TEST_PURGE_READS = TestIoctl(0x903);      // PurgeSynchronously the wait queue
-inline constexpr uint32_t IOCTL_TEST_STOP_READS = TestIoctl(0x904);       // stop the read queue
-inline constexpr uint32_t IOCTL_TEST_START_READS = TestIoctl(0x905);      // start the read queue
-inline constexpr uint32_t IOCTL_TEST_SUBSCRIBE = TestIoctl(0x906);        // input: an event handle
-inline constexpr uint32_t IOCTL_TEST_SIGNAL = TestIoctl(0x907);           // set the subscribed event
-inline constexpr uint32_t IOCTL_TEST_WAITING_READS = TestIoctl(0x908);    // output: 4 bytes, the count
+inline constexpr uint32_t IOCTL_TEST_RELEASE = TestIoctl(0x901);       // complete the held write
+inline constexpr uint32_t IOCTL_TEST_REVERSE_READS = TestIoctl(0x902); // complete waiting reads, newest first
+inline constexpr uint32_t IOCTL_TEST_PURGE_READS = TestIoctl(0x903);   // PurgeSynchronously the wait queue
+inline constexpr uint32_t IOCTL_TEST_STOP_READS = TestIoctl(0x904);    // stop the read queue
+inline constexpr uint32_t IOCTL_TEST_START_READS = TestIoctl(0x905);   // start the read queue
+inline constexpr uint32_t IOCTL_TEST_SUBSCRIBE = TestIoctl(0x906);     // input: an event handle
+inline constexpr uint32_t IOCTL_TEST_SIGNAL = TestIoctl(0x907);        // set the subscribed event
+inline constexpr uint32_t IOCTL_TEST_WAITING_READS = TestIoctl(0x908); // output: 4 bytes, the count
 
 // What the driver saw; read by the tests.
 struct TestDriverLog {

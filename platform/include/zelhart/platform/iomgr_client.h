@@ -47,7 +47,7 @@ inline constexpr uint32_t FILE_FLAG_OVERLAPPED = 0x40000000;
 
 // A manual-reset event: stays signalled from Set until Reset.
 class Event {
-public:
+  public:
     explicit Event(bool initialState = false);
     Event(Event&&) noexcept = default;
     Event& operator=(Event&&) noexcept = default;
@@ -60,7 +60,7 @@ public:
     // is passed to the driver with DeviceIoControl.
     int fd() const { return fd_.get(); }
 
-private:
+  private:
     UniqueFd fd_;
 };
 
@@ -83,7 +83,7 @@ class DeviceFile {
         explicit Key() = default;
     };
 
-public:
+  public:
     DeviceFile(Key, UniqueFd sock, std::string objectName); // through Open only
     ~DeviceFile();
     DeviceFile(const DeviceFile&) = delete;
@@ -117,7 +117,7 @@ public:
 
     const std::string& objectName() const { return objectName_; }
 
-private:
+  private:
     struct Outstanding {
         uint8_t* buffer = nullptr;
         uint32_t capacity = 0;
@@ -138,7 +138,7 @@ private:
     std::mutex mutex_;
     std::condition_variable completed_;
     std::map<uint64_t, Outstanding> outstanding_;
-    uint64_t nextId_ = 2; // 1 was the Create
+    uint64_t nextId_ = 2;   // 1 was the Create
     bool connected_ = true; // false once the daemon has gone
     bool closed_ = false;
     std::thread receiver_;

@@ -146,8 +146,10 @@ static_assert(offsetof(CompleteRecord, status) == 8 && offsetof(DeviceControlRec
 
 // The largest message either side may send (DeviceControl is the largest record with a payload);
 // a longer packet is malformed.
-inline constexpr uint32_t kMaxMessageSize = sizeof(MessageHeader) + sizeof(DeviceControlRecord) + kMaxTransferLength;
-static_assert(sizeof(DeviceControlRecord) >= sizeof(CompleteRecord) && sizeof(DeviceControlRecord) >= sizeof(WriteRecord) &&
+inline constexpr uint32_t kMaxMessageSize =
+    sizeof(MessageHeader) + sizeof(DeviceControlRecord) + kMaxTransferLength;
+static_assert(sizeof(DeviceControlRecord) >= sizeof(CompleteRecord) &&
+              sizeof(DeviceControlRecord) >= sizeof(WriteRecord) &&
               sizeof(MessageHeader) + sizeof(LookupInterfaceRecord) <= kMaxMessageSize &&
               sizeof(MessageHeader) + sizeof(CreateRecord) + kMaxObjectNameLength <= kMaxMessageSize);
 
@@ -165,14 +167,14 @@ enum class Sender { Client, Daemon };
 
 enum class DecodeError {
     None,
-    TooShort,      // shorter than a header, or than the record of its type
-    TooLong,       // longer than kMaxMessageSize
-    SizeMismatch,  // the header's size is not the packet's length
-    UnknownType,   // no such message type, or one the other side does not send
-    BadReserved,   // a reserved field is not zero
-    BadLength,     // a length field disagrees with the payload or exceeds its bound
-    BadName,       // a Create name that is empty or holds a NUL
-    BadRequestId,  // a request with id 0
+    TooShort,     // shorter than a header, or than the record of its type
+    TooLong,      // longer than kMaxMessageSize
+    SizeMismatch, // the header's size is not the packet's length
+    UnknownType,  // no such message type, or one the other side does not send
+    BadReserved,  // a reserved field is not zero
+    BadLength,    // a length field disagrees with the payload or exceeds its bound
+    BadName,      // a Create name that is empty or holds a NUL
+    BadRequestId, // a request with id 0
 };
 
 // Decodes one received packet from `from`; the payload view points into `packet`.

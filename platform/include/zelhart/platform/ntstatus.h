@@ -7,8 +7,12 @@
 
 using NTSTATUS = int32_t;
 
-constexpr bool NT_SUCCESS(NTSTATUS status) { return status >= 0; }
-constexpr bool NT_ERROR(NTSTATUS status) { return (static_cast<uint32_t>(status) >> 30) == 3; }
+constexpr bool NT_SUCCESS(NTSTATUS status) {
+    return status >= 0;
+}
+constexpr bool NT_ERROR(NTSTATUS status) {
+    return (static_cast<uint32_t>(status) >> 30) == 3;
+}
 
 #define ZELHART_NTSTATUS(name, value) inline constexpr NTSTATUS name = static_cast<NTSTATUS>(value##u)
 

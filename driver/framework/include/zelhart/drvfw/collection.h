@@ -8,9 +8,8 @@
 
 namespace zelhart::drvfw {
 
-template <class Handle>
-class Collection {
-public:
+template <class Handle> class Collection {
+  public:
     static NTSTATUS Create(std::shared_ptr<Collection>* out) {
         *out = std::make_shared<Collection>();
         return STATUS_SUCCESS;
@@ -32,7 +31,7 @@ public:
     Handle GetFirstItem() const { return GetItem(0); }
     Handle GetLastItem() const { return items_.empty() ? Handle{} : items_.back(); }
 
-private:
+  private:
     std::vector<Handle> items_;
 };
 

@@ -38,7 +38,7 @@ struct PnpPowerEventCallbacks {
 };
 
 class DeviceInit {
-public:
+  public:
     // WdfControlDeviceInitAllocate. The security descriptor is kept for the record: the socket is
     // open to every user, as the descriptor the driver uses grants.
     static PWDFDEVICE_INIT ControlDeviceInitAllocate(const WDFDRIVER& driver, std::string_view sddl);
@@ -56,7 +56,7 @@ public:
     DeviceInit(WDFDRIVER driver, bool control, std::string instanceId)
         : driver_(std::move(driver)), control_(control), instanceId_(std::move(instanceId)) {}
 
-private:
+  private:
     friend class Device;
 
     WDFDRIVER driver_;
@@ -72,7 +72,7 @@ private:
 };
 
 class Device : public Object {
-public:
+  public:
     // WdfDeviceCreate: consumes `init` on success. STATUS_OBJECT_NAME_COLLISION when the name is taken.
     static NTSTATUS Create(PWDFDEVICE_INIT& init, const ObjectAttributes& attributes, WDFDEVICE* out);
 
@@ -97,7 +97,7 @@ public:
 
     // Framework-internal.
     void DispatchIncoming(const WDFREQUEST& request); // route a caller's request to its queue
-    bool TryReserveOpen();                           // the exclusive check of a new handle
+    bool TryReserveOpen();                            // the exclusive check of a new handle
     void ReleaseOpen();
     bool AcceptsOpens() const;
     void AddQueue(const WDFQUEUE& queue);
@@ -105,7 +105,7 @@ public:
     const std::string& InstanceId() const { return instanceId_; }
     void MarkStarted();
 
-private:
+  private:
     void OnDelete() override;
 
     std::weak_ptr<Driver> driver_;

@@ -17,7 +17,7 @@ struct DriverConfig {
 };
 
 class Driver : public Object {
-public:
+  public:
     // WdfDriverCreate. One driver per framework: STATUS_OBJECT_NAME_COLLISION for a second.
     static NTSTATUS Create(Framework& fw, const std::string& registryPath, const ObjectAttributes& attributes,
                            const DriverConfig& config, WDFDRIVER* out);
@@ -25,10 +25,11 @@ public:
     const std::string& RegistryPath() const { return registryPath_; }
     const DriverConfig& config() const { return config_; }
 
-    Driver(Framework& fw, std::string registryPath, const ObjectAttributes& attributes, const DriverConfig& config)
+    Driver(Framework& fw, std::string registryPath, const ObjectAttributes& attributes,
+           const DriverConfig& config)
         : Object(fw, attributes, nullptr), registryPath_(std::move(registryPath)), config_(config) {}
 
-private:
+  private:
     std::string registryPath_;
     DriverConfig config_;
 };

@@ -16,7 +16,7 @@
 namespace zelhart::drvfw {
 
 class EventLoop {
-public:
+  public:
     using FdHandler = std::function<void(uint32_t events)>;
 
     EventLoop();
@@ -39,7 +39,7 @@ public:
     void Quit();
     bool IsLoopThread() const { return loopThread_.load() == std::this_thread::get_id(); }
 
-private:
+  private:
     struct Registration {
         uint64_t id;
         std::shared_ptr<FdHandler> handler;

@@ -9,7 +9,7 @@
 namespace zelhart::drvfw {
 
 class FileObject : public Object {
-public:
+  public:
     WDFDEVICE GetDevice() const { return device_; }
     const std::string& GetFileName() const { return name_; } // the name the caller opened
     uint32_t DesiredAccess() const { return desiredAccess_; }
@@ -22,7 +22,7 @@ public:
         : Object(fw, attributes, nullptr), device_(std::move(device)), name_(std::move(name)),
           desiredAccess_(desiredAccess), shareAccess_(shareAccess), pid_(pid), uid_(uid) {}
 
-private:
+  private:
     WDFDEVICE device_;
     std::string name_;
     uint32_t desiredAccess_;

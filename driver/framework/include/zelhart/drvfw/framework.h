@@ -47,7 +47,7 @@ struct FrameworkOptions {
 };
 
 class Framework {
-public:
+  public:
     explicit Framework(FrameworkOptions options = {});
     ~Framework(); // shuts down if still serving
     Framework(const Framework&) = delete;
@@ -95,7 +95,7 @@ public:
     void RemoveDeviceObject(const Device* device);
     std::vector<WDFDEVICE> Devices() const;
 
-private:
+  private:
     void DoShutdown();
     void OnSignal();
     void DoSuspend(bool suspend);

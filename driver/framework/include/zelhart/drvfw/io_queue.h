@@ -43,12 +43,12 @@ struct IoQueueState {
 };
 
 class IoQueue : public Object {
-public:
+  public:
     // How long the synchronous Stop and Purge wait for requests the driver still holds.
     static constexpr int kSynchronousWaitMs = 5000;
 
-    static NTSTATUS Create(const WDFDEVICE& device, const IoQueueConfig& config, const ObjectAttributes& attributes,
-                           WDFQUEUE* out);
+    static NTSTATUS Create(const WDFDEVICE& device, const IoQueueConfig& config,
+                           const ObjectAttributes& attributes, WDFQUEUE* out);
 
     void Start();
     void Stop();
@@ -65,13 +65,14 @@ public:
     WDFDEVICE GetDevice() const { return device_.lock(); }
     const IoQueueConfig& config() const { return config_; }
 
-    IoQueue(Framework& fw, const WDFDEVICE& device, const IoQueueConfig& config, const ObjectAttributes& attributes);
+    IoQueue(Framework& fw, const WDFDEVICE& device, const IoQueueConfig& config,
+            const ObjectAttributes& attributes);
 
     // Framework-internal: a caller's request arrives; a caller cancels one.
     void EnqueueIncoming(const WDFREQUEST& request);
     static void CancelRequest(const WDFREQUEST& request);
 
-private:
+  private:
     friend class Request;
 
     void OnDelete() override;

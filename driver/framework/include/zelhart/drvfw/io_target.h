@@ -46,7 +46,7 @@ struct IoTargetOpenParams {
 };
 
 class IoTarget : public Object {
-public:
+  public:
     // WdfIoTargetCreate: a closed target with `device` as parent.
     static NTSTATUS Create(const WDFDEVICE& device, const ObjectAttributes& attributes, WDFIOTARGET* out);
 
@@ -64,8 +64,8 @@ public:
     NTSTATUS FormatRequestForIoctl(const WDFREQUEST& request, uint32_t ioControlCode, const WDFMEMORY& input,
                                    const WDFMEMORY& output);
     // A serial control code, carried out before returning.
-    NTSTATUS SendIoctlSynchronously(uint32_t ioControlCode, std::span<const uint8_t> input, std::span<uint8_t> output,
-                                    size_t* bytesReturned);
+    NTSTATUS SendIoctlSynchronously(uint32_t ioControlCode, std::span<const uint8_t> input,
+                                    std::span<uint8_t> output, size_t* bytesReturned);
 
     IoTarget(Framework& fw, const WDFDEVICE& device, const ObjectAttributes& attributes);
     ~IoTarget() override;
@@ -74,11 +74,12 @@ public:
     bool SendRequest(const WDFREQUEST& request);
     bool CancelRequest(const Request* request);
 
-private:
+  private:
     void OnDelete() override;
     void OnIo(uint32_t events);
     void OnDrainTimer();
-    NTSTATUS IoctlLocked(uint32_t code, std::span<const uint8_t> input, std::span<uint8_t> output, size_t* returned);
+    NTSTATUS IoctlLocked(uint32_t code, std::span<const uint8_t> input, std::span<uint8_t> output,
+                         size_t* returned);
     void ReadInputLocked();
     void SatisfyReadsLocked();
     void WriteOutputLocked();
@@ -103,8 +104,8 @@ private:
     std::deque<WDFREQUEST> writes_;
     std::deque<SerialChar> input_;
     ParmrkDecoder decoder_;
-    bool writing_ = false;  // the head write has started (RTS raised)
-    bool draining_ = false; // the head write is in the port, waiting to leave it
+    bool writing_ = false;   // the head write has started (RTS raised)
+    bool draining_ = false;  // the head write is in the port, waiting to leave it
     bool lingering_ = false; // the output queue is empty; the last character's bits are leaving
     int64_t drainDeadlineNs_ = 0;
     uint32_t interest_ = 0;

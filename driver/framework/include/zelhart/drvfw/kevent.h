@@ -8,12 +8,12 @@
 namespace zelhart::drvfw {
 
 class KEvent {
-public:
+  public:
     explicit KEvent(platform::UniqueFd fd) : fd_(std::move(fd)) {}
     // KeSetEvent: the caller's event becomes signalled.
     void Set() const;
 
-private:
+  private:
     platform::UniqueFd fd_;
 };
 

@@ -10,7 +10,7 @@
 namespace zelhart::drvfw {
 
 class WaitLock {
-public:
+  public:
     static NTSTATUS Create(WDFWAITLOCK* out) {
         *out = std::make_shared<WaitLock>();
         return STATUS_SUCCESS;
@@ -32,12 +32,12 @@ public:
     void lock() { mutex_.lock(); }
     void unlock() { mutex_.unlock(); }
 
-private:
+  private:
     std::timed_mutex mutex_;
 };
 
 class SpinLock {
-public:
+  public:
     static NTSTATUS Create(WDFSPINLOCK* out) {
         *out = std::make_shared<SpinLock>();
         return STATUS_SUCCESS;
@@ -47,7 +47,7 @@ public:
     void lock() { mutex_.lock(); }
     void unlock() { mutex_.unlock(); }
 
-private:
+  private:
     std::mutex mutex_;
 };
 

@@ -9,7 +9,7 @@
 namespace zelhart::drvfw {
 
 class Memory {
-public:
+  public:
     explicit Memory(size_t size) : bytes_(size) {}
 
     static NTSTATUS Create(size_t size, WDFMEMORY* out) {
@@ -33,7 +33,7 @@ public:
         return STATUS_SUCCESS;
     }
 
-private:
+  private:
     std::vector<uint8_t> bytes_;
 };
 

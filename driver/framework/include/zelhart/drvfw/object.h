@@ -19,14 +19,12 @@ struct ObjectAttributes {
     WDFOBJECT ParentObject;
 
     // WDF_OBJECT_ATTRIBUTES_INIT_CONTEXT_TYPE: the object gets a value-initialised T as its context.
-    template <class T>
-    static ObjectAttributes WithContext() {
+    template <class T> static ObjectAttributes WithContext() {
         ObjectAttributes a;
         a.SetContextType<T>();
         return a;
     }
-    template <class T>
-    void SetContextType() {
+    template <class T> void SetContextType() {
         contextType = typeid(T);
         makeContext = [] { return std::shared_ptr<void>(std::make_shared<T>()); };
     }
@@ -36,7 +34,7 @@ struct ObjectAttributes {
 };
 
 class Object : public std::enable_shared_from_this<Object> {
-public:
+  public:
     Object(const Object&) = delete;
     Object& operator=(const Object&) = delete;
     virtual ~Object();
@@ -45,8 +43,7 @@ public:
     WDFOBJECT GetParentObject() const { return parent_.lock(); }
 
     // The context of type T, or null when the object has none of that type (or has been deleted).
-    template <class T>
-    T* GetContext() const {
+    template <class T> T* GetContext() const {
         std::lock_guard lock(objectMutex_);
         return contextType_ == typeid(T) ? static_cast<T*>(context_.get()) : nullptr;
     }
@@ -60,7 +57,7 @@ public:
     // deletion from another thread cannot free what the callback is using.
     std::vector<std::shared_ptr<void>> KeepAlive() const;
 
-protected:
+  protected:
     Object(Framework& framework, const ObjectAttributes& attributes, const WDFOBJECT& parent);
     // Registers with the parent; call once the object is owned by a shared_ptr. Fails when the parent
     // is being deleted.
@@ -69,7 +66,7 @@ protected:
     // callback.
     virtual void OnDelete() {}
 
-private:
+  private:
     void DetachChild(const Object* child);
 
     Framework* framework_;
@@ -85,8 +82,7 @@ private:
 // The accessor of a context type: WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(HARTDEVICE_CONTEXT,
 // HartDeviceGetContext) gives HartDeviceGetContext(handle) -> HARTDEVICE_CONTEXT* (null if none).
 #define WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(type, accessor)                                                   \
-    template <class Handle>                                                                                  \
-    inline type* accessor(const Handle& handle) {                                                            \
+    template <class Handle> inline type* accessor(const Handle& handle) {                                    \
         return handle ? handle->template GetContext<type>() : nullptr;                                       \
     }
 

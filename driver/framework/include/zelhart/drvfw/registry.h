@@ -40,7 +40,7 @@ struct RegistryValue {
 };
 
 class RegistryFile {
-public:
+  public:
     static constexpr size_t kMaxFileSize = 1 << 20;
     static constexpr size_t kMaxLineLength = 64 * 1024;
     static constexpr size_t kMaxKeys = 1024;
@@ -58,18 +58,19 @@ public:
     // "HKLM\Software\X\" -> "\REGISTRY\MACHINE\SOFTWARE\X"
     static std::string NormalizeKeyPath(std::string_view path);
 
-private:
+  private:
     std::map<std::string, std::map<std::string, RegistryValue>> keys_; // value names upper-cased
     size_t skipped_ = 0;
     friend class RegistryParser;
 };
 
 class RegistryKey {
-public:
+  public:
     // WdfRegistryOpenKey on the framework's registry file (FrameworkOptions::registryFile).
     // STATUS_OBJECT_NAME_NOT_FOUND when the file or the key does not exist.
     static NTSTATUS Open(const Framework& fw, std::string_view keyPath, std::unique_ptr<RegistryKey>* out);
-    static NTSTATUS OpenFile(const std::string& file, std::string_view keyPath, std::unique_ptr<RegistryKey>* out);
+    static NTSTATUS OpenFile(const std::string& file, std::string_view keyPath,
+                             std::unique_ptr<RegistryKey>* out);
 
     // WdfRegistryQueryValue: STATUS_OBJECT_NAME_NOT_FOUND for a missing value; STATUS_BUFFER_OVERFLOW
     // (with *lengthQueried the value's size) when it does not fit `length` bytes.
@@ -82,7 +83,7 @@ public:
 
     explicit RegistryKey(std::map<std::string, RegistryValue> values) : values_(std::move(values)) {}
 
-private:
+  private:
     const RegistryValue* Find(std::string_view name) const;
     std::map<std::string, RegistryValue> values_;
 };

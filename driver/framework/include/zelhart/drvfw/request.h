@@ -34,14 +34,14 @@ struct RequestCompletionParams {
     NTSTATUS Status = STATUS_SUCCESS;
     size_t Information = 0; // bytes read or written, IOCTL output bytes
     uint32_t IoControlCode = 0;
-    WDFMEMORY Buffer;       // the read buffer, the written buffer, or the IOCTL output
+    WDFMEMORY Buffer; // the read buffer, the written buffer, or the IOCTL output
 };
 
-using CompletionRoutine =
-    std::function<void(WDFREQUEST request, WDFIOTARGET target, const RequestCompletionParams& params, void* context)>;
+using CompletionRoutine = std::function<void(WDFREQUEST request, WDFIOTARGET target,
+                                             const RequestCompletionParams& params, void* context)>;
 
 class Request : public Object {
-public:
+  public:
     // WdfRequestCreate: a request the driver sends to `target` (which may also be given later to Send).
     static NTSTATUS Create(const ObjectAttributes& attributes, const WDFIOTARGET& target, WDFREQUEST* out);
 
@@ -87,7 +87,7 @@ public:
 
     Request(Framework& fw, const ObjectAttributes& attributes, const WDFOBJECT& parent);
 
-private:
+  private:
     friend class IoQueue;
     friend class IoTarget;
     friend class Device;

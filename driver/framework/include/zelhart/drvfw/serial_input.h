@@ -16,11 +16,11 @@ struct SerialChar {
 };
 
 class ParmrkDecoder {
-public:
+  public:
     void Feed(std::span<const uint8_t> raw, std::deque<SerialChar>* out);
     void Reset() { state_ = State::Normal; }
 
-private:
+  private:
     enum class State { Normal, AfterFF, ErrorChar };
     State state_ = State::Normal;
 };

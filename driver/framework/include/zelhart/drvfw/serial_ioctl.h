@@ -7,7 +7,9 @@
 namespace zelhart::drvfw {
 
 // CTL_CODE(FILE_DEVICE_SERIAL_PORT = 0x1B, function, METHOD_BUFFERED, FILE_ANY_ACCESS)
-constexpr uint32_t SerialIoctl(uint32_t function) { return (0x1Bu << 16) | (function << 2); }
+constexpr uint32_t SerialIoctl(uint32_t function) {
+    return (0x1Bu << 16) | (function << 2);
+}
 
 inline constexpr uint32_t IOCTL_SERIAL_SET_BAUD_RATE = SerialIoctl(1);     // 0x001B0004
 inline constexpr uint32_t IOCTL_SERIAL_SET_LINE_CONTROL = SerialIoctl(3);  // 0x001B000C
@@ -55,7 +57,8 @@ struct SERIAL_TIMEOUTS {
 };
 #pragma pack(pop)
 
-static_assert(sizeof(SERIAL_LINE_CONTROL) == 3 && sizeof(SERIAL_HANDFLOW) == 16 && sizeof(SERIAL_TIMEOUTS) == 20);
+static_assert(sizeof(SERIAL_LINE_CONTROL) == 3 && sizeof(SERIAL_HANDFLOW) == 16 &&
+              sizeof(SERIAL_TIMEOUTS) == 20);
 
 inline constexpr uint8_t STOP_BIT_1 = 0, STOP_BITS_1_5 = 1, STOP_BITS_2 = 2;
 inline constexpr uint8_t NO_PARITY = 0, ODD_PARITY = 1, EVEN_PARITY = 2, MARK_PARITY = 3, SPACE_PARITY = 4;

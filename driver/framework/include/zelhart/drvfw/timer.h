@@ -18,7 +18,7 @@ struct TimerConfig {
 };
 
 class Timer : public Object {
-public:
+  public:
     static constexpr uint64_t kMaxCatchUp = 10;
 
     // WdfTimerCreate; attributes.ParentObject (the device) is required.
@@ -34,7 +34,7 @@ public:
     Timer(Framework& fw, const TimerConfig& config, const ObjectAttributes& attributes);
     ~Timer() override;
 
-private:
+  private:
     void OnDelete() override;
     void OnExpired();
 

@@ -51,6 +51,8 @@ using PWDFDEVICE_INIT = std::unique_ptr<DeviceInit>;
 enum class RequestType { Create, Read, Write, DeviceIoControl, Other };
 
 // Relative due time in the framework's 100-ns units (negative = relative), as timers take it.
-constexpr int64_t WDF_REL_TIMEOUT_IN_MS(uint64_t ms) { return -static_cast<int64_t>(ms * 10000); }
+constexpr int64_t WDF_REL_TIMEOUT_IN_MS(uint64_t ms) {
+    return -static_cast<int64_t>(ms * 10000);
+}
 
 } // namespace zelhart::drvfw

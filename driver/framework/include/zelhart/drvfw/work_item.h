@@ -17,9 +17,10 @@ struct WorkItemConfig {
 };
 
 class WorkItem : public Object {
-public:
+  public:
     // WdfWorkItemCreate; attributes.ParentObject (the device) is required.
-    static NTSTATUS Create(const WorkItemConfig& config, const ObjectAttributes& attributes, WDFWORKITEM* out);
+    static NTSTATUS Create(const WorkItemConfig& config, const ObjectAttributes& attributes,
+                           WDFWORKITEM* out);
 
     void Enqueue();
     // WdfWorkItemFlush: returns when the item is neither waiting nor running. From inside the item's
@@ -28,7 +29,7 @@ public:
 
     WorkItem(Framework& fw, const WorkItemConfig& config, const ObjectAttributes& attributes);
 
-private:
+  private:
     void OnDelete() override;
     void Submit();
     void RunOnce();

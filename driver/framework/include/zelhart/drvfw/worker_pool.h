@@ -12,7 +12,7 @@
 namespace zelhart::drvfw {
 
 class WorkerPool {
-public:
+  public:
     explicit WorkerPool(unsigned threads);
     ~WorkerPool();
     WorkerPool(const WorkerPool&) = delete;
@@ -24,7 +24,7 @@ public:
     void Shutdown();
     bool IsWorkerThread() const;
 
-private:
+  private:
     void Run();
 
     std::mutex mutex_;
