@@ -14,6 +14,7 @@
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/timerfd.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace zelhart::drvfw {
@@ -340,11 +341,8 @@ void IoTarget::WriteOutputLocked() {
 }
 
 void IoTarget::FinishWriteLocked() {
-    // A pseudo-terminal has no line rate: what it took is delivered.
-    if (!line_->hasModemLines()) {
-        EndWriteLocked(STATUS_SUCCESS);
-        return;
-    }
+    // Every byte is in the port; the write completes once they have left it. (A pseudo-terminal has no
+    // line rate: its output queue is always empty.)
     draining_ = true;
     lingering_ = false;
     size_t length = writes_.front()->input_->size();
@@ -356,8 +354,12 @@ void IoTarget::CheckDrainLocked() {
     int queued = 0;
     if (::ioctl(port_.fd(), TIOCOUTQ, &queued) != 0) queued = 0;
     if (queued > 0 && NowNs() >= drainDeadlineNs_) {
-        FrameworkTrace(TraceLevel::Error, "serial: %d bytes did not leave the port in time", queued);
-        queued = 0;
+        // Held back (flow control, a stuck adapter): drop what is left rather than send it late.
+        FrameworkTrace(TraceLevel::Error, "serial: %d bytes did not leave the port in time; discarded", queued);
+        ::tcflush(port_.fd(), TCOFLUSH);
+        EndWriteLocked(STATUS_IO_TIMEOUT);
+        WriteOutputLocked();
+        return;
     }
     if (queued > 0) {
         ArmDrainTimerLocked(queued * line_->CharacterTimeNs() + 1'000'000);

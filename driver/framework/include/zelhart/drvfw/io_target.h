@@ -9,8 +9,9 @@
 // Reads and writes are asynchronous requests (Request::Create, FormatRequestForRead/Write, Send). A
 // read completes as soon as at least one character is there, with at most the buffer's length; a
 // character received with a parity or framing error (or a break) completes a read of its own with
-// Information 1 and STATUS_PARITY_ERROR. A write completes when the port has sent every byte
-// (at once on a pseudo-terminal, which has no line rate).
+// Information 1 and STATUS_PARITY_ERROR. A write completes when the port has sent every byte (at once
+// on a pseudo-terminal, which has no line rate); bytes that have not left the port after twice their
+// line time (flow control holding them) are discarded and the write completes with STATUS_IO_TIMEOUT.
 //
 // When the port goes away (hang-up, EIO: an unplugged adapter, a closed pseudo-terminal master) the
 // target enters the Deleted state and EvtIoTargetRemoveComplete runs on the event loop. Requests still
