@@ -1,0 +1,50 @@
+// WDFTIMER on a timerfd of the event loop. The callback runs on the loop thread, not serialised with
+// anything else; a periodic timer ticks every Period milliseconds once started, and each expiration
+// is delivered (a loop that was held up catches up on at most kMaxCatchUp ticks).
+#pragma once
+
+#include "zelhart/drvfw/object.h"
+#include "zelhart/platform/unique_fd.h"
+
+#include <condition_variable>
+#include <functional>
+
+namespace zelhart::drvfw {
+
+struct TimerConfig {
+    std::function<void(WDFTIMER)> EvtTimerFunc;
+    uint32_t Period = 0;                 // milliseconds; 0 = one-shot
+    bool AutomaticSerialization = false; // accepted for the record; the driver takes its own lock
+};
+
+class Timer : public Object {
+  public:
+    static constexpr uint64_t kMaxCatchUp = 10;
+
+    // WdfTimerCreate; attributes.ParentObject (the device) is required.
+    static NTSTATUS Create(const TimerConfig& config, const ObjectAttributes& attributes, WDFTIMER* out);
+
+    // WdfTimerStart: dueTime in 100-ns units, negative = relative (the only kind used). True when the
+    // timer was already running.
+    bool Start(int64_t dueTime);
+    // WdfTimerStop: true when it was running. With `wait`, returns only after a tick that is under way
+    // has finished (not from inside the tick itself).
+    bool Stop(bool wait);
+
+    Timer(Framework& fw, const TimerConfig& config, const ObjectAttributes& attributes);
+    ~Timer() override;
+
+  private:
+    void OnDelete() override;
+    void OnExpired();
+
+    TimerConfig config_;
+    platform::UniqueFd fd_;
+    std::mutex mutex_;
+    std::condition_variable idle_;
+    bool started_ = false;
+    bool running_ = false;
+    bool registered_ = false;
+};
+
+} // namespace zelhart::drvfw

@@ -1,0 +1,21 @@
+// Everything the driver programs against.
+#pragma once
+
+#include "zelhart/drvfw/collection.h"
+#include "zelhart/drvfw/device.h"
+#include "zelhart/drvfw/driver.h"
+#include "zelhart/drvfw/file_object.h"
+#include "zelhart/drvfw/framework.h"
+#include "zelhart/drvfw/io_queue.h"
+#include "zelhart/drvfw/io_target.h"
+#include "zelhart/drvfw/kevent.h"
+#include "zelhart/drvfw/locks.h"
+#include "zelhart/drvfw/memory.h"
+#include "zelhart/drvfw/object.h"
+#include "zelhart/drvfw/registry.h"
+#include "zelhart/drvfw/request.h"
+#include "zelhart/drvfw/serial_ioctl.h"
+#include "zelhart/drvfw/timer.h"
+#include "zelhart/drvfw/trace.h"
+#include "zelhart/drvfw/types.h"
+#include "zelhart/drvfw/work_item.h"

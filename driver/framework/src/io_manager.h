@@ -1,0 +1,63 @@
+// The daemon side of the I/O manager: the socket, one connection per open handle, and the mapping of
+// protocol messages onto file objects, requests and queues. Runs on the event loop thread only.
+#pragma once
+
+#include "zelhart/drvfw/types.h"
+#include "zelhart/platform/iomgr_protocol.h"
+#include "zelhart/platform/unique_fd.h"
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace zelhart::drvfw {
+
+class IoManager {
+  public:
+    static constexpr size_t kMaxOutstandingRequests = 64; // per connection
+    static constexpr size_t kMaxUnsentBytes = 256 * 1024; // completions a client leaves unread
+
+    explicit IoManager(Framework& fw);
+    ~IoManager();
+
+    NTSTATUS Listen(const std::string& path);
+    // Every connection ends (its requests are cancelled, its handle cleaned up and closed) and the
+    // socket goes away.
+    void CloseAll();
+    size_t ConnectionCount() const { return connections_.size(); }
+
+  private:
+    struct Connection;
+    using ConnectionPtr = std::shared_ptr<Connection>;
+
+    void OnAccept();
+    void OnEvents(const ConnectionPtr& conn, uint32_t events);
+    void OnPacket(const ConnectionPtr& conn, std::span<const uint8_t> packet, platform::UniqueFd fd);
+    void HandleHello(const ConnectionPtr& conn, const platform::iomgr::HelloRecord& r);
+    void HandleCreate(const ConnectionPtr& conn, const platform::iomgr::CreateRecord& r,
+                      std::span<const uint8_t> name);
+    void HandleIo(const ConnectionPtr& conn, const platform::iomgr::Message& m, platform::UniqueFd fd);
+    void HandleCancel(const ConnectionPtr& conn, uint64_t id);
+    void HandleLookup(const ConnectionPtr& conn, const platform::iomgr::LookupInterfaceRecord& r);
+    void OnCreateCompleted(const std::weak_ptr<Connection>& weak, uint64_t id, const WDFREQUEST& request);
+    void ReportCompletion(const std::weak_ptr<Connection>& weak, uint64_t id, const WDFREQUEST& request);
+    void SendComplete(const ConnectionPtr& conn, uint64_t id, NTSTATUS status, uint32_t information,
+                      std::span<const uint8_t> data);
+    void Send(const ConnectionPtr& conn, std::vector<uint8_t> packet);
+    void Flush(const ConnectionPtr& conn);
+    void Drop(const ConnectionPtr& conn, const char* why);
+    void CloseFile(const WDFFILEOBJECT& file);
+    WDFREQUEST NewRequest(RequestType type, const WDFFILEOBJECT& file);
+
+    Framework& fw_;
+    platform::UniqueFd listener_;
+    std::string path_;
+    std::map<int, ConnectionPtr> connections_;
+    std::vector<uint8_t> buffer_;
+};
+
+} // namespace zelhart::drvfw

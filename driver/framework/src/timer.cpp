@@ -1,0 +1,97 @@
+#include "zelhart/drvfw/timer.h"
+
+#include "zelhart/drvfw/framework.h"
+#include "zelhart/drvfw/trace.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/epoll.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+namespace zelhart::drvfw {
+namespace {
+
+timespec FromNanoseconds(int64_t ns) {
+    return timespec{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+}
+
+} // namespace
+
+Timer::Timer(Framework& fw, const TimerConfig& config, const ObjectAttributes& attributes)
+    : Object(fw, attributes, attributes.ParentObject), config_(config),
+      fd_(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)) {}
+
+Timer::~Timer() {
+    if (registered_) framework().loop().RemoveFd(fd_.get());
+}
+
+NTSTATUS Timer::Create(const TimerConfig& config, const ObjectAttributes& attributes, WDFTIMER* out) {
+    if (!attributes.ParentObject || !config.EvtTimerFunc) return STATUS_INVALID_PARAMETER;
+    auto timer = std::make_shared<Timer>(attributes.ParentObject->framework(), config, attributes);
+    if (!timer->fd_) return STATUS_INSUFFICIENT_RESOURCES;
+    std::weak_ptr<Timer> weak = timer;
+    if (timer->framework().loop().AddFd(timer->fd_.get(), EPOLLIN, [weak](uint32_t) {
+            if (auto t = weak.lock()) t->OnExpired();
+        }) != 0)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    timer->registered_ = true;
+    if (NTSTATUS s = timer->AttachToParent(); !NT_SUCCESS(s)) return s;
+    *out = timer;
+    return STATUS_SUCCESS;
+}
+
+bool Timer::Start(int64_t dueTime) {
+    if (IsDeleted()) return false;
+    // Negative: relative, in 100-ns units. A positive (absolute) time is taken as relative as well.
+    int64_t ns = std::max<int64_t>((dueTime < 0 ? -dueTime : dueTime) * 100, 1);
+    itimerspec spec{};
+    spec.it_value = FromNanoseconds(ns);
+    spec.it_interval = FromNanoseconds(static_cast<int64_t>(config_.Period) * 1000000);
+    std::lock_guard lock(mutex_);
+    bool was = started_;
+    started_ = true;
+    if (::timerfd_settime(fd_.get(), 0, &spec, nullptr) != 0)
+        FrameworkTrace(TraceLevel::Error, "timer: timerfd_settime: %s", std::strerror(errno));
+    return was;
+}
+
+bool Timer::Stop(bool wait) {
+    std::unique_lock lock(mutex_);
+    bool was = started_;
+    started_ = false;
+    itimerspec off{};
+    ::timerfd_settime(fd_.get(), 0, &off, nullptr);
+    // Ticks run on the loop thread: from there no other tick can be under way.
+    if (wait && !framework().loop().IsLoopThread()) idle_.wait(lock, [&] { return !running_; });
+    return was;
+}
+
+void Timer::OnExpired() {
+    uint64_t expirations = 0;
+    if (::read(fd_.get(), &expirations, sizeof(expirations)) != sizeof(expirations)) return;
+    auto self = std::static_pointer_cast<Timer>(shared_from_this());
+    auto keep = KeepAlive();
+    for (uint64_t i = 0; i < std::min(expirations, kMaxCatchUp); ++i) {
+        {
+            std::lock_guard lock(mutex_);
+            if (!started_) return;
+            if (config_.Period == 0) started_ = false;
+            running_ = true;
+        }
+        config_.EvtTimerFunc(self);
+        std::lock_guard lock(mutex_);
+        running_ = false;
+        idle_.notify_all();
+    }
+}
+
+void Timer::OnDelete() {
+    Stop(true);
+    framework().loop().RemoveFd(fd_.get());
+    std::lock_guard lock(mutex_);
+    registered_ = false;
+}
+
+} // namespace zelhart::drvfw
