@@ -59,6 +59,23 @@ struct WORKITEM_CONTEXT {
     std::weak_ptr<drvfw::Device> HartDevice;
 };
 
+struct HARTDEVICE_CONTEXT;
+
+// One entry into a HART device: holds its DataLinkLock, and on the way out starts the 10 ms timer
+// again when the entry loaded a countdown (see HARTDEVICE_CONTEXT::ArmTimer).
+class DataLinkEntry {
+  public:
+    explicit DataLinkEntry(HARTDEVICE_CONTEXT* ctx);
+    ~DataLinkEntry() { unlock(); }
+    DataLinkEntry(const DataLinkEntry&) = delete;
+    DataLinkEntry& operator=(const DataLinkEntry&) = delete;
+    void unlock();
+
+  private:
+    HARTDEVICE_CONTEXT* ctx_;
+    std::unique_lock<std::mutex> lock_;
+};
+
 struct HARTDEVICE_CONTEXT : datalink::DataLinkHost {
     std::weak_ptr<drvfw::Device> Device;
     bool SymbolicLinkCreated = false;
@@ -85,8 +102,19 @@ struct HARTDEVICE_CONTEXT : datalink::DataLinkHost {
     // of meeting a port that is still stopped.
     bool RestartPending = false;
     bool WriteAfterRestart = false;
+    // The 10 ms timer ticks while the port is open and not suspended (TimerEnabled), and then only
+    // while a countdown runs: a tick with every countdown stopped does nothing, so an idle device
+    // costs no wake-ups. TimerRunning: the framework timer is started.
+    bool TimerEnabled = false;
+    bool TimerRunning = false;
 
-    std::unique_lock<std::mutex> Lock() { return std::unique_lock(DataLinkLock); }
+    DataLinkEntry Lock() { return DataLinkEntry(this); }
+
+    // DataLinkLock held.
+    bool CountdownsRun() const;
+    void EnableTimer() { TimerEnabled = true; }
+    void DisableTimer(); // a tick under way on another thread may still finish: Timer->Stop(true) waits
+    void ArmTimer();
 
     // DataLinkHost (data_link_host.cpp); called with DataLinkLock held.
     void HartWriteDataToSerialPort() override;
@@ -98,6 +126,14 @@ struct HARTDEVICE_CONTEXT : datalink::DataLinkHost {
     void Trace(uint32_t mask, std::string_view line) override;
     void DebugPrint(std::string_view line) override;
 };
+
+inline DataLinkEntry::DataLinkEntry(HARTDEVICE_CONTEXT* ctx) : ctx_(ctx), lock_(ctx->DataLinkLock) {}
+
+inline void DataLinkEntry::unlock() {
+    if (!lock_.owns_lock()) return;
+    ctx_->ArmTimer();
+    lock_.unlock();
+}
 
 WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(DRIVER_CONTEXT, DriverGetContext)
 WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(DEVICE_CONTEXT, DeviceGetContext)

@@ -58,6 +58,25 @@ void HARTDEVICE_CONTEXT::HartCompleteNextReadRequest() {
     request->CompleteWithInformation(copy.Status, copy.Bytes);
 }
 
+bool HARTDEVICE_CONTEXT::CountdownsRun() const {
+    if (!DataLink) return false;
+    const datalink::Countdowns& t = DataLink->Context().Timers;
+    return t.SlaveGap || t.Q || t.BA || t.BG || t.RcvGap || t.Restart;
+}
+
+void HARTDEVICE_CONTEXT::DisableTimer() {
+    TimerEnabled = false;
+    if (TimerRunning && Timer) Timer->Stop(false);
+    TimerRunning = false;
+}
+
+void HARTDEVICE_CONTEXT::ArmTimer() {
+    if (!TimerEnabled || TimerRunning || !Timer || !CountdownsRun()) return;
+    constexpr int64_t kDueTime = -100000; // 10 ms, relative, in 100-ns units
+    Timer->Start(kDueTime);
+    TimerRunning = true;
+}
+
 bool HARTDEVICE_CONTEXT::TraceEnabled(uint32_t mask) const {
     return HartTraceEnabled(mask);
 }

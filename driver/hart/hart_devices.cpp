@@ -43,12 +43,13 @@ void DiscardHalfMadeDevice(DRIVER_CONTEXT* dctx, const WDFDEVICE& device, HARTDE
 // Stops everything that runs for a HART device and ends the requests it holds, before the device
 // is deleted. HartDevicesLock may be held; the device's own lock is not.
 void QuiesceHartDevice(HARTDEVICE_CONTEXT* ctx) {
-    if (ctx->Timer) ctx->Timer->Stop(true);
     {
         auto lock = ctx->Lock();
+        ctx->DisableTimer();
         ctx->ReadingActive = false;
         ctx->PnpEvent.reset();
     }
+    if (ctx->Timer) ctx->Timer->Stop(true);
     for (const WDFWORKITEM& item : {ctx->WorkItemRead, ctx->WorkItemWrite, ctx->WorkItemTriggerTx})
         if (item) item->Flush();
     if (ctx->QueueReadSecondary) ctx->QueueReadSecondary->PurgeSynchronously();

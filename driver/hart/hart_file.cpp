@@ -6,13 +6,12 @@
 namespace zelhart::hartdriver {
 namespace {
 
-constexpr int64_t kTimerDueTime = -100000; // 10 ms
-
 // Cleanup and close run the same tear-down; the second run finds absent what the first released.
 void HartTearDownHandle(HARTDEVICE_CONTEXT* ctx) {
-    if (ctx->Timer->Stop(false)) HartTrace(HART_TRACE_DETAIL, "WdfTimerStop Succeeded!\n");
     {
         auto lock = ctx->Lock();
+        if (ctx->TimerEnabled) HartTrace(HART_TRACE_DETAIL, "WdfTimerStop Succeeded!\n");
+        ctx->DisableTimer(); // without waiting
         ctx->ReadingActive = false;
     }
     ctx->WorkItemRead->Flush();
@@ -91,6 +90,10 @@ void HartEvtIoTargetRemoveComplete(WDFIOTARGET target) {
     WDFDEVICE device = target->GetDevice();
     HARTDEVICE_CONTEXT* ctx = HartDeviceGetContext(device);
     if (!ctx) return;
+    {
+        auto lock = ctx->Lock();
+        ctx->DisableTimer();
+    }
     ctx->Timer->Stop(true);
     HartTrace(HART_TRACE_DETAIL, "Timer stopped successfully!\n\n");
     {
@@ -176,6 +179,7 @@ void HartSuspendDevice(HARTDEVICE_CONTEXT* ctx) {
         if (!ctx->IoTarget) return;
         target = ctx->IoTarget;
         ctx->ReadingActive = false;
+        ctx->DisableTimer();
     }
     ctx->Timer->Stop(true);
     ctx->WorkItemRead->Flush();
@@ -200,7 +204,7 @@ void HartRestartDevice(HARTDEVICE_CONTEXT* ctx) {
     auto lock = ctx->Lock();
     if (!ctx->IoTarget) return;
     ctx->DataLink->OnResume(); // BA, BG, Q stopped, timer events cleared, restart countdown 200
-    ctx->Timer->Start(kTimerDueTime);
+    ctx->EnableTimer();        // started with a 10 ms due time as the entry ends
 }
 
 } // namespace zelhart::hartdriver

@@ -8,7 +8,6 @@
 namespace zelhart::hartdriver {
 namespace {
 
-constexpr int64_t kTimerDueTime = -100000; // 10 ms, relative, in 100-ns units
 constexpr uint32_t kTimerPeriodMs = 10;
 constexpr uint32_t STANDARD_RIGHTS_ALL = 0x001F0000;
 constexpr uint32_t READ_CONTROL = 0x00020000;
@@ -57,8 +56,13 @@ void HartEvtTimerFunc(WDFTIMER timer) {
     WDFDEVICE device = HartDeviceOf(timer);
     HARTDEVICE_CONTEXT* ctx = HartDeviceGetContext(device);
     if (!ctx) return;
-    auto lock = ctx->Lock();
+    auto entry = ctx->Lock();
+    if (!ctx->TimerEnabled || !ctx->TimerRunning) return; // stopped while this tick waited for the lock
     ctx->DataLink->HartEvtTimerFunc();
+    if (!ctx->CountdownsRun()) {
+        ctx->Timer->Stop(false); // nothing left to count: idle until a countdown is loaded again
+        ctx->TimerRunning = false;
+    }
 }
 
 NTSTATUS CreateWorkItem(const WDFDEVICE& device, void (*callback)(WDFWORKITEM), WDFWORKITEM* out) {
@@ -128,13 +132,13 @@ NTSTATUS HartInitializeSerialPort(const WDFIOTARGET& t) {
     constexpr const char* kFn = "HartInitializeSerialPort";
     // A setting the port refuses is traced and the next one is applied anyway.
     if (NTSTATUS s = HartSerialSetHandFlow(t); !NT_SUCCESS(s))
-        HartTrace(HART_TRACE_ERROR, "%s Error: HartSerialSetHandFlow failed with status 0x%X!\n", kFn, static_cast<unsigned>(s));
+        HartTrace(HART_TRACE_ERROR, "%s Error: HartSerialSetHandFlow failed with status 0x%2X!\n", kFn, static_cast<unsigned>(s));
     if (NTSTATUS s = HartSerialSetTimeouts(t); !NT_SUCCESS(s))
-        HartTrace(HART_TRACE_ERROR, "%s Error: HartSerialSetTimeouts failed with status 0x%X!\n", kFn, static_cast<unsigned>(s));
+        HartTrace(HART_TRACE_ERROR, "%s Error: HartSerialSetTimeouts failed with status 0x%2X!\n", kFn, static_cast<unsigned>(s));
     if (NTSTATUS s = HartSetSerialBaudrate(t); !NT_SUCCESS(s))
-        HartTrace(HART_TRACE_ERROR, "%s Error: HartSetSerialBaudrate failed with status 0x%X!\n", kFn, static_cast<unsigned>(s));
+        HartTrace(HART_TRACE_ERROR, "%s Error: HartSetSerialBaudrate failed with status 0x%2X!\n", kFn, static_cast<unsigned>(s));
     if (NTSTATUS s = HartSetSerialLineControl(t); !NT_SUCCESS(s))
-        HartTrace(HART_TRACE_ERROR, "%s Error: HartSetSerialLineControl failed with status 0x%X!\n", kFn,
+        HartTrace(HART_TRACE_ERROR, "%s Error: HartSetSerialLineControl failed with status 0x%2X!\n", kFn,
                   static_cast<unsigned>(s));
     if (NTSTATUS s = HartSetSerialFIFOControl(t); !NT_SUCCESS(s))
         HartTrace(HART_TRACE_ERROR, "%s Error: HartSetSerialFIFOControl failed with status %X!\n", kFn, static_cast<unsigned>(s));
@@ -158,7 +162,7 @@ NTSTATUS HartOpenSerialPort(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ctx) {
     WDFIOTARGET target;
     NTSTATUS status = IoTarget::Create(device, {}, &target);
     if (!NT_SUCCESS(status)) {
-        HartTrace(HART_TRACE_ERROR, "%s Error: WdfIoTargetCreate failed with status: 0x%X!\n", kFn,
+        HartTrace(HART_TRACE_ERROR, "%s Error: WdfIoTargetCreate failed with status: 0x%2X!\n", kFn,
                   static_cast<unsigned>(status));
         return status;
     }
@@ -178,11 +182,11 @@ NTSTATUS HartOpenSerialPort(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ctx) {
     ctx->IoTarget = target;
     ctx->RestartPending = ctx->WriteAfterRestart = false;
     ctx->DataLink->OnOpen(); // EVT_STARTUP, receiver reset
-    ctx->Timer->Start(kTimerDueTime);
+    ctx->EnableTimer();      // started with a 10 ms due time as the entry ends
     HartTrace(HART_TRACE_DETAIL, "%s Initiate read!\n", kFn);
     if (!HartReadDataFromPort(ctx)) {
         HartTrace(HART_TRACE_ERROR, "%s Error: HartReadDataFromSerialPort Failed!\n", kFn);
-        ctx->Timer->Stop(false);
+        ctx->DisableTimer();
         ctx->IoTarget.reset();
         lock.unlock();
         target->Close();
@@ -201,7 +205,7 @@ NTSTATUS HartReopenIoTarget(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ctx) {
         if (!NT_SUCCESS(status)) target->Delete();
     }
     if (!NT_SUCCESS(status)) {
-        HartTrace(HART_TRACE_ERROR, "%s Error: WdfIoTargetOpen failed with status: 0x%X!\n", __func__,
+        HartTrace(HART_TRACE_ERROR, "%s Error: WdfIoTargetOpen failed with status: 0x%2X!\n", __func__,
                   static_cast<unsigned>(status));
         ctx->IoTarget.reset();
         return status;
