@@ -52,7 +52,8 @@ void HartTearDownHandle(HARTDEVICE_CONTEXT* ctx) {
     while (count > 0 && !ctx->lOpenedFileHandleCount.compare_exchange_weak(count, count - 1)) {
     }
     if (count > 0)
-        HartTrace(HART_TRACE_DETAIL, "%s: pDeviceContext->lOpenedFileHandleCount: %d \n", __func__, count - 1);
+        HartTrace(HART_TRACE_DETAIL, "%s: pDeviceContext->lOpenedFileHandleCount: %d \n", __func__,
+                  count - 1);
 }
 
 } // namespace
@@ -120,9 +121,11 @@ void HartEvtIoTargetRemoveComplete(WDFIOTARGET target) {
         }
         if (ctx->WriteRequestToSerial) {
             if (ctx->WriteRequestToSerial->CancelSentRequest())
-                HartTrace(HART_TRACE_DETAIL, "WdfRequestCancelSentRequest pDeviceContext->WriteRequestToSerial SUCCESS!\n");
+                HartTrace(HART_TRACE_DETAIL,
+                          "WdfRequestCancelSentRequest pDeviceContext->WriteRequestToSerial SUCCESS!\n");
             else
-                HartTrace(HART_TRACE_ERROR, "WdfRequestCancelSentRequest pDeviceContext->WriteRequestToSerial failed!\n");
+                HartTrace(HART_TRACE_ERROR,
+                          "WdfRequestCancelSentRequest pDeviceContext->WriteRequestToSerial failed!\n");
             ctx->WriteRequestToSerial->Delete();
             ctx->WriteRequestToSerial.reset();
         }

@@ -81,7 +81,8 @@ NTSTATUS StartSerialWrite(HARTDEVICE_CONTEXT* ctx) {
     WDFMEMORY memory;
     NTSTATUS status = Memory::Create(ctx->WriteBuffer.size(), &memory);
     if (!NT_SUCCESS(status)) {
-        HartTrace(HART_TRACE_ERROR, "Error: WdfMemoryCreate Failed with Status: 0x%X!\n", static_cast<unsigned>(status));
+        HartTrace(HART_TRACE_ERROR, "Error: WdfMemoryCreate Failed with Status: 0x%X!\n",
+                  static_cast<unsigned>(status));
         return status;
     }
     status = memory->CopyFromBuffer(0, ctx->WriteBuffer.data(), ctx->WriteBuffer.size());
@@ -100,7 +101,8 @@ NTSTATUS StartSerialWrite(HARTDEVICE_CONTEXT* ctx) {
     ctx->WriteRequestToSerial->SetCompletionRoutine(HartWriteRequestToSerialCompletion, ctx);
     if (!ctx->WriteRequestToSerial->Send()) {
         status = ctx->WriteRequestToSerial->GetStatus();
-        HartTrace(HART_TRACE_ERROR, "WdfRequestSend WRITE failed with Status: 0x%X\n", static_cast<unsigned>(status));
+        HartTrace(HART_TRACE_ERROR, "WdfRequestSend WRITE failed with Status: 0x%X\n",
+                  static_cast<unsigned>(status));
         return status;
     }
     return STATUS_PENDING;
@@ -143,8 +145,8 @@ bool HartReadDataFromPort(HARTDEVICE_CONTEXT* ctx) {
     }
     status = ctx->IoTarget->FormatRequestForRead(request, buffer);
     if (!NT_SUCCESS(status)) {
-        HartTrace(HART_TRACE_ERROR, "%s Error: WdfIoTargetFormatRequestForRead Failed with Status 0x%X\n", __func__,
-                  static_cast<unsigned>(status));
+        HartTrace(HART_TRACE_ERROR, "%s Error: WdfIoTargetFormatRequestForRead Failed with Status 0x%X\n",
+                  __func__, static_cast<unsigned>(status));
         request->Delete();
         return false;
     }

@@ -30,7 +30,9 @@ class DaemonTest : public ::testing::Test {
 
     void TearDown() override {
         // A clean stop, also under the sanitizers (a leak or an error report changes the status).
-        if (daemon_.process().running()) EXPECT_EQ(daemon_.Stop(), 0) << daemon_.Output();
+        if (daemon_.process().running()) {
+            EXPECT_EQ(daemon_.Stop(), 0) << daemon_.Output();
+        }
         sims_.clear();
         ::unsetenv("ZELHART_RUNTIME_DIR");
         ::unsetenv("ZELHART_CONFIG_DIR");
