@@ -36,7 +36,10 @@ void HartGotDataFromSerialPort(WDFREQUEST request, WDFIOTARGET, const RequestCom
         }
     }
     DeleteRequest(&ctx->ReadRequestToSerial);
-    if (ctx->ReadingActive) ctx->WorkItemRead->Enqueue();
+    // The next read starts here rather than from WorkItemRead: a completion never runs inside Send, so
+    // this cannot recurse, and characters already waiting reach the receiver without a trip through a
+    // worker thread each (which, on a busy machine, could outlast the receive gap between them).
+    if (ctx->ReadingActive) HartReadDataFromPort(ctx);
 }
 
 // The end of one transmission, successful or not, as the master state machine must hear of it.
