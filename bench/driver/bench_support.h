@@ -12,12 +12,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <unistd.h>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 #include <vector>
 
 namespace zelhart::bench {
@@ -106,8 +106,8 @@ inline std::unique_ptr<DeviceFile> OpenPath(const std::string& path) {
 
 inline std::unique_ptr<DeviceFile> OpenFunctionDevice() {
     std::string path;
-    if (platform::iomgr::LookupDeviceInterface(*platform::ParseGuid(kHartFunctionDeviceInterface), 0, &path) !=
-        platform::ERROR_SUCCESS)
+    if (platform::iomgr::LookupDeviceInterface(*platform::ParseGuid(kHartFunctionDeviceInterface), 0,
+                                               &path) != platform::ERROR_SUCCESS)
         return nullptr;
     return OpenPath(path);
 }
@@ -121,7 +121,8 @@ inline bool Configure(DeviceFile& file) {
     uint8_t mask = RCV_MASK_ACK_THIS_MASTER;
     HartProtocolInfo info{HART_MODE_MASTER, HART_PRIMARY_MASTER, 2};
     uint32_t n;
-    return file.DeviceIoControl(IOCTL_HART_SET_READ_MASK, &mask, 1, nullptr, 0, &n) == platform::ERROR_SUCCESS &&
+    return file.DeviceIoControl(IOCTL_HART_SET_READ_MASK, &mask, 1, nullptr, 0, &n) ==
+               platform::ERROR_SUCCESS &&
            file.DeviceIoControl(IOCTL_HART_SET_PROTOCOL, &info, sizeof(info), nullptr, 0, &n) ==
                platform::ERROR_SUCCESS;
 }

@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
         Bytes request = ShortRequest(0);
         d->file->Read(d->buffer, sizeof d->buffer, nullptr, &d->readOv);
         d->file->Write(request.data(), static_cast<uint32_t>(request.size()), nullptr, &writeOv);
-        if (Await(*d->file, writeOv, 5000) != STATUS_SUCCESS || Await(*d->file, d->readOv, 5000) != STATUS_SUCCESS) {
+        if (Await(*d->file, writeOv, 5000) != STATUS_SUCCESS ||
+            Await(*d->file, d->readOv, 5000) != STATUS_SUCCESS) {
             std::fprintf(stderr, "HART device %ld did not answer\n", 100 + p);
             return 1;
         }
@@ -72,10 +73,12 @@ int main(int argc, char** argv) {
     double wall = std::chrono::duration<double>(Clock::now() - t0).count();
     double percent = 100.0 * (cpu1 - cpu0) / wall;
     long rss = ProcessStatusKb(pid, "VmRSS:"), hwm = ProcessStatusKb(pid, "VmHWM:");
-    std::printf("driver_idle_bench: %ld open HART devices on simulators at 1200 baud, a read waiting on each\n",
-                ports);
+    std::printf(
+        "driver_idle_bench: %ld open HART devices on simulators at 1200 baud, a read waiting on each\n",
+        ports);
     std::printf("  daemon CPU over %.1f s: %.3f%% of one core (target < 1%%)\n", wall, percent);
-    std::printf("  daemon resident memory: %.1f MB, peak %.1f MB (target < 20 MB)\n", rss / 1024.0, hwm / 1024.0);
+    std::printf("  daemon resident memory: %.1f MB, peak %.1f MB (target < 20 MB)\n", rss / 1024.0,
+                hwm / 1024.0);
 
     for (auto& d : devices) {
         d->file->CancelIoEx(&d->readOv);

@@ -98,7 +98,8 @@ int main(int argc, char** argv) {
             (void)!::write(master.get(), &reply[k], 1);
         }
         // The daemon takes in what came so far; then the last character.
-        std::this_thread::sleep_for(paced ? std::chrono::microseconds(static_cast<long>(kCharMs * 1000)) : 20ms);
+        std::this_thread::sleep_for(paced ? std::chrono::microseconds(static_cast<long>(kCharMs * 1000))
+                                          : 20ms);
         auto sent = Clock::now();
         (void)!::write(master.get(), &reply.back(), 1);
         uint32_t got = 0;
@@ -116,7 +117,8 @@ int main(int argc, char** argv) {
     std::printf("driver_latency_bench: %zu exchanges (%s), %d failed\n", latencies.size(),
                 paced ? "reply paced at 1200 baud" : "reply unpaced", failures);
     std::printf("  last reply character -> read completed in the client:\n");
-    std::printf("    median %.3f ms (%.3f characters at 1200 baud; target < 2 ms)\n", median, median / kCharMs);
+    std::printf("    median %.3f ms (%.3f characters at 1200 baud; target < 2 ms)\n", median,
+                median / kCharMs);
     std::printf("    p90    %.3f ms\n", Percentile(latencies, 90));
     std::printf("    p99    %.3f ms (%.3f characters; target < 10 ms)\n", p99, p99 / kCharMs);
     std::printf("    max    %.3f ms\n", Percentile(latencies, 100));

@@ -81,7 +81,8 @@ int main(int argc, char** argv) {
         std::string state = dir.path() + "/sim" + std::to_string(p) + ".state";
         std::ofstream(state) << "format = 1\ndevice_id = " << (kFirstDeviceId + p) << "\n";
         auto sim = std::make_unique<sim::SimProcess>();
-        if (auto e = sim->Start(dir.path(), {"--port", std::to_string(kFirstPort + p), "--state", state}); !e.empty()) {
+        if (auto e = sim->Start(dir.path(), {"--port", std::to_string(kFirstPort + p), "--state", state});
+            !e.empty()) {
             std::fprintf(stderr, "%s\n", e.c_str());
             return 1;
         }
@@ -102,8 +103,8 @@ int main(int argc, char** argv) {
     std::vector<std::thread> clients;
     for (long p = 0; p < ports; ++p)
         clients.emplace_back([&, p] {
-            results[static_cast<size_t>(p)] =
-                RunClient(kFirstPort + static_cast<int>(p), kFirstDeviceId + static_cast<uint32_t>(p), deadline);
+            results[static_cast<size_t>(p)] = RunClient(kFirstPort + static_cast<int>(p),
+                                                        kFirstDeviceId + static_cast<uint32_t>(p), deadline);
         });
     for (auto& t : clients)
         t.join();
@@ -127,9 +128,10 @@ int main(int argc, char** argv) {
     std::printf("  exchanges %ld (%.2f per port and second)\n", total.exchanges,
                 static_cast<double>(total.exchanges) / static_cast<double>(ports * seconds));
     std::printf("  lost %ld, misdelivered %ld, damaged %ld\n", total.lost, total.misdelivered, total.damaged);
-    std::printf("  mean exchange %.1f ms = %.3f x the %.1f ms the line and the protocol take (reply %.1f ms =\n"
-                "  24 characters, the slave's turnaround %.0f ms, the bus-busy wait RT2 %.0f ms)\n",
-                meanMs, meanMs / floorMs, floorMs, replyMs, turnaroundMs, rt2Ms);
+    std::printf(
+        "  mean exchange %.1f ms = %.3f x the %.1f ms the line and the protocol take (reply %.1f ms =\n"
+        "  24 characters, the slave's turnaround %.0f ms, the bus-busy wait RT2 %.0f ms)\n",
+        meanMs, meanMs / floorMs, floorMs, replyMs, turnaroundMs, rt2Ms);
     std::printf("  daemon CPU %.2f%% of one core\n", cpuPercent);
     return total.exchanges > 0 && total.lost == 0 && total.misdelivered == 0 && total.damaged == 0 ? 0 : 1;
 }

@@ -51,7 +51,8 @@ std::string ParseDaemonOptions(std::span<const char* const> args, DaemonOptions*
             (arg == "--background" ? o.background : o.verbose) = true;
         } else if (arg == "--runtime-dir" || arg == "--config-dir") {
             if (!takeValue()) return std::string(arg) + " needs a directory";
-            if (value.empty() || value.size() > kMaxPathLength) return std::string(arg) + ": bad directory name";
+            if (value.empty() || value.size() > kMaxPathLength)
+                return std::string(arg) + ": bad directory name";
             (arg == "--runtime-dir" ? o.runtimeDir : o.configDir) = value;
         } else if (arg == "--ready-fd") {
             if (!takeValue()) return "--ready-fd needs a descriptor number";

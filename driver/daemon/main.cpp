@@ -26,7 +26,8 @@ int Serve(Readiness& readiness) {
 
     NTSTATUS status = DriverEntry(fw, fw.RegistryPath());
     if (!NT_SUCCESS(status)) {
-        std::fprintf(stderr, "ZelHartDriver: DriverEntry failed with status 0x%X\n", static_cast<unsigned>(status));
+        std::fprintf(stderr, "ZelHartDriver: DriverEntry failed with status 0x%X\n",
+                     static_cast<unsigned>(status));
         return 1;
     }
     status = fw.AddDevice(kRootDeviceInstance);

@@ -41,7 +41,7 @@ struct DEVICE_CONTEXT {
     std::weak_ptr<drvfw::Device> Device;
     std::weak_ptr<drvfw::Driver> Driver;
     WDFQUEUE QueueIoctl;
-    int32_t lDeviceCount = 0;   // open handles of the function device
+    int32_t lDeviceCount = 0;    // open handles of the function device
     WDFWAITLOCK DeviceCountLock; // guards lDeviceCount
     WDFWORKITEM CleanupWorkItem;
 };

@@ -52,8 +52,8 @@ void HARTDEVICE_CONTEXT::HartCompleteNextReadRequest() {
         return request->CompleteWithInformation(STATUS_UNSUCCESSFUL, 0);
     }
     auto copy = DataLink->TakeDeliveredFrame(std::span(static_cast<uint8_t*>(buffer), length));
-    HartTrace(HART_TRACE_DETAIL, "ReadCompletionStatus: 0x%8X information: %d\n", static_cast<unsigned>(copy.Status),
-              static_cast<int>(copy.Bytes));
+    HartTrace(HART_TRACE_DETAIL, "ReadCompletionStatus: 0x%8X information: %d\n",
+              static_cast<unsigned>(copy.Status), static_cast<int>(copy.Bytes));
     if (copy.Status == STATUS_CRC_ERROR) HartTrace(HART_TRACE_ERROR, "HART2: EVT_GOT_ERR!!!\n");
     request->CompleteWithInformation(copy.Status, copy.Bytes);
 }

@@ -30,7 +30,8 @@ void ModemInit(const WDFDEVICE& device, const WDFREQUEST& request) {
     void* buffer;
     NTSTATUS status = request->RetrieveInputBuffer(sizeof(HartModemInitInfo), &buffer, nullptr);
     if (!NT_SUCCESS(status)) {
-        HartTrace(HART_TRACE_ERROR, "IOCTL_HART_MODEM_INIT Error: Failed to retrieve Input buffer with status: 0x%X\n",
+        HartTrace(HART_TRACE_ERROR,
+                  "IOCTL_HART_MODEM_INIT Error: Failed to retrieve Input buffer with status: 0x%X\n",
                   static_cast<unsigned>(status));
         return request->Complete(status);
     }
@@ -82,7 +83,8 @@ NTSTATUS HartEvtDriverDeviceAdd(WDFDRIVER driver, PWDFDEVICE_INIT& init) {
     ioctl.EvtIoDeviceControl = HartFuncDeviceQueueEvtIoDeviceControl;
     status = IoQueue::Create(device, ioctl, {}, &ctx->QueueIoctl);
     if (!NT_SUCCESS(status)) {
-        HartTrace(HART_TRACE_ERROR, "WdfIoQueueCreate for IO Control queue failed 0x%X\n", static_cast<unsigned>(status));
+        HartTrace(HART_TRACE_ERROR, "WdfIoQueueCreate for IO Control queue failed 0x%X\n",
+                  static_cast<unsigned>(status));
         return status;
     }
     status = device->ConfigureRequestDispatching(ctx->QueueIoctl, RequestType::DeviceIoControl);
@@ -103,8 +105,8 @@ NTSTATUS HartEvtDriverDeviceAdd(WDFDRIVER driver, PWDFDEVICE_INIT& init) {
     itemAttributes.ParentObject = device;
     status = WorkItem::Create({HartEvtWorkItemCleanup}, itemAttributes, &ctx->CleanupWorkItem);
     if (!NT_SUCCESS(status)) {
-        HartTrace(HART_TRACE_ERROR, "%s Error: WdfWorkItemCreate for Cleanup failed with Status: 0x%X\n", __func__,
-                  static_cast<unsigned>(status));
+        HartTrace(HART_TRACE_ERROR, "%s Error: WdfWorkItemCreate for Cleanup failed with Status: 0x%X\n",
+                  __func__, static_cast<unsigned>(status));
         return status;
     }
     CleanupWorkItemGetContext(ctx->CleanupWorkItem)->MainDevice = device;
@@ -124,9 +126,10 @@ void HartFuncDeviceQueueEvtIoDeviceControl(WDFQUEUE queue, WDFREQUEST request, s
         void* buffer;
         NTSTATUS status = request->RetrieveInputBuffer(1, &buffer, nullptr);
         if (!NT_SUCCESS(status)) {
-            HartTrace(HART_TRACE_ERROR,
-                      "IOCTL_HART_ENUMERATE_DEVICES Error: Failed to retrieve Input buffer with status: 0x%X\n",
-                      static_cast<unsigned>(status));
+            HartTrace(
+                HART_TRACE_ERROR,
+                "IOCTL_HART_ENUMERATE_DEVICES Error: Failed to retrieve Input buffer with status: 0x%X\n",
+                static_cast<unsigned>(status));
             return request->Complete(status);
         }
         status = CreateHartDevices(device);
@@ -170,8 +173,8 @@ void HartMainEvtFileCleanup(WDFFILEOBJECT file) {
     HartTrace(HART_TRACE_DETAIL, "%s: pDeviceContext->lDeviceCount: %d <<<<< Decremented. \n", __func__,
               ctx->lDeviceCount);
     if (ctx->lDeviceCount == 0) {
-        HartTrace(HART_TRACE_DETAIL, "%s: pDeviceContext->lDeviceCount: %d <<<<< Not Decremented. \n", __func__,
-                  ctx->lDeviceCount);
+        HartTrace(HART_TRACE_DETAIL, "%s: pDeviceContext->lDeviceCount: %d <<<<< Not Decremented. \n",
+                  __func__, ctx->lDeviceCount);
         DeleteHartDevices(DriverContextOf(device));
     }
 }
@@ -182,8 +185,8 @@ void HartMainEvtFileClose(WDFFILEOBJECT file) {
     std::lock_guard lock(*ctx->DeviceCountLock);
     HartTrace(HART_TRACE_DETAIL, "%s: pDeviceContext->lDeviceCount: %d \n", __func__, ctx->lDeviceCount);
     if (ctx->lDeviceCount > 0 && --ctx->lDeviceCount == 0) {
-        HartTrace(HART_TRACE_DETAIL, "%s: pDeviceContext->lDeviceCount: %d <<<<< Not Decremented. \n", __func__,
-                  ctx->lDeviceCount);
+        HartTrace(HART_TRACE_DETAIL, "%s: pDeviceContext->lDeviceCount: %d <<<<< Not Decremented. \n",
+                  __func__, ctx->lDeviceCount);
         DeleteHartDevices(DriverContextOf(device));
     }
 }
@@ -215,7 +218,8 @@ NTSTATUS HartMainEvtDeviceSelfManagedIoRestart(WDFDEVICE device) {
     DRIVER_CONTEXT* dctx = DriverContextOf(device);
     std::lock_guard lock(*dctx->HartDevicesLock);
     for (size_t i = 0; i < dctx->HartDevices->GetCount(); ++i)
-        if (HARTDEVICE_CONTEXT* ctx = HartDeviceGetContext(dctx->HartDevices->GetItem(i))) HartRestartDevice(ctx);
+        if (HARTDEVICE_CONTEXT* ctx = HartDeviceGetContext(dctx->HartDevices->GetItem(i)))
+            HartRestartDevice(ctx);
     return STATUS_SUCCESS;
 }
 

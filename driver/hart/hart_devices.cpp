@@ -120,7 +120,8 @@ NTSTATUS HartInitializeDeviceObject(const WDFDEVICE& functionDevice, const std::
     WDFDEVICE device;
     status = Device::Create(init, ObjectAttributes::WithContext<HARTDEVICE_CONTEXT>(), &device);
     if (!NT_SUCCESS(status)) {
-        HartTrace(HART_TRACE_ERROR, "%s WdfDeviceCreate failed! 0x%X\n", __func__, static_cast<unsigned>(status));
+        HartTrace(HART_TRACE_ERROR, "%s WdfDeviceCreate failed! 0x%X\n", __func__,
+                  static_cast<unsigned>(status));
         return status; // a duplicate name gives STATUS_OBJECT_NAME_COLLISION
     }
     HARTDEVICE_CONTEXT* ctx = HartDeviceGetContext(device);
@@ -168,7 +169,8 @@ NTSTATUS HartInitializeDeviceObject(const WDFDEVICE& functionDevice, const std::
     }
     status = HartInitializeTimer(device, ctx);
     if (!NT_SUCCESS(status)) {
-        HartTrace(HART_TRACE_ERROR, "Failed to initialize timer with Status: 0x%X \n", static_cast<unsigned>(status));
+        HartTrace(HART_TRACE_ERROR, "Failed to initialize timer with Status: 0x%X \n",
+                  static_cast<unsigned>(status));
         DiscardHalfMadeDevice(dctx, device, ctx);
         return status;
     }

@@ -52,7 +52,8 @@ void HartTearDownHandle(HARTDEVICE_CONTEXT* ctx) {
     while (count > 0 && !ctx->lOpenedFileHandleCount.compare_exchange_weak(count, count - 1)) {
     }
     if (count > 0)
-        HartTrace(HART_TRACE_DETAIL, "%s: pDeviceContext->lOpenedFileHandleCount: %d \n", __func__, count - 1);
+        HartTrace(HART_TRACE_DETAIL, "%s: pDeviceContext->lOpenedFileHandleCount: %d \n", __func__,
+                  count - 1);
 }
 
 } // namespace
@@ -83,19 +84,11 @@ void HartEvtFileClose(WDFFILEOBJECT file) {
     HartTearDownHandle(HartDeviceGetContext(file->GetDevice()));
 }
 
-// The serial port under a HART device is gone: every request ends with STATUS_CANCELLED, the
-// subscriber is told, and the clean-up work item deletes the HART device.
-void HartEvtIoTargetRemoveComplete(WDFIOTARGET target) {
-    HartTrace(HART_TRACE_ERROR, "%s >>>>>\n", __func__);
-    WDFDEVICE device = target->GetDevice();
-    HARTDEVICE_CONTEXT* ctx = HartDeviceGetContext(device);
-    if (!ctx) return;
-    {
-        auto lock = ctx->Lock();
-        ctx->DisableTimer();
-    }
-    ctx->Timer->Stop(true);
-    HartTrace(HART_TRACE_DETAIL, "Timer stopped successfully!\n\n");
+namespace {
+
+// Port removal, first half: the serial requests cancelled and deleted, the waiting reads and the
+// pending write completed with STATUS_CANCELLED, the queues stopped and purged.
+void CancelEverythingForRemoval(HARTDEVICE_CONTEXT* ctx) {
     {
         auto lock = ctx->Lock();
         bool writePending = ctx->PendingWriteRequest != nullptr;
@@ -120,9 +113,11 @@ void HartEvtIoTargetRemoveComplete(WDFIOTARGET target) {
         }
         if (ctx->WriteRequestToSerial) {
             if (ctx->WriteRequestToSerial->CancelSentRequest())
-                HartTrace(HART_TRACE_DETAIL, "WdfRequestCancelSentRequest pDeviceContext->WriteRequestToSerial SUCCESS!\n");
+                HartTrace(HART_TRACE_DETAIL,
+                          "WdfRequestCancelSentRequest pDeviceContext->WriteRequestToSerial SUCCESS!\n");
             else
-                HartTrace(HART_TRACE_ERROR, "WdfRequestCancelSentRequest pDeviceContext->WriteRequestToSerial failed!\n");
+                HartTrace(HART_TRACE_ERROR,
+                          "WdfRequestCancelSentRequest pDeviceContext->WriteRequestToSerial failed!\n");
             ctx->WriteRequestToSerial->Delete();
             ctx->WriteRequestToSerial.reset();
         }
@@ -144,29 +139,50 @@ void HartEvtIoTargetRemoveComplete(WDFIOTARGET target) {
     HartTrace(HART_TRACE_DETAIL, "WdfIoQueuePurgeSynchronously - pDeviceContext->QueueWrite >>>>>>.\n");
     ctx->QueueWrite->Purge();
     HartTrace(HART_TRACE_DETAIL, "WdfIoQueuePurgeSynchronously - pDeviceContext->QueueWrite <<<<<<.\n");
+}
 
-    WDFDEVICE mainDevice = ctx->MainDevice.lock();
+// Port removal, second half: the HART device joins the clean-up work item's list.
+void QueueForDeletion(HARTDEVICE_CONTEXT* ctx, const WDFDEVICE& device, const WDFDEVICE& mainDevice) {
     DEVICE_CONTEXT* mainCtx = DeviceGetContext(mainDevice);
     DRIVER_CONTEXT* dctx = DriverGetContext(device->GetDriver());
-    if (dctx && mainCtx && mainCtx->CleanupWorkItem) {
-        std::lock_guard lock(*dctx->HartDevicesLock);
-        for (size_t i = 0; i < dctx->HartDevices->GetCount(); ++i) {
-            WDFDEVICE hart = dctx->HartDevices->GetItem(i);
-            HARTDEVICE_CONTEXT* hctx = HartDeviceGetContext(hart);
-            if (hctx != ctx) continue;
-            CLEANUP_WORKITEM_CONTEXT* item = CleanupWorkItemGetContext(mainCtx->CleanupWorkItem);
-            item->MainDevice = mainDevice;
-            item->HartDevicesToDelete.push_back(hart);
-        }
+    if (!dctx || !mainCtx || !mainCtx->CleanupWorkItem) return;
+    std::lock_guard lock(*dctx->HartDevicesLock);
+    for (size_t i = 0; i < dctx->HartDevices->GetCount(); ++i) {
+        WDFDEVICE hart = dctx->HartDevices->GetItem(i);
+        if (HartDeviceGetContext(hart) != ctx) continue;
+        CLEANUP_WORKITEM_CONTEXT* item = CleanupWorkItemGetContext(mainCtx->CleanupWorkItem);
+        item->MainDevice = mainDevice;
+        item->HartDevicesToDelete.push_back(hart);
     }
+}
+
+} // namespace
+
+// The serial port under a HART device is gone: every request ends with STATUS_CANCELLED, the
+// subscriber is told, and the clean-up work item deletes the HART device.
+void HartEvtIoTargetRemoveComplete(WDFIOTARGET target) {
+    HartTrace(HART_TRACE_ERROR, "%s >>>>>\n", __func__);
+    WDFDEVICE device = target->GetDevice();
+    HARTDEVICE_CONTEXT* ctx = HartDeviceGetContext(device);
+    if (!ctx) return;
+    {
+        auto lock = ctx->Lock();
+        ctx->DisableTimer();
+    }
+    ctx->Timer->Stop(true);
+    HartTrace(HART_TRACE_DETAIL, "Timer stopped successfully!\n\n");
+    CancelEverythingForRemoval(ctx);
+    WDFDEVICE mainDevice = ctx->MainDevice.lock();
+    QueueForDeletion(ctx, device, mainDevice);
     target->Close();
+    DEVICE_CONTEXT* mainCtx = DeviceGetContext(mainDevice);
     if (mainCtx && mainCtx->CleanupWorkItem) {
         PKEVENT event;
         {
             auto lock = ctx->Lock();
             event.swap(ctx->PnpEvent);
         }
-        if (event) event->Set();
+        if (event) event->Set(); // once; the reference goes with it
         mainCtx->CleanupWorkItem->Enqueue();
     }
 }

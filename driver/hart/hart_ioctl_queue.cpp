@@ -36,7 +36,8 @@ void IoctlRequestToSerialPortCompletionRoutine(WDFREQUEST request, WDFIOTARGET,
 void SetBaudRate(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ctx, const WDFREQUEST& request) {
     constexpr const char* kFn = "HartQueueEvtIoDeviceControl";
     void* in;
-    if (NTSTATUS s = RetrieveInput(request, sizeof(uint32_t), "IOCTL_HART_SET_BAUD_RATE", &in); !NT_SUCCESS(s))
+    if (NTSTATUS s = RetrieveInput(request, sizeof(uint32_t), "IOCTL_HART_SET_BAUD_RATE", &in);
+        !NT_SUCCESS(s))
         return request->Complete(s);
     uint32_t rate;
     std::memcpy(&rate, in, sizeof(rate));
@@ -71,7 +72,8 @@ void SetBaudRate(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ctx, const WDFREQU
     }
     status = target->FormatRequestForIoctl(forwarded, IOCTL_SERIAL_SET_BAUD_RATE, memory, nullptr);
     if (!NT_SUCCESS(status)) {
-        HartTrace(HART_TRACE_ERROR, "%s Error: WdfIoTargetFormatRequestForIoctl (IOCTL Code: 0x%X)failed with Status: 0x%X\n",
+        HartTrace(HART_TRACE_ERROR,
+                  "%s Error: WdfIoTargetFormatRequestForIoctl (IOCTL Code: 0x%X)failed with Status: 0x%X\n",
                   kFn, IOCTL_SERIAL_SET_BAUD_RATE, static_cast<unsigned>(status));
         forwarded->Delete();
         return request->Complete(status);
@@ -178,7 +180,8 @@ void Subscribe(HARTDEVICE_CONTEXT* ctx, const WDFREQUEST& request) {
 
 void Unsubscribe(HARTDEVICE_CONTEXT* ctx, const WDFREQUEST& request) {
     void* in;
-    if (NTSTATUS s = RetrieveInput(request, 1, "IOCTL_HART_PNP_EVT_NOTIFICATIONS_UNSUBSCRIBE", &in); !NT_SUCCESS(s))
+    if (NTSTATUS s = RetrieveInput(request, 1, "IOCTL_HART_PNP_EVT_NOTIFICATIONS_UNSUBSCRIBE", &in);
+        !NT_SUCCESS(s))
         return request->Complete(s);
     PKEVENT event;
     {

@@ -44,7 +44,8 @@ HartPortNames HartNamesForPort(std::string_view portNumber, std::string_view ser
     return names;
 }
 
-SerialCommValue ParseSerialCommValue(std::string_view valueName, std::string_view comName, HartPortNames* out) {
+SerialCommValue ParseSerialCommValue(std::string_view valueName, std::string_view comName,
+                                     HartPortNames* out) {
     // As the registry keeps it the data is UTF-16 with a terminating NUL: "COM" and one digit make
     // the 10 bytes that are the least a port name can be.
     if ((comName.size() + 1) * 2 < 10) return SerialCommValue::TooShort;
@@ -55,8 +56,8 @@ SerialCommValue ParseSerialCommValue(std::string_view valueName, std::string_vie
 
 ModemInitRecord ParseModemInitInfo(const HartModemInitInfo& info, HartPortNames* out) {
     std::u16string_view serial, port;
-    if (!TakeField(info.SerialDeviceName, std::size(info.SerialDeviceName), info.SerialDeviceNameLength & 0xFFFF,
-                   4, &serial) ||
+    if (!TakeField(info.SerialDeviceName, std::size(info.SerialDeviceName),
+                   info.SerialDeviceNameLength & 0xFFFF, 4, &serial) ||
         !TakeField(info.PortName, std::size(info.PortName), info.PortNameLength, 10, &port))
         return ModemInitRecord::BadLength;
     std::string serialName, portName;

@@ -30,7 +30,8 @@ enum class SerialCommValue {
 };
 
 // One value of the serial port map: its name is the device, its data the COM name.
-SerialCommValue ParseSerialCommValue(std::string_view valueName, std::string_view comName, HartPortNames* out);
+SerialCommValue ParseSerialCommValue(std::string_view valueName, std::string_view comName,
+                                     HartPortNames* out);
 
 enum class ModemInitRecord {
     Ok,

@@ -38,7 +38,8 @@ void Emit(std::string_view line) {
 
 } // namespace
 
-std::string FormatHartTraceLine(uint32_t mask, std::string_view message, const std::tm& utc, int milliseconds) {
+std::string FormatHartTraceLine(uint32_t mask, std::string_view message, const std::tm& utc,
+                                int milliseconds) {
     std::string line;
     if (mask & HART_TRACE_TIME) {
         char stamp[64];

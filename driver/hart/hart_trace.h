@@ -37,7 +37,8 @@ void HartTrace(uint32_t mask, const char* format, ...) __attribute__((format(pri
 void HartTraceLine(uint32_t mask, std::string_view message);
 
 // The line as written, for the message `message` at UTC time `utc` + `milliseconds`.
-std::string FormatHartTraceLine(uint32_t mask, std::string_view message, const std::tm& utc, int milliseconds);
+std::string FormatHartTraceLine(uint32_t mask, std::string_view message, const std::tm& utc,
+                                int milliseconds);
 
 // Lines that the design prints to the debugger whatever DebugLevel says (the entry into
 // STATE_BUS_RESTART) and the framework's own information lines: written only when enabled (the

@@ -12,7 +12,8 @@ HARTDEVICE_CONTEXT* ContextOf(const WDFQUEUE& queue) {
     return HartDeviceGetContext(queue->GetDevice());
 }
 
-NTSTATUS CreateQueue(const WDFDEVICE& device, const IoQueueConfig& config, WDFQUEUE* queue, const char* what) {
+NTSTATUS CreateQueue(const WDFDEVICE& device, const IoQueueConfig& config, WDFQUEUE* queue,
+                     const char* what) {
     NTSTATUS status = IoQueue::Create(device, config, {}, queue);
     if (!NT_SUCCESS(status))
         HartTrace(HART_TRACE_ERROR, "WdfIoQueueCreate for %s failed with Status: 0x%X\n", what,
@@ -45,7 +46,8 @@ NTSTATUS HartCreateReadWriteQueues(const WDFDEVICE& device, HARTDEVICE_CONTEXT* 
     read.EvtIoRead = HartQueueEvtIoRead;
     NTSTATUS status = IoQueue::Create(device, read, {}, &ctx->QueueRead);
     if (!NT_SUCCESS(status)) {
-        HartTrace(HART_TRACE_ERROR, "WdfIoQueueCreate for QueueRead queue failed 0x%X\n", static_cast<unsigned>(status));
+        HartTrace(HART_TRACE_ERROR, "WdfIoQueueCreate for QueueRead queue failed 0x%X\n",
+                  static_cast<unsigned>(status));
         return status;
     }
     status = device->ConfigureRequestDispatching(ctx->QueueRead, RequestType::Read);
@@ -58,7 +60,8 @@ NTSTATUS HartCreateReadWriteQueues(const WDFDEVICE& device, HARTDEVICE_CONTEXT* 
     write.EvtIoWrite = HartQueueEvtIoWrite;
     status = IoQueue::Create(device, write, {}, &ctx->QueueWrite);
     if (!NT_SUCCESS(status)) {
-        HartTrace(HART_TRACE_ERROR, "WdfIoQueueCreate for QueueWrite queue failed 0x%X\n", static_cast<unsigned>(status));
+        HartTrace(HART_TRACE_ERROR, "WdfIoQueueCreate for QueueWrite queue failed 0x%X\n",
+                  static_cast<unsigned>(status));
         return status;
     }
     status = device->ConfigureRequestDispatching(ctx->QueueWrite, RequestType::Write);
@@ -77,7 +80,8 @@ NTSTATUS HartCreateQueueIoctl(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ctx) 
     ioctl.EvtIoDeviceControl = HartQueueEvtIoDeviceControl;
     NTSTATUS status = IoQueue::Create(device, ioctl, {}, &ctx->QueueIoctl);
     if (!NT_SUCCESS(status)) {
-        HartTrace(HART_TRACE_ERROR, "WdfIoQueueCreate for IO Control queue failed 0x%X\n", static_cast<unsigned>(status));
+        HartTrace(HART_TRACE_ERROR, "WdfIoQueueCreate for IO Control queue failed 0x%X\n",
+                  static_cast<unsigned>(status));
         return status;
     }
     status = device->ConfigureRequestDispatching(ctx->QueueIoctl, RequestType::DeviceIoControl);
@@ -96,8 +100,8 @@ void HartQueueEvtIoRead(WDFQUEUE queue, WDFREQUEST request, size_t) {
     size_t length;
     NTSTATUS status = request->RetrieveOutputBuffer(1, &buffer, &length);
     if (!NT_SUCCESS(status)) {
-        HartTrace(HART_TRACE_ERROR, "%s Error: WdfRequestRetrieveOutputBuffer failed with Status: 0x%2X\n", __func__,
-                  static_cast<unsigned>(status));
+        HartTrace(HART_TRACE_ERROR, "%s Error: WdfRequestRetrieveOutputBuffer failed with Status: 0x%2X\n",
+                  __func__, static_cast<unsigned>(status));
         return request->Complete(status);
     }
     auto lock = ctx->Lock();
@@ -120,8 +124,8 @@ void HartQueueEvtIoWrite(WDFQUEUE queue, WDFREQUEST request, size_t) {
     size_t length;
     NTSTATUS status = request->RetrieveInputBuffer(1, &buffer, &length);
     if (!NT_SUCCESS(status)) {
-        HartTrace(HART_TRACE_ERROR, "%s Error: WdfRequestRetrieveInputMemory failed with Status: 0x%2X\n", __func__,
-                  static_cast<unsigned>(status));
+        HartTrace(HART_TRACE_ERROR, "%s Error: WdfRequestRetrieveInputMemory failed with Status: 0x%2X\n",
+                  __func__, static_cast<unsigned>(status));
         return request->Complete(status);
     }
     auto lock = ctx->Lock();

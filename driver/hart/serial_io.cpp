@@ -36,7 +36,10 @@ void HartGotDataFromSerialPort(WDFREQUEST request, WDFIOTARGET, const RequestCom
         }
     }
     DeleteRequest(&ctx->ReadRequestToSerial);
-    if (ctx->ReadingActive) ctx->WorkItemRead->Enqueue();
+    // The next read starts here rather than from WorkItemRead: a completion never runs inside Send, so
+    // this cannot recurse, and characters already waiting reach the receiver without a trip through a
+    // worker thread each (which, on a busy machine, could outlast the receive gap between them).
+    if (ctx->ReadingActive) HartReadDataFromPort(ctx);
 }
 
 // The end of one transmission, successful or not, as the master state machine must hear of it.
@@ -81,7 +84,8 @@ NTSTATUS StartSerialWrite(HARTDEVICE_CONTEXT* ctx) {
     WDFMEMORY memory;
     NTSTATUS status = Memory::Create(ctx->WriteBuffer.size(), &memory);
     if (!NT_SUCCESS(status)) {
-        HartTrace(HART_TRACE_ERROR, "Error: WdfMemoryCreate Failed with Status: 0x%X!\n", static_cast<unsigned>(status));
+        HartTrace(HART_TRACE_ERROR, "Error: WdfMemoryCreate Failed with Status: 0x%X!\n",
+                  static_cast<unsigned>(status));
         return status;
     }
     status = memory->CopyFromBuffer(0, ctx->WriteBuffer.data(), ctx->WriteBuffer.size());
@@ -100,7 +104,8 @@ NTSTATUS StartSerialWrite(HARTDEVICE_CONTEXT* ctx) {
     ctx->WriteRequestToSerial->SetCompletionRoutine(HartWriteRequestToSerialCompletion, ctx);
     if (!ctx->WriteRequestToSerial->Send()) {
         status = ctx->WriteRequestToSerial->GetStatus();
-        HartTrace(HART_TRACE_ERROR, "WdfRequestSend WRITE failed with Status: 0x%X\n", static_cast<unsigned>(status));
+        HartTrace(HART_TRACE_ERROR, "WdfRequestSend WRITE failed with Status: 0x%X\n",
+                  static_cast<unsigned>(status));
         return status;
     }
     return STATUS_PENDING;
@@ -143,8 +148,8 @@ bool HartReadDataFromPort(HARTDEVICE_CONTEXT* ctx) {
     }
     status = ctx->IoTarget->FormatRequestForRead(request, buffer);
     if (!NT_SUCCESS(status)) {
-        HartTrace(HART_TRACE_ERROR, "%s Error: WdfIoTargetFormatRequestForRead Failed with Status 0x%X\n", __func__,
-                  static_cast<unsigned>(status));
+        HartTrace(HART_TRACE_ERROR, "%s Error: WdfIoTargetFormatRequestForRead Failed with Status 0x%X\n",
+                  __func__, static_cast<unsigned>(status));
         request->Delete();
         return false;
     }

@@ -31,10 +31,12 @@ NTSTATUS SendSetting(const WDFIOTARGET& target, uint32_t code) {
 
 NTSTATUS HartSerialSetHandFlow(const WDFIOTARGET& t) {
     // DTR on; RTS raised only while transmitting.
-    return SendSetting(t, IOCTL_SERIAL_SET_HANDFLOW, SERIAL_HANDFLOW{SERIAL_DTR_CONTROL, SERIAL_TRANSMIT_TOGGLE, 0, 0});
+    return SendSetting(t, IOCTL_SERIAL_SET_HANDFLOW,
+                       SERIAL_HANDFLOW{SERIAL_DTR_CONTROL, SERIAL_TRANSMIT_TOGGLE, 0, 0});
 }
 NTSTATUS HartSerialSetTimeouts(const WDFIOTARGET& t) {
-    return SendSetting(t, IOCTL_SERIAL_SET_TIMEOUTS, SERIAL_TIMEOUTS{0, 0, 0, 0, 0}); // a read waits for its byte
+    return SendSetting(t, IOCTL_SERIAL_SET_TIMEOUTS,
+                       SERIAL_TIMEOUTS{0, 0, 0, 0, 0}); // a read waits for its byte
 }
 NTSTATUS HartSetSerialBaudrate(const WDFIOTARGET& t) {
     return SendSetting(t, IOCTL_SERIAL_SET_BAUD_RATE, SERIAL_BAUD_RATE{1200});
@@ -100,7 +102,8 @@ NTSTATUS HartInitializeTimer(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ctx) {
     config.AutomaticSerialization = false;
     NTSTATUS status = Timer::Create(config, attributes, &ctx->Timer);
     if (!NT_SUCCESS(status))
-        HartTrace(HART_TRACE_ERROR, "WdfTimerCreate Failed with Status: 0x%X\n", static_cast<unsigned>(status));
+        HartTrace(HART_TRACE_ERROR, "WdfTimerCreate Failed with Status: 0x%X\n",
+                  static_cast<unsigned>(status));
     return status;
 }
 
@@ -111,14 +114,14 @@ NTSTATUS HartInitializeWorkItems(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ct
     }
     NTSTATUS status = CreateWorkItem(device, HartEvtWorkItemRead, &ctx->WorkItemRead);
     if (!NT_SUCCESS(status)) {
-        HartTrace(HART_TRACE_ERROR, "%s Error: WdfWorkItemCreate for Read failed with Status: 0x%X\n", __func__,
-                  static_cast<unsigned>(status));
+        HartTrace(HART_TRACE_ERROR, "%s Error: WdfWorkItemCreate for Read failed with Status: 0x%X\n",
+                  __func__, static_cast<unsigned>(status));
         return status;
     }
     status = CreateWorkItem(device, HartEvtWorkItemWrite, &ctx->WorkItemWrite);
     if (!NT_SUCCESS(status)) {
-        HartTrace(HART_TRACE_ERROR, "%s Error: WdfWorkItemCreate for Write failed with Status: 0x%X\n", __func__,
-                  static_cast<unsigned>(status));
+        HartTrace(HART_TRACE_ERROR, "%s Error: WdfWorkItemCreate for Write failed with Status: 0x%X\n",
+                  __func__, static_cast<unsigned>(status));
         return status;
     }
     status = CreateWorkItem(device, HartEvtWorkItemTriggerTx, &ctx->WorkItemTriggerTx);
@@ -132,16 +135,20 @@ NTSTATUS HartInitializeSerialPort(const WDFIOTARGET& t) {
     constexpr const char* kFn = "HartInitializeSerialPort";
     // A setting the port refuses is traced and the next one is applied anyway.
     if (NTSTATUS s = HartSerialSetHandFlow(t); !NT_SUCCESS(s))
-        HartTrace(HART_TRACE_ERROR, "%s Error: HartSerialSetHandFlow failed with status 0x%2X!\n", kFn, static_cast<unsigned>(s));
+        HartTrace(HART_TRACE_ERROR, "%s Error: HartSerialSetHandFlow failed with status 0x%2X!\n", kFn,
+                  static_cast<unsigned>(s));
     if (NTSTATUS s = HartSerialSetTimeouts(t); !NT_SUCCESS(s))
-        HartTrace(HART_TRACE_ERROR, "%s Error: HartSerialSetTimeouts failed with status 0x%2X!\n", kFn, static_cast<unsigned>(s));
+        HartTrace(HART_TRACE_ERROR, "%s Error: HartSerialSetTimeouts failed with status 0x%2X!\n", kFn,
+                  static_cast<unsigned>(s));
     if (NTSTATUS s = HartSetSerialBaudrate(t); !NT_SUCCESS(s))
-        HartTrace(HART_TRACE_ERROR, "%s Error: HartSetSerialBaudrate failed with status 0x%2X!\n", kFn, static_cast<unsigned>(s));
+        HartTrace(HART_TRACE_ERROR, "%s Error: HartSetSerialBaudrate failed with status 0x%2X!\n", kFn,
+                  static_cast<unsigned>(s));
     if (NTSTATUS s = HartSetSerialLineControl(t); !NT_SUCCESS(s))
         HartTrace(HART_TRACE_ERROR, "%s Error: HartSetSerialLineControl failed with status 0x%2X!\n", kFn,
                   static_cast<unsigned>(s));
     if (NTSTATUS s = HartSetSerialFIFOControl(t); !NT_SUCCESS(s))
-        HartTrace(HART_TRACE_ERROR, "%s Error: HartSetSerialFIFOControl failed with status %X!\n", kFn, static_cast<unsigned>(s));
+        HartTrace(HART_TRACE_ERROR, "%s Error: HartSetSerialFIFOControl failed with status %X!\n", kFn,
+                  static_cast<unsigned>(s));
     if (NTSTATUS s = HartSetSerialDtr(t); !NT_SUCCESS(s))
         HartTrace(HART_TRACE_ERROR, "HartSetSerialDtr Failed with Status: 0x%X\n", static_cast<unsigned>(s));
     NTSTATUS status = HartSerialSetWaitMask(t);
@@ -152,8 +159,8 @@ NTSTATUS HartInitializeSerialPort(const WDFIOTARGET& t) {
 }
 
 NTSTATUS HartPurgeSerialPort(const WDFIOTARGET& target) {
-    constexpr uint32_t kPurgeAll = SERIAL_PURGE_TXABORT | SERIAL_PURGE_RXABORT | SERIAL_PURGE_TXCLEAR |
-                                   SERIAL_PURGE_RXCLEAR;
+    constexpr uint32_t kPurgeAll =
+        SERIAL_PURGE_TXABORT | SERIAL_PURGE_RXABORT | SERIAL_PURGE_TXCLEAR | SERIAL_PURGE_RXCLEAR;
     return SendSetting(target, IOCTL_SERIAL_PURGE, kPurgeAll);
 }
 

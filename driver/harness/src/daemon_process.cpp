@@ -42,7 +42,8 @@ std::string DaemonProcess::Start(const DaemonLaunch& launch) {
     std::string line;
     auto deadline = std::chrono::steady_clock::now() + launch.readyTimeout;
     while (line.find('\n') == std::string::npos) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             child_.Terminate();
             return "ZelHartDriver was not ready in time: " + child_.Output();
@@ -54,7 +55,8 @@ std::string DaemonProcess::Start(const DaemonLaunch& launch) {
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             auto status = child_.Wait(std::chrono::milliseconds(5000));
-            return "ZelHartDriver ended (status " + std::to_string(status.value_or(-1)) + "): " + child_.Output();
+            return "ZelHartDriver ended (status " + std::to_string(status.value_or(-1)) +
+                   "): " + child_.Output();
         }
         line.append(buf, size_t(n));
     }

@@ -16,17 +16,21 @@ constexpr uint32_t HartCtlCode(uint32_t function) {
     return (kDeviceType << 16) | (kFileAnyAccess << 14) | (function << 2) | kMethodBuffered;
 }
 
-// HART device (one per serial port).
-inline constexpr uint32_t IOCTL_HART_SET_BAUD_RATE = 0x9C400E3C;  // in: 4 bytes, the rate
-inline constexpr uint32_t IOCTL_HART_GET_PROTOCOL = 0x9C400E40;   // in: 4 bytes (ignored); out: HartProtocolInfo
-inline constexpr uint32_t IOCTL_HART_SET_PROTOCOL = 0x9C400E44;   // in: HartProtocolInfo
-inline constexpr uint32_t IOCTL_HART_GET_READ_MASK = 0x9C400E4C;  // in: 1 byte (ignored); out: Rcv_Mask
-inline constexpr uint32_t IOCTL_HART_SET_READ_MASK = 0x9C400E50;  // in: Rcv_Mask
-inline constexpr uint32_t IOCTL_HART_PNP_EVT_NOTIFICATIONS_SUBSCRIBE = 0x9C400E64;   // in: 4 bytes, event handle
-inline constexpr uint32_t IOCTL_HART_PNP_EVT_NOTIFICATIONS_UNSUBSCRIBE = 0x9C400E68; // in: 1 byte (ignored)
-// Function device.
-inline constexpr uint32_t IOCTL_HART_ENUMERATE_DEVICES = 0x9C400E60; // in: 1 byte (ignored)
-inline constexpr uint32_t IOCTL_HART_MODEM_INIT = 0x9C400E6C;        // in: HartModemInitInfo
+// HART device (one per serial port); minimum input / output:
+//   SET_BAUD_RATE 4 (the rate) / -       GET_PROTOCOL 4 (ignored) / 4 (HartProtocolInfo)
+//   SET_PROTOCOL 4 (HartProtocolInfo) / - GET_READ_MASK 1 (ignored) / 1 (Rcv_Mask)
+//   SET_READ_MASK 1 (Rcv_Mask) / -        PNP_EVT_NOTIFICATIONS_SUBSCRIBE 4 (an event handle) / -
+//   PNP_EVT_NOTIFICATIONS_UNSUBSCRIBE 1 (ignored) / -
+inline constexpr uint32_t IOCTL_HART_SET_BAUD_RATE = 0x9C400E3C;
+inline constexpr uint32_t IOCTL_HART_GET_PROTOCOL = 0x9C400E40;
+inline constexpr uint32_t IOCTL_HART_SET_PROTOCOL = 0x9C400E44;
+inline constexpr uint32_t IOCTL_HART_GET_READ_MASK = 0x9C400E4C;
+inline constexpr uint32_t IOCTL_HART_SET_READ_MASK = 0x9C400E50;
+inline constexpr uint32_t IOCTL_HART_PNP_EVT_NOTIFICATIONS_SUBSCRIBE = 0x9C400E64;
+inline constexpr uint32_t IOCTL_HART_PNP_EVT_NOTIFICATIONS_UNSUBSCRIBE = 0x9C400E68;
+// Function device: ENUMERATE_DEVICES 1 (ignored) / -; MODEM_INIT 520 (HartModemInitInfo) / -.
+inline constexpr uint32_t IOCTL_HART_ENUMERATE_DEVICES = 0x9C400E60;
+inline constexpr uint32_t IOCTL_HART_MODEM_INIT = 0x9C400E6C;
 
 static_assert(IOCTL_HART_SET_BAUD_RATE == HartCtlCode(911));
 static_assert(IOCTL_HART_GET_PROTOCOL == HartCtlCode(912));
@@ -89,7 +93,8 @@ inline constexpr const char* kHartFunctionDeviceInterface = "{DD2540C5-808A-4461
 // HART device of COM<n>: kernel name kHartDeviceNamePrefix + n, link kHartLinkNamePrefix + n; user mode
 // opens "\\.\" + kHartDeviceLinkTail + n.
 inline constexpr const char* kHartDeviceNamePrefix = "\\Device\\{76F2EE18-E6E6-437e-A495-DDAD2DA743EA}_Hart";
-inline constexpr const char* kHartLinkNamePrefix = "\\DosDevices\\{76F2EE18-E6E6-437e-A495-DDAD2DA743EA}_HART";
+inline constexpr const char* kHartLinkNamePrefix =
+    "\\DosDevices\\{76F2EE18-E6E6-437e-A495-DDAD2DA743EA}_HART";
 inline constexpr const char* kHartDeviceLinkTail = "{76F2EE18-E6E6-437e-A495-DDAD2DA743EA}_HART";
 
 } // namespace zelhart

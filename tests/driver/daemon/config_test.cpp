@@ -92,8 +92,9 @@ TEST_F(TunablesTest, DebugLevelOnePrintsTheBannerAndErrorsOnly) {
     EXPECT_NE(trace.find("HartDriver: \t\tHART Driver\n"), std::string::npos);
     EXPECT_NE(trace.find("HartDriver: \t\tBuilt "), std::string::npos);
     // Absent tunables are errors of the query.
-    EXPECT_NE(trace.find("HartDriver: HartUtilRegistryValueGet WdfRegistryQueryValue failed! Status 0xC0000034\n"),
-              std::string::npos);
+    EXPECT_NE(
+        trace.find("HartDriver: HartUtilRegistryValueGet WdfRegistryQueryValue failed! Status 0xC0000034\n"),
+        std::string::npos);
     EXPECT_EQ(trace.find(">>>>"), std::string::npos); // entry and exit are category 0x02
     EXPECT_EQ(trace.find("Tunables:"), std::string::npos);
 }

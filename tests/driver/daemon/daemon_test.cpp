@@ -166,7 +166,8 @@ bool DaemonHangsUpAfter(const std::vector<uint8_t>& packet, bool hello = true) {
     uint8_t reply[256];
     if (hello) {
         auto h = Encode(HelloRecord{kProtocolMagic, kProtocolVersion, 0});
-        if (::send(sock.get(), h.data(), h.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(h.size())) return false;
+        if (::send(sock.get(), h.data(), h.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(h.size()))
+            return false;
         pollfd p{sock.get(), POLLIN, 0};
         if (::poll(&p, 1, 5000) <= 0 || ::recv(sock.get(), reply, sizeof reply, 0) <= 0) return false;
     }

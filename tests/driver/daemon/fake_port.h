@@ -51,7 +51,8 @@ class FakePort {
     }
 
     // What the driver sent, up to `expected` bytes, waiting at most `timeout` in all.
-    std::vector<uint8_t> Receive(size_t expected, std::chrono::milliseconds timeout = std::chrono::milliseconds(3000)) {
+    std::vector<uint8_t> Receive(size_t expected,
+                                 std::chrono::milliseconds timeout = std::chrono::milliseconds(3000)) {
         std::vector<uint8_t> bytes;
         auto deadline = std::chrono::steady_clock::now() + timeout;
         while (bytes.size() < expected && std::chrono::steady_clock::now() < deadline) {

@@ -75,7 +75,9 @@ struct PendingIo {
     bool Done() const { return event.IsSet(); }
     NTSTATUS Status() const { return ov.Internal; }
     uint32_t Information() const { return ov.InternalHigh; }
-    Bytes Data() const { return Bytes(buffer.begin(), buffer.begin() + std::min<size_t>(Information(), buffer.size())); }
+    Bytes Data() const {
+        return Bytes(buffer.begin(), buffer.begin() + std::min<size_t>(Information(), buffer.size()));
+    }
 };
 
 inline void StartRead(DeviceFile& file, PendingIo& io) {
@@ -93,7 +95,8 @@ inline void StartWrite(DeviceFile& file, PendingIo& io, const Bytes& frame) {
 
 // Device I/O control; the request's NTSTATUS (STATUS_TIMEOUT when it did not complete in time).
 inline NTSTATUS Ioctl(DeviceFile& file, uint32_t code, const void* in, uint32_t inLength, void* out = nullptr,
-                      uint32_t outLength = 0, uint32_t* returned = nullptr, const Event* passEvent = nullptr) {
+                      uint32_t outLength = 0, uint32_t* returned = nullptr,
+                      const Event* passEvent = nullptr) {
     PendingIo io;
     io.file = &file;
     uint32_t rc = file.DeviceIoControl(code, in, inLength, out, outLength, nullptr, &io.ov, passEvent);
@@ -127,8 +130,9 @@ inline std::string HartDevicePath(int port) {
 // Opens the HART device of COM<port>; the Win32 result in *error when given.
 inline std::unique_ptr<DeviceFile> OpenHart(int port, uint32_t* error = nullptr) {
     std::unique_ptr<DeviceFile> file;
-    uint32_t rc = DeviceFile::Open(HartDevicePath(port), platform::iomgr::GENERIC_READ | platform::iomgr::GENERIC_WRITE,
-                                   0, platform::iomgr::FILE_FLAG_OVERLAPPED, &file);
+    uint32_t rc =
+        DeviceFile::Open(HartDevicePath(port), platform::iomgr::GENERIC_READ | platform::iomgr::GENERIC_WRITE,
+                         0, platform::iomgr::FILE_FLAG_OVERLAPPED, &file);
     if (error)
         *error = rc;
     else
@@ -139,10 +143,12 @@ inline std::unique_ptr<DeviceFile> OpenHart(int port, uint32_t* error = nullptr)
 // Opens the function device through its interface class (which creates the HART devices).
 inline std::unique_ptr<DeviceFile> OpenFunctionDevice() {
     std::string path;
-    uint32_t rc = platform::iomgr::LookupDeviceInterface(*platform::ParseGuid(kHartFunctionDeviceInterface), 0, &path);
+    uint32_t rc =
+        platform::iomgr::LookupDeviceInterface(*platform::ParseGuid(kHartFunctionDeviceInterface), 0, &path);
     EXPECT_EQ(rc, platform::ERROR_SUCCESS);
     std::unique_ptr<DeviceFile> file;
-    EXPECT_EQ(DeviceFile::Open(path, platform::iomgr::GENERIC_READ, 0, platform::iomgr::FILE_FLAG_OVERLAPPED, &file),
+    EXPECT_EQ(DeviceFile::Open(path, platform::iomgr::GENERIC_READ, 0, platform::iomgr::FILE_FLAG_OVERLAPPED,
+                               &file),
               platform::ERROR_SUCCESS);
     return file;
 }

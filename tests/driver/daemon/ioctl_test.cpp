@@ -72,8 +72,9 @@ TEST_F(IoctlTest, ReadMaskWithoutTheAckBitWithholdsReplies) {
 TEST_F(IoctlTest, SubscribeAndUnsubscribe) {
     Event event;
     uint32_t handle = static_cast<uint32_t>(event.fd());
-    ASSERT_EQ(Ioctl(*hart_, IOCTL_HART_PNP_EVT_NOTIFICATIONS_SUBSCRIBE, &handle, 4, nullptr, 0, nullptr, &event),
-              STATUS_SUCCESS);
+    ASSERT_EQ(
+        Ioctl(*hart_, IOCTL_HART_PNP_EVT_NOTIFICATIONS_SUBSCRIBE, &handle, 4, nullptr, 0, nullptr, &event),
+        STATUS_SUCCESS);
     uint8_t ignored = 0;
     EXPECT_EQ(Ioctl(*hart_, IOCTL_HART_PNP_EVT_NOTIFICATIONS_UNSUBSCRIBE, &ignored, 1), STATUS_SUCCESS);
     EXPECT_EQ(Ioctl(*hart_, IOCTL_HART_PNP_EVT_NOTIFICATIONS_UNSUBSCRIBE, &ignored, 1), STATUS_UNSUCCESSFUL);
@@ -82,7 +83,8 @@ TEST_F(IoctlTest, SubscribeAndUnsubscribe) {
 
 TEST_F(IoctlTest, SubscribeFailures) {
     uint16_t tooShort = 0;
-    EXPECT_EQ(Ioctl(*hart_, IOCTL_HART_PNP_EVT_NOTIFICATIONS_SUBSCRIBE, &tooShort, 2), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(Ioctl(*hart_, IOCTL_HART_PNP_EVT_NOTIFICATIONS_SUBSCRIBE, &tooShort, 2),
+              STATUS_INVALID_PARAMETER);
     // A handle that names no event: the request succeeds, but nothing is held.
     uint32_t bogus = 12345;
     EXPECT_EQ(Ioctl(*hart_, IOCTL_HART_PNP_EVT_NOTIFICATIONS_SUBSCRIBE, &bogus, 4), STATUS_SUCCESS);
@@ -98,7 +100,8 @@ TEST_F(IoctlTest, UnknownCodesOnEitherDevice) {
         EXPECT_EQ(Ioctl(*hart_, code, buffer, sizeof(buffer)), STATUS_NOT_SUPPORTED) << std::hex << code;
     for (uint32_t code : {HartCtlCode(918), IOCTL_HART_SET_PROTOCOL, IOCTL_HART_GET_READ_MASK,
                           IOCTL_HART_PNP_EVT_NOTIFICATIONS_SUBSCRIBE})
-        EXPECT_EQ(Ioctl(*function_, code, buffer, sizeof(buffer), buffer, sizeof(buffer)), STATUS_NOT_SUPPORTED)
+        EXPECT_EQ(Ioctl(*function_, code, buffer, sizeof(buffer), buffer, sizeof(buffer)),
+                  STATUS_NOT_SUPPORTED)
             << std::hex << code;
 }
 
@@ -111,7 +114,8 @@ TEST_F(IoctlTest, BuffersBelowTheMinimumAreRefused) {
     EXPECT_EQ(Ioctl(*hart_, IOCTL_HART_SET_READ_MASK, buffer, 0), STATUS_BUFFER_TOO_SMALL);
     EXPECT_EQ(Ioctl(*hart_, IOCTL_HART_GET_READ_MASK, buffer, 1, buffer, 0), STATUS_BUFFER_TOO_SMALL);
     EXPECT_EQ(Ioctl(*hart_, IOCTL_HART_GET_READ_MASK, buffer, 0, buffer, 1), STATUS_BUFFER_TOO_SMALL);
-    EXPECT_EQ(Ioctl(*hart_, IOCTL_HART_PNP_EVT_NOTIFICATIONS_UNSUBSCRIBE, buffer, 0), STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(Ioctl(*hart_, IOCTL_HART_PNP_EVT_NOTIFICATIONS_UNSUBSCRIBE, buffer, 0),
+              STATUS_BUFFER_TOO_SMALL);
     EXPECT_EQ(Ioctl(*function_, IOCTL_HART_MODEM_INIT, buffer, 519), STATUS_BUFFER_TOO_SMALL);
     EXPECT_EQ(Ioctl(*function_, IOCTL_HART_ENUMERATE_DEVICES, buffer, 0), STATUS_BUFFER_TOO_SMALL);
     // Nothing was changed by the refused requests.
@@ -126,7 +130,8 @@ TEST_F(IoctlTest, SetBaudRateOnAnOpenPortSucceeds) {
 TEST_F(IoctlTest, ModemInitRecreatesNothingThatExistsAndCreatesWhatArrived) {
     auto& sim3 = *sims_[3];
     HartModemInitInfo existing = ModemInitInfo(sim3.portPath(), "COM3");
-    EXPECT_EQ(Ioctl(*function_, IOCTL_HART_MODEM_INIT, &existing, sizeof(existing)), STATUS_OBJECT_NAME_COLLISION);
+    EXPECT_EQ(Ioctl(*function_, IOCTL_HART_MODEM_INIT, &existing, sizeof(existing)),
+              STATUS_OBJECT_NAME_COLLISION);
 
     // A port that arrived after the HART devices were made.
     uint32_t error = 0;
@@ -144,7 +149,8 @@ TEST_F(IoctlTest, ModemInitRecreatesNothingThatExistsAndCreatesWhatArrived) {
 TEST_F(IoctlTest, ModemInitRefusesMalformedRecordsAndUnknownPorts) {
     const std::string path = sims_[3]->portPath();
     auto refused = [&](HartModemInitInfo info, const char* what) {
-        EXPECT_EQ(Ioctl(*function_, IOCTL_HART_MODEM_INIT, &info, sizeof(info)), STATUS_INVALID_PARAMETER) << what;
+        EXPECT_EQ(Ioctl(*function_, IOCTL_HART_MODEM_INIT, &info, sizeof(info)), STATUS_INVALID_PARAMETER)
+            << what;
     };
     HartModemInitInfo r = ModemInitInfo(path, "COM6");
     r.PortNameLength = 8; // shorter than "COM" and a digit

@@ -133,8 +133,9 @@ TEST_F(LifecycleTest, PortRemovalCancelsRequestsSignalsTheSubscriberAndDeletesTh
     ASSERT_TRUE(hart);
     Event removed;
     uint32_t handle = static_cast<uint32_t>(removed.fd());
-    ASSERT_EQ(Ioctl(*hart, IOCTL_HART_PNP_EVT_NOTIFICATIONS_SUBSCRIBE, &handle, 4, nullptr, 0, nullptr, &removed),
-              STATUS_SUCCESS);
+    ASSERT_EQ(
+        Ioctl(*hart, IOCTL_HART_PNP_EVT_NOTIFICATIONS_SUBSCRIBE, &handle, 4, nullptr, 0, nullptr, &removed),
+        STATUS_SUCCESS);
     PendingIo read(300), write;
     StartRead(*hart, read);
     StartWrite(*hart, write, ShortRequest(0));

@@ -132,7 +132,8 @@ std::string Parse(std::vector<const char*> args, DaemonOptions* o) {
 
 TEST(DaemonOptionsTest, DirectoriesReadinessAndFlags) {
     DaemonOptions o;
-    ASSERT_EQ(Parse({"--runtime-dir", "/run/x", "--config-dir=/etc/y", "--ready-fd", "3", "--verbose"}, &o), "");
+    ASSERT_EQ(Parse({"--runtime-dir", "/run/x", "--config-dir=/etc/y", "--ready-fd", "3", "--verbose"}, &o),
+              "");
     EXPECT_EQ(o.runtimeDir, "/run/x");
     EXPECT_EQ(o.configDir, "/etc/y");
     EXPECT_EQ(o.readyFd, 3);
@@ -155,7 +156,8 @@ TEST(DaemonOptionsTest, MistakesAreNamed) {
     EXPECT_EQ(Parse({"--ready-fd", "-1"}, &o), "--ready-fd: not a descriptor number: -1");
     EXPECT_EQ(Parse({"--ready-fd", "99999999999"}, &o), "--ready-fd: not a descriptor number: 99999999999");
     EXPECT_EQ(Parse({"--verbose=1"}, &o), "--verbose takes no value");
-    EXPECT_EQ(Parse({"--runtime-dir", std::string(5000, 'a').c_str()}, &o), "--runtime-dir: bad directory name");
+    EXPECT_EQ(Parse({"--runtime-dir", std::string(5000, 'a').c_str()}, &o),
+              "--runtime-dir: bad directory name");
 }
 
 } // namespace
