@@ -1,6 +1,11 @@
 #include "cli.h"
 
+#include "hart/sensor_limits.h"
+#include "hart/strings.h"
+
 #include <charconv>
+#include <cmath>
+#include <string>
 
 namespace zelhart::cli {
 namespace {
@@ -8,91 +13,159 @@ namespace {
 int RunHelp(Context& context);
 
 constexpr Subcommand kSubcommands[] = {
-    {"read", "", "find the transmitter on the port and print its identity and configuration", RunRead},
-    {"help", "", "this list", RunHelp},
+    {"find", "", "identify the transmitter at polling address 0 and print its identity", RunFind},
+    {"check", "", "check the connection: \"Датчик Корвел-4810 найден\" or \"... не найден\"", RunCheck},
+    {"read", "[--save FILE]", "read the whole configuration and print it; --save writes it to FILE too",
+     RunRead},
+    {"show", "FILE", "print the configuration held in a .4810 file", RunShow},
+    {"send-basic", "FILE", "send tag, sensor, units, 4/20 mA points and damping of FILE", RunSendBasic},
+    {"send-advanced", "FILE", "send alarm type and levels, mains filter and write protection of FILE",
+     RunSendAdvanced},
+    {"monitor", "[--count K] [--interval S]",
+     "poll measured value, loop current and faults every S seconds (default 4), K times (default: until "
+     "interrupted)",
+     RunMonitor},
+    {"fixed-current", "MA | off", "put the loop output to a fixed current of MA milliamperes, or release it",
+     RunFixedCurrent},
+    {"loop-trim", "MA4 MA20", "loop calibration with the meter's readings at the 4 mA and the 20 mA point",
+     RunLoopTrim},
+    {"sensor-trim", "UNITS LOWER [UPPER]",
+     "sensor calibration at the lower (and upper) point; UNITS: C, F, R, K, mV or Ohm", RunSensorTrim},
+    {"calibration-reset", "", "return the sensor to its factory calibration", RunCalibrationReset},
+    {"help", "", "this text", RunHelp},
 };
 
-void PrintUsage(std::FILE* to) {
-    std::fprintf(to,
-                 "usage: 4810cli [--port N] COMMAND [ARGUMENTS]\n"
-                 "  --port N   COM port of the HART modem, 1..255 (default %d)\n"
-                 "commands:\n",
-                 hart::kDefaultPort);
-    for (const auto& s : kSubcommands) {
-        std::string head = std::string(s.name) + (s.usage.empty() ? "" : " ") + std::string(s.usage);
-        std::fprintf(to, "  %-10s %.*s\n", head.c_str(), int(s.summary.size()), s.summary.data());
-    }
-}
-
 int RunHelp(Context& context) {
-    PrintUsage(context.out);
+    if (!context.args.empty()) return context.UsageError("help takes no arguments");
+    PrintUsage(context.io.out);
     return kExitOk;
 }
 
 } // namespace
 
-std::span<const Subcommand> Subcommands() {
-    return kSubcommands;
+void PrintUsage(std::FILE* to) {
+    std::fprintf(to,
+                 "usage: 4810cli [--port N] COMMAND [ARGUMENTS]\n"
+                 "  --port N   COM port of the HART modem, 1..255 (default: the program's setting\n"
+                 "             \"General\"/\"PortSettings\", else %d)\n"
+                 "commands:\n",
+                 hart::kDefaultPort);
+    for (const auto& s : kSubcommands) {
+        const std::string head = std::string(s.name) + (s.usage.empty() ? "" : " ") + std::string(s.usage);
+        std::fprintf(to, "  %-34s %.*s\n", head.c_str(), int(s.summary.size()), s.summary.data());
+    }
+    std::fprintf(to,
+                 "Numbers on the command line take a full stop as decimal separator; numbers shown follow\n"
+                 "the locale (LC_NUMERIC). Messages and progress go to standard error.\n"
+                 "Questions are asked on the terminal when standard input is one; otherwise each takes its\n"
+                 "default: Продолжить for \"the loop output will change\" and \"connect the multimeter\",\n"
+                 "Да for \"the point matches the meter\", Нет for repeating a refused trim, Отмена when the\n"
+                 "transmitter is not found, Продолжить when the temperature is to be stable.\n"
+                 "Exit status: 0 done, 1 failed (the reason is on standard error), 2 bad command line.\n");
+}
+
+Context::Context(const Io& io, hart::ISettings& settings)
+    : io(io), ui(io.in, io.err, io.interactive),
+      progressWait(*io.clock,
+                   [this](hart::ProgressWaitMode mode, int position, int last) {
+                       const std::string text = OneLine(hart::LoadString(hart::PlanOf(mode).textId));
+                       if (this->io.progressInPlace) {
+                           std::fprintf(this->io.err, "\r4810cli: %s %d/%d", text.c_str(), position, last);
+                           if (position == last) std::fputc('\n', this->io.err);
+                       } else if (position == 0 || position == last || position % 10 == 0) {
+                           std::fprintf(this->io.err, "4810cli: %s %d/%d\n", text.c_str(), position, last);
+                       }
+                       std::fflush(this->io.err);
+                   }),
+      doc(settings, ui, progressWait, *io.clock) {
+    // The progress of reading and sending, as the program's progress bar shows it.
+    doc.SetUpdateHandler([this](int hint) {
+        if (hint != hart::kHintData) return;
+        const int percent = doc.GetProgress();
+        if (percent == 0) return;
+        std::fprintf(this->io.err, "4810cli: %d%%\n", percent);
+        std::fflush(this->io.err);
+    });
+}
+
+int Context::UsageError(const std::string& what) {
+    std::fprintf(io.err, "4810cli: %s\n", what.c_str());
+    PrintUsage(io.err);
+    return kExitUsage;
 }
 
 std::optional<int> ParsePortNumber(std::string_view text) {
-    int n = 0;
+    const auto n = ParseCount(text, 1, 255);
+    return n ? std::optional<int>(int(*n)) : std::nullopt;
+}
+
+std::optional<long long> ParseCount(std::string_view text, long long min, long long max) {
+    long long n = 0;
     auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-    if (ec != std::errc() || p != text.data() + text.size() || n < 1 || n > 255) return std::nullopt;
+    if (ec != std::errc() || p != text.data() + text.size() || n < min || n > max) return std::nullopt;
     return n;
 }
 
-void PrintField(std::FILE* out, std::string_view name, std::string_view value) {
-    std::fprintf(out, "%.*s: %.*s\n", int(name.size()), name.data(), int(value.size()), value.data());
+std::optional<float> ParseFloat(std::string_view text) {
+    float v = 0;
+    auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed);
+    if (text.empty() || ec != std::errc() || p != text.data() + text.size() || !std::isfinite(v))
+        return std::nullopt;
+    return v;
 }
 
-std::string FormatInt(long long value) {
-    char buffer[24];
-    auto [p, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, p);
+std::optional<int> ParseUnits(std::string_view text) {
+    static constexpr std::string_view kNames[] = {"c", "f", "r", "k", "mv", "ohm"};
+    std::string lower(text);
+    for (char& c : lower)
+        c = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    for (int i = 0; i < 6; ++i) {
+        if (lower == kNames[i] || text == UnitText(kUnitsCelsius + i)) return kUnitsCelsius + i;
+    }
+    if (const auto code = ParseCount(text, kUnitsCelsius, kUnitsOhm)) return int(*code);
+    return std::nullopt;
 }
 
-std::string FormatFloat(float value, int decimals) {
-    char buffer[64];
-    auto [p, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
-    if (ec != std::errc()) return "?";
-    return std::string(buffer, p);
-}
-
-int Main(std::span<const std::string_view> argv, std::FILE* out, std::FILE* err) {
-    Context context(out, err);
+int Main(std::span<const std::string_view> argv, const Io& io, hart::ISettings& stored) {
+    PortOverride settings(stored);
     const Subcommand* chosen = nullptr;
+    std::vector<std::string_view> args;
     for (size_t i = 1; i < argv.size(); ++i) {
         const std::string_view a = argv[i];
         if (a == "--port") {
-            std::optional<int> port = i + 1 < argv.size() ? ParsePortNumber(argv[++i]) : std::nullopt;
+            const auto port = i + 1 < argv.size() ? ParsePortNumber(argv[++i]) : std::nullopt;
             if (!port) {
-                std::fprintf(err, "4810cli: --port needs a number from 1 to 255\n");
+                std::fprintf(io.err, "4810cli: --port needs a number from 1 to 255\n");
+                PrintUsage(io.err);
                 return kExitUsage;
             }
-            context.settings.SetInt(hart::kGeneralSection, hart::kPortSettingsKey, *port);
-        } else if (a == "--help" || a == "-h") {
-            PrintUsage(out);
+            settings.SetPort(*port);
+        } else if (!chosen && (a == "--help" || a == "-h")) {
+            PrintUsage(io.out);
             return kExitOk;
         } else if (!chosen && !a.starts_with("-")) {
             for (const auto& s : kSubcommands)
                 if (s.name == a) chosen = &s;
             if (!chosen) {
-                std::fprintf(err, "4810cli: unknown command '%.*s'\n", int(a.size()), a.data());
-                PrintUsage(err);
+                std::fprintf(io.err, "4810cli: unknown command '%.*s'\n", int(a.size()), a.data());
+                PrintUsage(io.err);
                 return kExitUsage;
             }
-        } else if (chosen && !a.starts_with("-")) {
-            context.args.push_back(a);
+        } else if (chosen) {
+            args.push_back(a); // the subcommand's own arguments and options
         } else {
-            std::fprintf(err, "4810cli: unknown option '%.*s'\n", int(a.size()), a.data());
+            std::fprintf(io.err, "4810cli: unknown option '%.*s'\n", int(a.size()), a.data());
+            PrintUsage(io.err);
             return kExitUsage;
         }
     }
     if (!chosen) {
-        PrintUsage(err);
+        std::fprintf(io.err, "4810cli: no command given\n");
+        PrintUsage(io.err);
         return kExitUsage;
     }
+    Context context(io, settings);
+    context.args = std::move(args);
     return chosen->run(context);
 }
 

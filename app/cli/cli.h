@@ -1,6 +1,9 @@
 // The command-line front end's frame: options, subcommands and what every subcommand gets.
 #pragma once
 
+#include "hart/clock.h"
+#include "hart/document.h"
+#include "hart/progress_wait.h"
 #include "hart/settings.h"
 #include "terminal_ui.h"
 
@@ -15,18 +18,53 @@ namespace zelhart::cli {
 
 // Exit statuses.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitDeviceError = 1; // not found, or the transmitter refused or did not answer
-inline constexpr int kExitUsage = 2;
+inline constexpr int kExitFailure = 1; // not found, refused, no answer, a file that cannot be read or written
+inline constexpr int kExitUsage = 2;   // a command line that cannot be run
 
-// What a subcommand runs with: the settings (port from --port), the terminal and its own arguments.
+// Where the front end reads and writes, and what it sleeps with.
+struct Io {
+    std::FILE* in = stdin;
+    std::FILE* out = stdout;
+    std::FILE* err = stderr;
+    bool interactive = false;     // questions are asked on `in`; otherwise they take their default
+    bool progressInPlace = false; // `err` is a terminal: progress rewrites one line
+    hart::IClock* clock = &hart::SystemClock::Instance();
+};
+
+// The port of --port over the stored settings.
+class PortOverride : public hart::ISettings {
+  public:
+    explicit PortOverride(hart::ISettings& stored) : stored_(stored) {}
+    void SetPort(int port) { port_ = port; }
+    int GetInt(std::string_view section, std::string_view key, int defaultValue) const override {
+        if (port_ && section == hart::kGeneralSection && key == hart::kPortSettingsKey) return *port_;
+        return stored_.GetInt(section, key, defaultValue);
+    }
+    void SetInt(std::string_view section, std::string_view key, int value) override {
+        stored_.SetInt(section, key, value);
+    }
+
+  private:
+    hart::ISettings& stored_;
+    std::optional<int> port_;
+};
+
+// What a subcommand runs with: the terminal, the document (and through it the transmitter) and its
+// own arguments (options included).
 struct Context {
-    Context(std::FILE* out, std::FILE* err) : ui(err), out(out), err(err) {}
+    Context(const Io& io, hart::ISettings& settings);
+    Context(const Context&) = delete;
+    Context& operator=(const Context&) = delete;
 
-    hart::MemorySettings settings;
+    Io io;
     TerminalUi ui;
+    hart::ClockProgressWait progressWait;
+    hart::CLrxDoc doc;
     std::vector<std::string_view> args;
-    std::FILE* out;
-    std::FILE* err;
+
+    hart::CTransmitter& transmitter() { return doc.Transmitter(); }
+    // "4810cli: <what>" and the usage, on standard error; returns kExitUsage.
+    int UsageError(const std::string& what);
 };
 
 struct Subcommand {
@@ -36,21 +74,31 @@ struct Subcommand {
     int (*run)(Context&);
 };
 
-// The subcommands, in the order `help` lists them.
-std::span<const Subcommand> Subcommands();
+// Parses the command line and runs the chosen subcommand; returns the exit status. `stored` holds the
+// per-user settings; --port overrides their port for this run only.
+int Main(std::span<const std::string_view> argv, const Io& io, hart::ISettings& stored);
 
-// Parses the command line and runs the chosen subcommand; returns the exit status.
-int Main(std::span<const std::string_view> argv, std::FILE* out, std::FILE* err);
+void PrintUsage(std::FILE* to);
 
-// Writes "name: value\n".
-void PrintField(std::FILE* out, std::string_view name, std::string_view value);
-std::string FormatInt(long long value);
-std::string FormatFloat(float value, int decimals);
-
-// 1..255 from a command-line word, or nothing.
+// Locale-independent numbers of the command line.
 std::optional<int> ParsePortNumber(std::string_view text);
+std::optional<long long> ParseCount(std::string_view text, long long min, long long max);
+// A finite decimal number with '.' as separator, whatever the locale.
+std::optional<float> ParseFloat(std::string_view text);
+// Units of a calibration: C F R K mV Ohm (any case), their display texts, or the codes 32..37.
+std::optional<int> ParseUnits(std::string_view text);
 
 // Subcommands.
-int RunRead(Context& context);
+int RunFind(Context& c);
+int RunCheck(Context& c);
+int RunRead(Context& c);
+int RunShow(Context& c);
+int RunSendBasic(Context& c);
+int RunSendAdvanced(Context& c);
+int RunMonitor(Context& c);
+int RunFixedCurrent(Context& c);
+int RunLoopTrim(Context& c);
+int RunSensorTrim(Context& c);
+int RunCalibrationReset(Context& c);
 
 } // namespace zelhart::cli

@@ -1,9 +1,20 @@
-// 4810cli: configure and inspect a Korvel-4810 from the command line.
+// 4810cli: configure, monitor and calibrate a Korvel-4810 from the command line.
 #include "cli.h"
 
+#include "settings/qt_settings.h"
+
+#include <unistd.h>
+
+#include <clocale>
 #include <vector>
 
 int main(int argc, char** argv) {
+    // Numbers shown to the user in the user's way; everything else stays locale-independent.
+    std::setlocale(LC_NUMERIC, "");
     std::vector<std::string_view> args(argv, argv + argc);
-    return zelhart::cli::Main(args, stdout, stderr);
+    zelhart::cli::Io io;
+    io.interactive = ::isatty(STDIN_FILENO) == 1;
+    io.progressInPlace = ::isatty(STDERR_FILENO) == 1;
+    zelhart::settings::QtSettings settings;
+    return zelhart::cli::Main(args, io, settings);
 }

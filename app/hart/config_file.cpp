@@ -1,5 +1,7 @@
 #include "hart/config_file.h"
 
+#include "hart/strings.h"
+
 #include <bit>
 
 namespace {
@@ -97,6 +99,10 @@ ConfigLoadResult Failure(ConfigLoadStatus status, std::vector<FileMessage> messa
 
 } // namespace
 
+FileMessage FileMessageOf(int stringId) {
+    return {stringId, zelhart::hart::LoadString(stringId)};
+}
+
 ConfigFileImage SerializeConfiguration(const StoredConfiguration& c) {
     ConfigFileImage image{};
     ImageWriter out(image);
@@ -134,15 +140,20 @@ ConfigLoadResult ParseConfiguration(std::span<const std::uint8_t> bytes) {
     ImageReader in(bytes);
     std::uint32_t magic = 0;
     if (!in.U32(magic) || magic != kConfigFileMagic)
-        return Failure(ConfigLoadStatus::UnexpectedFormat, {kMsgUnexpectedFileFormat});
+        return Failure(ConfigLoadStatus::UnexpectedFormat,
+                       {FileMessageOf(zelhart::hart::str::kUnexpectedFileFormat)});
     std::int32_t version = 0;
-    if (!in.Int(version)) return Failure(ConfigLoadStatus::UnexpectedFormat, {kMsgUnexpectedFileFormat});
+    if (!in.Int(version))
+        return Failure(ConfigLoadStatus::UnexpectedFormat,
+                       {FileMessageOf(zelhart::hart::str::kUnexpectedFileFormat)});
     if (version != kConfigFileVersion)
         return Failure(ConfigLoadStatus::IncompatibleVersion,
-                       {kMsgFileVersionIncompatible, kMsgFailedToOpenDocument});
+                       {FileMessageOf(zelhart::hart::str::kFileVersionIncompatible),
+                        FileMessageOf(zelhart::hart::str::kFailedToOpenDocument)});
     ConfigLoadResult result;
     if (!ReadFields(in, result.configuration) || !CodesFitTheirByte(result.configuration))
-        return Failure(ConfigLoadStatus::UnexpectedFormat, {kMsgUnexpectedFileFormat});
+        return Failure(ConfigLoadStatus::UnexpectedFormat,
+                       {FileMessageOf(zelhart::hart::str::kUnexpectedFileFormat)});
     result.status = ConfigLoadStatus::Ok;
     return result;
 }

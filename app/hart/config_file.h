@@ -17,17 +17,13 @@ inline constexpr std::string_view kConfigFileExtension = ".4810";
 
 using ConfigFileImage = std::array<std::uint8_t, kConfigFileSize>;
 
-// A message the user sees when a file cannot be opened. id is the string-table id; 0 for the
-// document framework's own texts, which have none.
+// A message the user sees when a file cannot be opened: its string-table id and text (strings.h).
 struct FileMessage {
     int id;
     std::string_view text;
 };
 
-inline constexpr FileMessage kMsgFileVersionIncompatible{910,
-                                                         "Версия файла несовместима с версией программы."};
-inline constexpr FileMessage kMsgUnexpectedFileFormat{0, "Unexpected file format."};
-inline constexpr FileMessage kMsgFailedToOpenDocument{0, "Failed to open document."};
+FileMessage FileMessageOf(int stringId);
 
 enum class ConfigLoadStatus {
     Ok,

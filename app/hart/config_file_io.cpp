@@ -1,5 +1,7 @@
 #include "hart/config_file_io.h"
 
+#include "hart/strings.h"
+
 #include <zelhart/platform/unique_fd.h>
 
 #include <fcntl.h>
@@ -102,7 +104,7 @@ ConfigLoadResult ReadConfigurationFile(const std::string& path, std::error_code*
         if (error) *error = reason;
         ConfigLoadResult result;
         result.status = ConfigLoadStatus::CannotRead;
-        result.messages = {kMsgFailedToOpenDocument};
+        result.messages = {FileMessageOf(zelhart::hart::str::kFailedToOpenDocument)};
         return result;
     };
     // Non-blocking, so that a FIFO or a device named by mistake cannot hang the open.

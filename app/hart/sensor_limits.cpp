@@ -1,5 +1,6 @@
 #include "hart/sensor_limits.h"
 
+#include "hart/strings.h"
 #include "hart/transmitter_model_fields.h"
 
 #include <array>
@@ -53,8 +54,6 @@ constexpr std::array<UnitScale, 4> kTemperatureUnits{{
     {1.0f, 273.15f},    // K
 }};
 
-constexpr std::array<std::string_view, 6> kUnitTexts{"°C", "°F", "°R", "°K", "мВ", "Ом"};
-
 float FromCelsius(float celsius, const UnitScale& unit) {
     // Two roundings, as in single-precision arithmetic: the product, then the sum.
     const float scaled = celsius * unit.scale;
@@ -94,6 +93,6 @@ int UnitTextId(std::int32_t unitsCode) {
 }
 
 std::string_view UnitText(std::int32_t unitsCode) {
-    if (unitsCode < kUnitsCelsius || unitsCode > kUnitsOhm) return {};
-    return kUnitTexts[static_cast<std::size_t>(unitsCode - kUnitsCelsius)];
+    const int id = UnitTextId(unitsCode);
+    return id == 0 ? std::string_view() : zelhart::hart::LoadString(id);
 }

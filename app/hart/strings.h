@@ -1,8 +1,9 @@
 // The program's string table: every text shown to the user, keyed by its string id.
 //
 // One table for the whole program. Texts are UTF-8 and exactly as the user sees them. Ids below 20000
-// are the program's resource ids; the range 20000-20099 holds the response-code texts that the
-// resources show without an id of their own.
+// and from 57344 up are the program's resource ids; the range 20000-20099 holds the response-code
+// texts that have no resource id of their own, 20100-20199 the other texts without one (the document
+// framework's file messages and a few texts of the device operations).
 #pragma once
 
 #include <span>
@@ -11,6 +12,28 @@
 namespace zelhart::hart {
 
 namespace str {
+// Document template: window title, document name, new-file name, filter, extension, type id, type name.
+inline constexpr int kDocumentTemplate = 101;
+
+// Texts of the lists (first entry of each group; the others follow by id).
+inline constexpr int kConnectionTwoWire = 300; // "2-проводное", 301 three-wire, 302 four-wire
+inline constexpr int kAlarmHigh = 400;         // "Высокий", 401 "Низкий"
+inline constexpr int kFilter60Hz = 500;        // "60 Гц", 501 "50 Гц"
+inline constexpr int kProtectionOff = 600;     // "выключена", 601 "включена"
+inline constexpr int kFirstSensorName = 700;   // 700-720: sensor kinds 1-21
+inline constexpr int kFirstUnitText = 800;     // 800-805: units codes 32-37
+inline constexpr int kMilliamperes = 806;      // "мА"
+inline constexpr int kSeconds = 807;           // "с"
+
+// Device operations.
+inline constexpr int kReceiveComplete = 899; // "Приём завершен"
+inline constexpr int kSendComplete = 900;    // "Передача завершена успешно"
+inline constexpr int kDataWillBeLost = 904;
+inline constexpr int kLoopOutputWillChange = 905;
+inline constexpr int kFileVersionIncompatible = 910;
+inline constexpr int kSensorFound = 935; // "Датчик Корвел-4810 найден"
+inline constexpr int kProtectionUnreadable = 1244;
+
 // Link and transport.
 inline constexpr int kSensorNotFound = 906;      // "Датчик Корвел-4810 не найден"
 inline constexpr int kCannotClosePort = 907;     // "Нельзя закрыть Com порт"
@@ -50,6 +73,102 @@ inline constexpr int kAccessRestricted = 20026;
 inline constexpr int kDeviceBusy = 20027;
 inline constexpr int kCommandNotImplemented = 20028;
 inline constexpr int kUndefined = 20029;
+
+// Print report and the command-line listing: title, row labels, "Да"/"Нет".
+inline constexpr int kReportTitle = 1101;
+inline constexpr int kLabelTag = 1102;
+inline constexpr int kLabelSensorType = 1103;
+inline constexpr int kLabelConnection = 1104;
+inline constexpr int kLabelLowerRange = 1105;
+inline constexpr int kLabelUpperRange = 1106;
+inline constexpr int kLabelLowerLimit = 1107;
+inline constexpr int kLabelUpperLimit = 1108;
+inline constexpr int kLabelDamping = 1109;
+inline constexpr int kLabelAlarmType = 1110;
+inline constexpr int kLabelLowAlarm = 1111;
+inline constexpr int kLabelHighAlarm = 1112;
+inline constexpr int kLabelLowSaturation = 1113;
+inline constexpr int kLabelHighSaturation = 1114;
+inline constexpr int kLabelFilter = 1115;
+inline constexpr int kLabelWriteProtect = 1116;
+inline constexpr int kLabelMeasuredValue = 1117;
+inline constexpr int kLabelLoopCurrent = 1118;
+inline constexpr int kLabelDeviceTemp = 1119;
+inline constexpr int kLabelSensorFault = 1120;
+inline constexpr int kLabelDeviceFault = 1121;
+inline constexpr int kYes = 1122;
+inline constexpr int kNo = 1123;
+inline constexpr int kLabelSoftwareVersion = 1124;
+inline constexpr int kLabelHardwareVersion = 1125;
+inline constexpr int kLabelFinalAssembly = 1126;
+inline constexpr int kLabelDate = 1135;
+
+// Calibration.
+inline constexpr int kAlarmLevelsUnreadable = 1246;
+inline constexpr int kFixedCurrentLeft = 1247;
+inline constexpr int kLoop4mAConfirm = 1249;
+inline constexpr int kLoop4mAFailed = 1250;
+inline constexpr int kLoop20mAConfirm = 1251;
+inline constexpr int kLoop20mAFailed = 1252;
+inline constexpr int kConnectMultimeter = 1272;
+inline constexpr int kEnter4mAValue = 1273;
+inline constexpr int kEnter20mAValue = 1274;
+inline constexpr int kLoopCalibrationDone = 1275;
+inline constexpr int kNo4mAValue = 1278;
+inline constexpr int k4mAValueTooHigh = 1279;
+inline constexpr int k4mAValueTooLow = 1280;
+inline constexpr int kNo20mAValue = 1281;
+inline constexpr int k20mAValueTooHigh = 1282;
+inline constexpr int k20mAValueTooLow = 1283;
+inline constexpr int kFixedCurrentBelowLowAlarm = 1285;  // "%2.2f" of the low alarm level
+inline constexpr int kFixedCurrentAboveHighAlarm = 1286; // "%2.2f" of the high alarm level
+inline constexpr int kFixedCurrentSet = 1287;            // "%2.2f" of the current
+inline constexpr int kFixedCurrentFailed = 1288;         // "%2.2f" of the current
+inline constexpr int kFactoryModeFailed = 1289;
+inline constexpr int kUserModeFailed = 1290;
+inline constexpr int kStatusUnreadable = 1291;
+inline constexpr int kResetFailed = 1292;
+inline constexpr int kFactoryModeSet = 1293;
+inline constexpr int kErrorsAfterReset = 1296;
+inline constexpr int kCalUnitsUnreadable = 1297;
+inline constexpr int kCalUnitsNotAllowed = 1298;
+inline constexpr int kRangeUnitsUnreadable = 1299;
+inline constexpr int kSensorTypeUnreadable = 1300;
+inline constexpr int kCalParametersInvalid = 1301;
+inline constexpr int kLowerPointOutOfRange = 1302;
+inline constexpr int kUpperPointOutOfRange = 1303;
+inline constexpr int kStatusForbidsTrim = 1304;
+inline constexpr int kTrimPointTooFar = 1305;
+inline constexpr int kLowerTrimDone = 1306;
+inline constexpr int kUpperTrimDone = 1307;
+inline constexpr int kCalibrationWait = 1309;
+inline constexpr int kResetWait = 1310;
+inline constexpr int kLoopCalibrationAborted = 1311;
+inline constexpr int kNoFixedCurrent = 1326;
+inline constexpr int kNoLowerPoint = 1327;
+inline constexpr int kNoUpperPoint = 1328;
+inline constexpr int kSensorLimitsUnreadable = 1330;
+inline constexpr int kTrimRepeat = 1331;
+inline constexpr int kPlaceAtLowerPoint = 1332;
+inline constexpr int kPlaceAtUpperPoint = 1333;
+inline constexpr int kLoopTrimRepeat = 1341;
+
+// Captions of the question box's buttons.
+inline constexpr int kButtonCancel = 1335;   // "Отмена" (Cancel)
+inline constexpr int kButtonRetry = 1336;    // "Повторить"
+inline constexpr int kButtonContinue = 1337; // "Продолжить" (OK)
+inline constexpr int kButtonYes = 1338;      // "Да"
+inline constexpr int kButtonNo = 1339;       // "Нет"
+inline constexpr int kButtonAbort = 1340;    // "Отмена" (Abort)
+
+// Texts without a resource id: the document framework's file messages, the fixed-current reset failure.
+inline constexpr int kUnexpectedFileFormat = 20100; // "Unexpected file format."
+inline constexpr int kFailedToOpenDocument = 20101; // "Failed to open document."
+inline constexpr int kFailedToSaveDocument = 20102; // "Failed to save document."
+inline constexpr int kFixedCurrentResetFailed = 20110;
+
+// The application title: caption of the question box, name of the settings.
+inline constexpr int kApplicationTitle = 57344;
 } // namespace str
 
 // The text of string `id`; empty when the table has no such string.

@@ -21,6 +21,7 @@
 #include "hart/transmitter_model.h"
 #include "hart/user_interface.h"
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +29,34 @@
 #include <span>
 
 namespace zelhart::hart {
+
+// Results of the single reads of the device operations.
+struct SensorLimitsReading {
+    bool ok = false;
+    std::int32_t units = kUnitsNotSet;
+    float upper = NotANumber;
+    float lower = NotANumber;
+};
+struct AlarmLevelsReading {
+    float high = NotANumber;
+    float low = NotANumber;
+};
+// The five bytes of the additional device status, in the order of the answer (b1..b5 = bytes[0..4]).
+struct AdditionalStatusReading {
+    bool ok = false;
+    std::array<std::uint8_t, 5> bytes{};
+};
+struct MeasuredValueReading {
+    bool ok = false;
+    std::int32_t units = kUnitsNotSet;
+    float value = NotANumber;
+};
+// A loop trim: done only when the transmitter accepted it; the response code of a rejection (0 when
+// the trim was skipped or accepted).
+struct LoopTrimResult {
+    int done = 0;
+    int responseCode = 0;
+};
 
 class CTransmitter : public CTransmitterModel {
   public:
@@ -70,6 +99,58 @@ class CTransmitter : public CTransmitterModel {
     // Shows the message of a response code (commands.h) through this transmitter's user interface.
     void ReportResponseCode(CommandIndex index, int responseCode);
 
+    // --- Device operations. Each returns 1 for success (or nothing to do) and 0 for failure, which it
+    // has reported already: response codes through ReportResponseCode, link failures by the link.
+    // "Accepted" is a result of 0 or 8 unless an operation says 0 only. They take no lock; the caller
+    // runs one at a time (transmitter_read.cpp, transmitter_write.cpp, transmitter_calibration.cpp).
+
+    // Command 249 at polling address 0: stores the identity; 1 only for a Korvel-4810. Reports nothing.
+    int FindDevice();
+
+    // The six steps of reading the whole configuration. A failed command resets its fields to not set
+    // and ends the step.
+    int ReadTagAndSensor();       // 13, 140
+    int ReadOutputConfig();       // 15, 14
+    int ReadFilterAndAssembly();  // 150, 16
+    int ReadLevelsAndVariables(); // 189, 33, 3
+    int ReadFaultStatus();        // 48
+    int ReadThermometerData();    // 139 for the seven construction parameters
+    // One poll of the live values: final assembly, date, both device variables, loop current, faults.
+    int RefreshMonitor();
+
+    // Sending the configuration; each skips what is not set.
+    int WriteSensorConfig();  // 140, 141
+    int WriteRangeUnits();    // 44
+    int WriteRange();         // 15, 14, 35 (and 14 after a failure)
+    int WriteDamping();       // 34
+    int WriteTag();           // 13, 18
+    int WriteFilter();        // 151
+    int WriteAlarmType();     // 162
+    int WriteAlarmLevels();   // 189, 155
+    int WriteProtectionOff(); // 195 when protection is to be off
+    int WriteProtectionOn();  // 195 when protection is to be on, then 14
+
+    // Single reads; they store nothing. Accepted with 0 only.
+    int ReadWriteProtection(); // the write-protect code; 2 on failure
+    int ReadRangeUnits();      // the range units code; 38 on failure
+    int ReadSensorType();      // the sensor type code; 251 on failure
+    SensorLimitsReading ReadSensorLimits();
+    AlarmLevelsReading ReadAlarmLevels();
+    AdditionalStatusReading ReadAdditionalStatus();
+    MeasuredValueReading ReadMeasuredValue(); // device variable 2
+    int ResetDevice();                        // 42
+
+    // Calibration support; accepted with 0 only.
+    using CTransmitterModel::SetFixedCurrent; // the setter, beside the operation below
+    int SetFixedCurrent();                    // 40 with m_fixedCurrent
+    int ExitFixedCurrent();                   // 40 with 0
+    LoopTrimResult TrimLoopZero();            // 45 with m_loop4mAMeasured
+    LoopTrimResult TrimLoopGain();            // 46 with m_loop20mAMeasured
+    int ReadCalibrationInfo();                // 142 in m_calUnits
+    int WriteCalibrationMode();               // 145 with m_calMode
+    int TrimSensorLower();                    // 131 with m_calUnits, m_trimLower
+    int TrimSensorUpper();                    // 130 with m_calUnits, m_trimUpper
+
     IUserInterface& UserInterface() { return ui_; }
     IClock& Clock() { return clock_; }
 
@@ -88,6 +169,23 @@ class CTransmitter : public CTransmitterModel {
     size_t BuildRequest(CommandIndex index, std::span<const FieldValue> values);
 
   private:
+    // Transact, then ReportResponseCode for any result but 0 (a warning 8 included: the table knows
+    // which warnings have a text). Returns the result.
+    int Exchange(CommandIndex index, std::initializer_list<FieldValue> values = {});
+    // Stores a value the transmitter reported and clears the field's flag, without marking the document.
+    template <class T> void Put(T& field, T value, Field flag) {
+        field = value;
+        m_fieldError.Clear(flag);
+    }
+    void Flag(Field field, bool on = true) { m_fieldError.Set(field, on); }
+    // Command 14 into the limit units and sensor limits (not set after a failure).
+    int StoreSensorLimits();
+    void StoreFaults();          // from the accepted answer to 48
+    void StoreDeviceVariables(); // from the accepted answer to 33
+    LoopTrimResult TrimLoop(CommandIndex index, float& measured, Field flag);
+    int TrimSensorPoint(CommandIndex index, float& point, Field flag);
+    int WriteCode(CommandIndex index, std::int32_t& code, Field flag);
+
     void UpdateIdentity();
     void Accept(const FrameBuffer& frame, size_t count);
 

@@ -188,7 +188,7 @@ TEST(ConfigFileLoad, WrongMagicIsAnUnexpectedFormat) {
     const ConfigLoadResult r = ParseConfiguration(bytes);
     EXPECT_EQ(r.status, ConfigLoadStatus::UnexpectedFormat);
     ASSERT_EQ(r.messages.size(), 1u);
-    EXPECT_EQ(r.messages[0].id, 0);
+    EXPECT_EQ(r.messages[0].id, 20100); // the framework text's own id in the string table
     EXPECT_EQ(r.messages[0].text, "Unexpected file format.");
 }
 
