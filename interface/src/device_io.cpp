@@ -1,5 +1,7 @@
 #include "device_io.h"
 
+#include "client_device_io.h"
+
 namespace zelhart::hartif {
 namespace {
 
@@ -19,6 +21,6 @@ public:
 
 std::shared_ptr<IDeviceIo> MakeNoDriverDeviceIo() { return std::make_shared<NoDriverDeviceIo>(); }
 
-std::shared_ptr<IDeviceIo> DefaultDeviceIo() { return MakeNoDriverDeviceIo(); }
+std::shared_ptr<IDeviceIo> DefaultDeviceIo() { return MakeClientDeviceIo(); }
 
 } // namespace zelhart::hartif

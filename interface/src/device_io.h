@@ -70,7 +70,8 @@ public:
 // Without a driver to talk to: every open fails with ERROR_FILE_NOT_FOUND, every look-up too.
 std::shared_ptr<IDeviceIo> MakeNoDriverDeviceIo();
 
-// The device I/O of the running system, chosen when the library is loaded.
+// The device I/O of the running system, chosen when the library is loaded: the driver daemon's
+// devices through its socket (MakeClientDeviceIo).
 std::shared_ptr<IDeviceIo> DefaultDeviceIo();
 
 } // namespace zelhart::hartif

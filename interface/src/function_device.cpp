@@ -5,8 +5,10 @@
 namespace zelhart::hartif {
 namespace {
 
+// The handle belongs to a driver that went away (a daemon that ended answers ERROR_NOT_READY).
 bool HandleIsDead(Win32Error e) {
-    return e == ERROR_INVALID_HANDLE || e == ERROR_OPERATION_ABORTED || e == ERROR_DEVICE_NOT_CONNECTED;
+    return e == ERROR_INVALID_HANDLE || e == ERROR_OPERATION_ABORTED || e == ERROR_DEVICE_NOT_CONNECTED ||
+           e == ERROR_NOT_READY;
 }
 
 } // namespace

@@ -10,9 +10,11 @@ std::string SystemErrorText(Win32Error code) {
     case ERROR_ACCESS_DENIED: return "Access is denied.";
     case ERROR_INVALID_HANDLE: return "The handle is invalid.";
     case ERROR_NOT_ENOUGH_MEMORY: return "Not enough memory resources are available to process this command.";
+    case ERROR_NOT_READY: return "The device is not ready.";
     case ERROR_CRC: return "Data error (cyclic redundancy check).";
     case ERROR_GEN_FAILURE: return "A device attached to the system is not functioning.";
     case ERROR_NOT_SUPPORTED: return "The request is not supported.";
+    case ERROR_UNEXP_NET_ERR: return "An unexpected network error occurred.";
     case ERROR_INVALID_PARAMETER: return "The parameter is incorrect.";
     case ERROR_SEM_TIMEOUT: return "The semaphore timeout period has expired.";
     case ERROR_NO_MORE_ITEMS: return "No more data is available.";

@@ -5,6 +5,8 @@
 // progress, ERROR_OPERATION_ABORTED for a device that went away.
 #pragma once
 
+#include "zelhart/platform/win32_error.h"
+
 #include <cstdint>
 #include <string>
 
@@ -12,22 +14,25 @@ namespace zelhart::hartif {
 
 using Win32Error = uint32_t;
 
-inline constexpr Win32Error ERROR_SUCCESS = 0;
-inline constexpr Win32Error ERROR_FILE_NOT_FOUND = 2;
-inline constexpr Win32Error ERROR_PATH_NOT_FOUND = 3;
-inline constexpr Win32Error ERROR_ACCESS_DENIED = 5;
-inline constexpr Win32Error ERROR_INVALID_HANDLE = 6;
-inline constexpr Win32Error ERROR_NOT_ENOUGH_MEMORY = 8;
-inline constexpr Win32Error ERROR_CRC = 23;
-inline constexpr Win32Error ERROR_GEN_FAILURE = 31;
-inline constexpr Win32Error ERROR_NOT_SUPPORTED = 50;
-inline constexpr Win32Error ERROR_INVALID_PARAMETER = 87;
-inline constexpr Win32Error ERROR_SEM_TIMEOUT = 121;
-inline constexpr Win32Error ERROR_NO_MORE_ITEMS = 259;
-inline constexpr Win32Error ERROR_OPERATION_ABORTED = 995;
-inline constexpr Win32Error ERROR_IO_INCOMPLETE = 996;
-inline constexpr Win32Error ERROR_IO_PENDING = 997;
-inline constexpr Win32Error ERROR_DEVICE_NOT_CONNECTED = 1167;
+// The codes themselves are the platform's (the same values the driver's client maps NTSTATUS to).
+using platform::ERROR_ACCESS_DENIED;
+using platform::ERROR_CRC;
+using platform::ERROR_DEVICE_NOT_CONNECTED;
+using platform::ERROR_FILE_NOT_FOUND;
+using platform::ERROR_GEN_FAILURE;
+using platform::ERROR_INVALID_HANDLE;
+using platform::ERROR_INVALID_PARAMETER;
+using platform::ERROR_IO_INCOMPLETE;
+using platform::ERROR_IO_PENDING;
+using platform::ERROR_NO_MORE_ITEMS;
+using platform::ERROR_NOT_ENOUGH_MEMORY;
+using platform::ERROR_NOT_READY;
+using platform::ERROR_NOT_SUPPORTED;
+using platform::ERROR_OPERATION_ABORTED;
+using platform::ERROR_PATH_NOT_FOUND;
+using platform::ERROR_SEM_TIMEOUT;
+using platform::ERROR_SUCCESS;
+using platform::ERROR_UNEXP_NET_ERR;
 
 // Access, share and flag words of an open.
 inline constexpr uint32_t GENERIC_READ = 0x80000000u;

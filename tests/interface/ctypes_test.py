@@ -2,14 +2,19 @@
 """Loads libZelHartDriverInterface.so as an outside program does and calls its exports.
 
 With no driver running, a device opens (it is only not present) and a request comes back as a
-failure record. Usage: ctypes_test.py <path of the library>
+failure record. With a driver (--fake-daemon: the test driver that answers every request at once), one
+frame goes out through the driver's socket and its answer comes back.
+
+Usage: ctypes_test.py <path of the library> [--fake-daemon <fake_hart_daemon>]
 """
 import ctypes
 import os
+import subprocess
 import select
 import struct
 import sys
 import tempfile
+import time
 
 
 class HartMessage(ctypes.Structure):
@@ -52,8 +57,62 @@ def bind(lib):
     return lib
 
 
+def read_record(lib, index, timeout=5.0):
+    """The next record of the device, waiting for it at most `timeout` seconds."""
+    record = HartMessage()
+    deadline = time.monotonic() + timeout
+    while True:
+        rc = lib.hart_read(index, ctypes.byref(record))
+        if rc != -6:
+            check(rc == 0, "hart_read returned %d" % rc)
+            return record
+        check(time.monotonic() < deadline, "a record within %.0f s" % timeout)
+        time.sleep(0.005)
+
+
+def start_daemon(command, runtime):
+    """Starts a daemon that says on a pipe when it is ready; returns the process."""
+    reader, writer = os.pipe()
+    env = dict(os.environ, ZELHART_RUNTIME_DIR=runtime)
+    process = subprocess.Popen(command + ["--ready-fd", str(writer)], env=env, pass_fds=(writer,))
+    os.close(writer)
+    ready, _, _ = select.select([reader], [], [], 10.0)
+    line = os.read(reader, 64) if ready else b""
+    os.close(reader)
+    if not line.startswith(b"ready"):
+        process.kill()
+        process.wait()
+        check(False, "%s became ready" % command[0])
+    return process
+
+
+def exchange_one_frame(lib, command):
+    """HART3 through the driver: configured as the program does, one request, its tagged answer."""
+    index = ctypes.c_uint16(0xFFFF)
+    check(lib.hart_open(b"HART3", ctypes.byref(index)) == 0, "open with the driver running")
+    check(lib.hart_configure(index.value, HartConfig(0x00600000, 0x00060004)) == 0, "configure")
+    request = HartMessage()
+    frame = [0xFF] * 5 + [0x02, 0x00, command, 0x00]
+    check_byte = 0
+    for b in frame[5:]:
+        check_byte ^= b
+    request.Data[0:10] = frame + [check_byte]
+    request.Length = 10
+    request.RequestTag = 0x0BEE
+    check(lib.hart_write(index.value, ctypes.byref(request)) == 0, "write")
+    record = read_record(lib, index.value)
+    data = bytes(record.Data[0:record.Length])
+    check((record.Status, record.Error, record.RequestTag) == (6, 0, 0x0BEE),
+          "a slave reply tagged as the request; got %r" % ((record.Status, record.Error, record.RequestTag),))
+    check(len(data) >= 5 and data[0] & 0x07 == 6 and data[1] & 0x80 == 0 and data[2] == command,
+          "the reply answers the command, to the secondary master; got %s" % data.hex())
+    check(lib.hart_close(index.value) == 0, "close of a device that was open")
+    return data
+
+
 def main():
-    check(len(sys.argv) == 2, "usage: ctypes_test.py <library>")
+    check(len(sys.argv) in (2, 4) and (len(sys.argv) == 2 or sys.argv[2] == "--fake-daemon"),
+          "usage: ctypes_test.py <library> [--fake-daemon <executable>]")
     check(ctypes.sizeof(HartMessage) == 292 and ctypes.sizeof(AppRegistryInfo) == 16, "record sizes")
     with tempfile.TemporaryDirectory(prefix="zelhart-ctypes-") as runtime:
         # Private directories: no driver socket, no ports of this machine.
@@ -92,6 +151,14 @@ def main():
         check(lib.hart_close(index.value) == -1, "close of an empty slot")
         os.close(reader)
         os.close(writer)
+
+        if len(sys.argv) == 4:
+            daemon = start_daemon([sys.argv[3], "--device", "3"], runtime)
+            try:
+                exchange_one_frame(lib, 0)
+            finally:
+                daemon.terminate()
+                check(daemon.wait(10) == 0, "the daemon stops cleanly")
     print("ctypes: all exports behave as expected")
 
 

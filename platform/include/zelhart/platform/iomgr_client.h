@@ -49,6 +49,8 @@ inline constexpr uint32_t FILE_FLAG_OVERLAPPED = 0x40000000;
 class Event {
   public:
     explicit Event(bool initialState = false);
+    // Takes over an eventfd made elsewhere (another layer's event): Set signals that event.
+    explicit Event(UniqueFd eventFd) : fd_(std::move(eventFd)) {}
     Event(Event&&) noexcept = default;
     Event& operator=(Event&&) noexcept = default;
 
