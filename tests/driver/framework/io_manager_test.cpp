@@ -283,10 +283,13 @@ TEST_F(IoManagerTest, AnExclusiveDeviceRefusesASecondOpenFromAnyProcess) {
 
 TEST_F(IoManagerTest, AClientKilledMidRequestLeavesTheDaemonServingOthers) {
     auto survivor = Open("TICK");
+    auto watcher = Open("ECHO");
     {
         ClientProcess victim("read", "ECHO");
         ASSERT_EQ(victim.ReadLine(), "0");
         ASSERT_EQ(victim.ReadLine(), "pending");
+        // Killed only once the driver holds the read; before that the framework alone would cancel it.
+        ASSERT_TRUE(WaitUntil([&] { return WaitingReads(*watcher) == 1; }));
         victim.Kill();
     }
     EXPECT_TRUE(WaitUntil([&] { return log_.closes == 1; }));
