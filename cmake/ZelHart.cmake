@@ -29,3 +29,14 @@ function(zelhart_test name)
   add_test(NAME ${name} COMMAND ${ARG_COMMAND})
   set_tests_properties(${name} PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${ARG_ENV}")
 endfunction()
+
+# zelhart_add_subdirectories(): adds every folder beside the calling CMakeLists.txt that has a
+# CMakeLists.txt of its own, so that a new component only needs its own folder.
+function(zelhart_add_subdirectories)
+  file(GLOB sub_dirs LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(dir ${sub_dirs})
+    if(IS_DIRECTORY ${dir} AND EXISTS ${dir}/CMakeLists.txt)
+      add_subdirectory(${dir})
+    endif()
+  endforeach()
+endfunction()

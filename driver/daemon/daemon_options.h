@@ -1,0 +1,23 @@
+// The command line of ZelHartDriver.
+#pragma once
+
+#include <span>
+#include <string>
+
+namespace zelhart::hartdriver {
+
+struct DaemonOptions {
+    std::string runtimeDir; // empty: the default runtime directory
+    std::string configDir;  // empty: the default configuration directory
+    int readyFd = -1;       // told the socket path once requests are served, then closed
+    bool background = false;
+    bool verbose = false;
+    bool help = false;
+};
+
+// Parses the arguments after the program name. Returns an empty text, or what is wrong.
+std::string ParseDaemonOptions(std::span<const char* const> args, DaemonOptions* out);
+
+std::string DaemonUsage();
+
+} // namespace zelhart::hartdriver

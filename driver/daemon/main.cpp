@@ -1,0 +1,82 @@
+// ZelHartDriver: the HART modem driver daemon. Runs DriverEntry, adds the driver's function device,
+// serves <runtime dir>/zelhart.sock until SIGTERM or SIGINT, and takes SIGUSR1/SIGUSR2 as suspend
+// and resume.
+#include "../hart/contexts.h"
+#include "../hart/hart_trace.h"
+#include "daemon_options.h"
+#include "readiness.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <vector>
+
+using namespace zelhart::hartdriver;
+
+namespace {
+
+// The device node the driver is bound to.
+constexpr char kRootDeviceInstance[] = "ROOT\\ZELHARTDRIVER\\0000";
+
+int Serve(Readiness& readiness) {
+    zelhart::drvfw::FrameworkOptions options;
+    options.serviceName = "ZelHartDriver";
+    options.handleSignals = true;
+    zelhart::drvfw::Framework fw(options);
+
+    NTSTATUS status = DriverEntry(fw, fw.RegistryPath());
+    if (!NT_SUCCESS(status)) {
+        std::fprintf(stderr, "ZelHartDriver: DriverEntry failed with status 0x%X\n",
+                     static_cast<unsigned>(status));
+        return 1;
+    }
+    status = fw.AddDevice(kRootDeviceInstance);
+    if (!NT_SUCCESS(status)) {
+        std::fprintf(stderr, "ZelHartDriver: adding the function device failed with status 0x%X\n",
+                     static_cast<unsigned>(status));
+        return 1;
+    }
+    status = fw.Listen();
+    if (status == STATUS_OBJECT_NAME_COLLISION) {
+        std::fprintf(stderr, "ZelHartDriver: another daemon serves %s\n", fw.SocketPath().c_str());
+        return 1;
+    }
+    if (!NT_SUCCESS(status)) {
+        std::fprintf(stderr, "ZelHartDriver: cannot serve %s (status 0x%X)\n", fw.SocketPath().c_str(),
+                     static_cast<unsigned>(status));
+        return 1;
+    }
+    readiness.Ready(fw.SocketPath());
+    return fw.Run();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    DaemonOptions options;
+    std::vector<const char*> args(argv + 1, argv + argc);
+    std::string error = ParseDaemonOptions(args, &options);
+    if (error.empty() && options.readyFd >= 0 && ::fcntl(options.readyFd, F_GETFD) < 0)
+        error = "--ready-fd: descriptor " + std::to_string(options.readyFd) + " is not open";
+    if (!error.empty()) {
+        std::fprintf(stderr, "ZelHartDriver: %s\n%s", error.c_str(), DaemonUsage().c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(DaemonUsage().c_str(), stdout);
+        return 0;
+    }
+    if (!options.runtimeDir.empty()) ::setenv("ZELHART_RUNTIME_DIR", options.runtimeDir.c_str(), 1);
+    if (!options.configDir.empty()) ::setenv("ZELHART_CONFIG_DIR", options.configDir.c_str(), 1);
+    if (options.readyFd >= 0) ::fcntl(options.readyFd, F_SETFD, FD_CLOEXEC);
+
+    Readiness readiness(options.readyFd);
+    // Before any thread exists: fork keeps only the calling thread.
+    if (options.background && !readiness.DetachToBackground()) {
+        std::perror("ZelHartDriver: fork");
+        return 1;
+    }
+    SetHartDebugOutput(options.verbose);
+    RouteFrameworkTrace();
+    return Serve(readiness);
+}

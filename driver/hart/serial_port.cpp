@@ -1,0 +1,259 @@
+// The serial port under a HART device: the 10 ms timer, the work items, the port-open sequence with
+// the seven serial settings, purge, and the restart of the port after resume.
+#include "contexts.h"
+#include "hart_trace.h"
+
+#include <span>
+
+namespace zelhart::hartdriver {
+namespace {
+
+constexpr uint32_t kTimerPeriodMs = 10;
+constexpr uint32_t STANDARD_RIGHTS_ALL = 0x001F0000;
+constexpr uint32_t READ_CONTROL = 0x00020000;
+
+template <class T> NTSTATUS SendSetting(const WDFIOTARGET& target, uint32_t code, const T& value) {
+    if (!target) {
+        HartTrace(HART_TRACE_ERROR, "Error: Invalid parameter!\n");
+        return STATUS_INVALID_PARAMETER;
+    }
+    auto bytes = std::span(reinterpret_cast<const uint8_t*>(&value), sizeof(T));
+    return target->SendIoctlSynchronously(code, bytes, {}, nullptr);
+}
+
+NTSTATUS SendSetting(const WDFIOTARGET& target, uint32_t code) {
+    if (!target) {
+        HartTrace(HART_TRACE_ERROR, "Error: Invalid parameter!\n");
+        return STATUS_INVALID_PARAMETER;
+    }
+    return target->SendIoctlSynchronously(code, {}, {}, nullptr);
+}
+
+NTSTATUS HartSerialSetHandFlow(const WDFIOTARGET& t) {
+    // DTR on; RTS raised only while transmitting.
+    return SendSetting(t, IOCTL_SERIAL_SET_HANDFLOW,
+                       SERIAL_HANDFLOW{SERIAL_DTR_CONTROL, SERIAL_TRANSMIT_TOGGLE, 0, 0});
+}
+NTSTATUS HartSerialSetTimeouts(const WDFIOTARGET& t) {
+    return SendSetting(t, IOCTL_SERIAL_SET_TIMEOUTS,
+                       SERIAL_TIMEOUTS{0, 0, 0, 0, 0}); // a read waits for its byte
+}
+NTSTATUS HartSetSerialBaudrate(const WDFIOTARGET& t) {
+    return SendSetting(t, IOCTL_SERIAL_SET_BAUD_RATE, SERIAL_BAUD_RATE{1200});
+}
+NTSTATUS HartSetSerialLineControl(const WDFIOTARGET& t) {
+    return SendSetting(t, IOCTL_SERIAL_SET_LINE_CONTROL, SERIAL_LINE_CONTROL{STOP_BIT_1, ODD_PARITY, 8});
+}
+NTSTATUS HartSetSerialFIFOControl(const WDFIOTARGET& t) {
+    return SendSetting(t, IOCTL_SERIAL_SET_FIFO_CONTROL, uint32_t{SERIAL_IOC_FCR_FIFO_ENABLE});
+}
+NTSTATUS HartSetSerialDtr(const WDFIOTARGET& t) {
+    return SendSetting(t, IOCTL_SERIAL_SET_DTR);
+}
+NTSTATUS HartSerialSetWaitMask(const WDFIOTARGET& t) {
+    return SendSetting(t, IOCTL_SERIAL_SET_WAIT_MASK, uint32_t{SERIAL_EV_ERR});
+}
+
+void HartEvtTimerFunc(WDFTIMER timer) {
+    WDFDEVICE device = HartDeviceOf(timer);
+    HARTDEVICE_CONTEXT* ctx = HartDeviceGetContext(device);
+    if (!ctx) return;
+    auto entry = ctx->Lock();
+    if (!ctx->TimerEnabled || !ctx->TimerRunning) return; // stopped while this tick waited for the lock
+    ctx->DataLink->HartEvtTimerFunc();
+    if (!ctx->CountdownsRun()) {
+        ctx->Timer->Stop(false); // nothing left to count: idle until a countdown is loaded again
+        ctx->TimerRunning = false;
+    }
+}
+
+NTSTATUS CreateWorkItem(const WDFDEVICE& device, void (*callback)(WDFWORKITEM), WDFWORKITEM* out) {
+    ObjectAttributes attributes = ObjectAttributes::WithContext<WORKITEM_CONTEXT>();
+    attributes.ParentObject = device;
+    NTSTATUS status = WorkItem::Create({callback}, attributes, out);
+    if (NT_SUCCESS(status)) WorkItemGetContext(*out)->HartDevice = device;
+    return status;
+}
+
+IoTargetOpenParams OpenParams(const HARTDEVICE_CONTEXT* ctx, uint32_t access) {
+    IoTargetOpenParams params;
+    params.TargetDeviceName = ctx->TargetName;
+    params.DesiredAccess = access;
+    params.ShareAccess = 0; // no sharing
+    params.EvtIoTargetRemoveComplete = HartEvtIoTargetRemoveComplete;
+    return params;
+}
+
+} // namespace
+
+WDFDEVICE HartDeviceOf(const WDFOBJECT& child) {
+    if (!child) return nullptr;
+    if (auto* item = WorkItemGetContext(child))
+        if (auto device = item->HartDevice.lock()) return device;
+    return std::dynamic_pointer_cast<Device>(child->GetParentObject());
+}
+
+NTSTATUS HartInitializeTimer(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ctx) {
+    ObjectAttributes attributes;
+    attributes.ParentObject = device;
+    TimerConfig config;
+    config.EvtTimerFunc = HartEvtTimerFunc;
+    config.Period = kTimerPeriodMs;
+    config.AutomaticSerialization = false;
+    NTSTATUS status = Timer::Create(config, attributes, &ctx->Timer);
+    if (!NT_SUCCESS(status))
+        HartTrace(HART_TRACE_ERROR, "WdfTimerCreate Failed with Status: 0x%X\n",
+                  static_cast<unsigned>(status));
+    return status;
+}
+
+NTSTATUS HartInitializeWorkItems(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ctx) {
+    if (!ctx) {
+        HartTrace(HART_TRACE_ERROR, "Unable to get FilterContext! \n");
+        return STATUS_INVALID_PARAMETER;
+    }
+    NTSTATUS status = CreateWorkItem(device, HartEvtWorkItemRead, &ctx->WorkItemRead);
+    if (!NT_SUCCESS(status)) {
+        HartTrace(HART_TRACE_ERROR, "%s Error: WdfWorkItemCreate for Read failed with Status: 0x%X\n",
+                  __func__, static_cast<unsigned>(status));
+        return status;
+    }
+    status = CreateWorkItem(device, HartEvtWorkItemWrite, &ctx->WorkItemWrite);
+    if (!NT_SUCCESS(status)) {
+        HartTrace(HART_TRACE_ERROR, "%s Error: WdfWorkItemCreate for Write failed with Status: 0x%X\n",
+                  __func__, static_cast<unsigned>(status));
+        return status;
+    }
+    status = CreateWorkItem(device, HartEvtWorkItemTriggerTx, &ctx->WorkItemTriggerTx);
+    if (!NT_SUCCESS(status))
+        HartTrace(HART_TRACE_ERROR, "%s Error: WdfWorkItemCreate for trigger TX failed with Status: 0x%X\n",
+                  __func__, static_cast<unsigned>(status));
+    return status;
+}
+
+NTSTATUS HartInitializeSerialPort(const WDFIOTARGET& t) {
+    constexpr const char* kFn = "HartInitializeSerialPort";
+    // A setting the port refuses is traced and the next one is applied anyway.
+    if (NTSTATUS s = HartSerialSetHandFlow(t); !NT_SUCCESS(s))
+        HartTrace(HART_TRACE_ERROR, "%s Error: HartSerialSetHandFlow failed with status 0x%2X!\n", kFn,
+                  static_cast<unsigned>(s));
+    if (NTSTATUS s = HartSerialSetTimeouts(t); !NT_SUCCESS(s))
+        HartTrace(HART_TRACE_ERROR, "%s Error: HartSerialSetTimeouts failed with status 0x%2X!\n", kFn,
+                  static_cast<unsigned>(s));
+    if (NTSTATUS s = HartSetSerialBaudrate(t); !NT_SUCCESS(s))
+        HartTrace(HART_TRACE_ERROR, "%s Error: HartSetSerialBaudrate failed with status 0x%2X!\n", kFn,
+                  static_cast<unsigned>(s));
+    if (NTSTATUS s = HartSetSerialLineControl(t); !NT_SUCCESS(s))
+        HartTrace(HART_TRACE_ERROR, "%s Error: HartSetSerialLineControl failed with status 0x%2X!\n", kFn,
+                  static_cast<unsigned>(s));
+    if (NTSTATUS s = HartSetSerialFIFOControl(t); !NT_SUCCESS(s))
+        HartTrace(HART_TRACE_ERROR, "%s Error: HartSetSerialFIFOControl failed with status %X!\n", kFn,
+                  static_cast<unsigned>(s));
+    if (NTSTATUS s = HartSetSerialDtr(t); !NT_SUCCESS(s))
+        HartTrace(HART_TRACE_ERROR, "HartSetSerialDtr Failed with Status: 0x%X\n", static_cast<unsigned>(s));
+    NTSTATUS status = HartSerialSetWaitMask(t);
+    if (!NT_SUCCESS(status))
+        HartTrace(HART_TRACE_ERROR, "%s Error: HartSerialSetWaitMask failed with status 0x%X!\n", kFn,
+                  static_cast<unsigned>(status));
+    return status;
+}
+
+NTSTATUS HartPurgeSerialPort(const WDFIOTARGET& target) {
+    constexpr uint32_t kPurgeAll =
+        SERIAL_PURGE_TXABORT | SERIAL_PURGE_RXABORT | SERIAL_PURGE_TXCLEAR | SERIAL_PURGE_RXCLEAR;
+    return SendSetting(target, IOCTL_SERIAL_PURGE, kPurgeAll);
+}
+
+NTSTATUS HartOpenSerialPort(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ctx) {
+    constexpr const char* kFn = "HartEvtDeviceFileCreate";
+    WDFIOTARGET target;
+    NTSTATUS status = IoTarget::Create(device, {}, &target);
+    if (!NT_SUCCESS(status)) {
+        HartTrace(HART_TRACE_ERROR, "%s Error: WdfIoTargetCreate failed with status: 0x%2X!\n", kFn,
+                  static_cast<unsigned>(status));
+        return status;
+    }
+    ctx->QueueReadSecondary->Start();
+    ctx->QueueWriteSecondary->Start();
+    HartTrace(HART_TRACE_DETAIL, "openning IO Target...\n");
+    status = target->Open(OpenParams(ctx, STANDARD_RIGHTS_ALL));
+    if (!NT_SUCCESS(status)) {
+        target->Delete();
+        HartTrace(HART_TRACE_ERROR, "%s Error: WdfIoTargetOpen failed with status: %d\n", kFn, status);
+        return status;
+    }
+    HartTrace(HART_TRACE_DETAIL, "IO Target opened...\n");
+    HartInitializeSerialPort(target);
+
+    auto lock = ctx->Lock();
+    ctx->IoTarget = target;
+    ctx->RestartPending = ctx->WriteAfterRestart = false;
+    ctx->DataLink->OnOpen(); // EVT_STARTUP, receiver reset
+    ctx->EnableTimer();      // started with a 10 ms due time as the entry ends
+    HartTrace(HART_TRACE_DETAIL, "%s Initiate read!\n", kFn);
+    if (!HartReadDataFromPort(ctx)) {
+        HartTrace(HART_TRACE_ERROR, "%s Error: HartReadDataFromSerialPort Failed!\n", kFn);
+        ctx->DisableTimer();
+        ctx->IoTarget.reset();
+        lock.unlock();
+        target->Close();
+        target->Delete();
+        return STATUS_UNSUCCESSFUL;
+    }
+    ctx->ReadingActive = true;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS HartReopenIoTarget(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ctx) {
+    WDFIOTARGET target;
+    NTSTATUS status = IoTarget::Create(device, {}, &target);
+    if (NT_SUCCESS(status)) {
+        status = target->Open(OpenParams(ctx, READ_CONTROL));
+        if (!NT_SUCCESS(status)) target->Delete();
+    }
+    if (!NT_SUCCESS(status)) {
+        HartTrace(HART_TRACE_ERROR, "%s Error: WdfIoTargetOpen failed with status: 0x%2X!\n", __func__,
+                  static_cast<unsigned>(status));
+        ctx->IoTarget.reset();
+        return status;
+    }
+    // A port opened afresh has the system's settings, not the HART ones: set them again.
+    HartInitializeSerialPort(target);
+    ctx->IoTarget = target;
+    return STATUS_SUCCESS;
+}
+
+// The restart after resume: a stopped port is opened afresh, reading starts again, the queues
+// stopped by the suspend start, and a pending frame is sent again.
+void HartEvtWorkItemTriggerTx(WDFWORKITEM item) {
+    WDFDEVICE device = HartDeviceOf(item);
+    HARTDEVICE_CONTEXT* ctx = HartDeviceGetContext(device);
+    if (!ctx) return;
+    auto lock = ctx->Lock();
+    if (ctx->IoTarget) {
+        if (ctx->IoTarget->GetState() == IoTargetState::Stopped) {
+            WDFIOTARGET old;
+            old.swap(ctx->IoTarget);
+            old->Close();
+            old->Delete();
+            HartReopenIoTarget(device, ctx);
+            HartTrace(HART_TRACE_DETAIL, "After Open stateIoTarget: %d\n",
+                      ctx->IoTarget ? static_cast<int>(ctx->IoTarget->GetState()) : -1);
+        }
+        if (ctx->IoTarget) HartSetSerialFIFOControl(ctx->IoTarget);
+        HartTrace(HART_TRACE_DETAIL, "%s Initiate read!\n", __func__);
+        ctx->WorkItemRead->Enqueue();
+        ctx->QueueReadSecondary->Start();
+        ctx->QueueWriteSecondary->Start();
+        ctx->QueueIoctl->Start();
+    }
+    ctx->RestartPending = false;
+    if (ctx->WriteAfterRestart) {
+        ctx->WriteAfterRestart = false; // the transmit action already ran: carry it out now
+        ctx->WorkItemWrite->Enqueue();
+    } else if (ctx->PendingWriteRequest) {
+        ctx->DataLink->FsmMasterProcessEvent(datalink::EVT_XMIT_REQ);
+    }
+}
+
+} // namespace zelhart::hartdriver

@@ -1,0 +1,230 @@
+// Handles, ports and power: exclusive HART devices, reopening, the function device's handle count,
+// a port held by another program, port removal and re-arrival, suspend and resume by signal.
+#include "daemon_fixture.h"
+#include "zelhart/platform/serial_port.h"
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace zelhart::testing {
+namespace {
+
+class LifecycleTest : public DaemonTest {
+  protected:
+    void Start(std::vector<std::string> simOptions = {}) {
+        StartSim(3, std::move(simOptions));
+        StartDaemon();
+        function_ = OpenFunctionDevice();
+        ASSERT_TRUE(function_);
+    }
+    std::unique_ptr<DeviceFile> function_;
+};
+
+// drvfw_test_client in a process of its own: "open NAME" holds the handle while its input is open.
+class ClientProcess {
+  public:
+    ClientProcess(const std::string& mode, const std::string& name) {
+        int in[2], out[2];
+        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) std::abort();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        std::vector<std::string> args{DRVFW_TEST_CLIENT, mode, name};
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, DRVFW_TEST_CLIENT, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(in[0]);
+        ::close(out[1]);
+        stdin_.reset(in[1]);
+        stdout_.reset(out[0]);
+    }
+    ~ClientProcess() { Kill(); }
+    // One line of its output, waiting at most five seconds.
+    std::string ReadLine() {
+        std::string line;
+        auto deadline = std::chrono::steady_clock::now() + 5s;
+        char c;
+        while (std::chrono::steady_clock::now() < deadline) {
+            pollfd p{stdout_.get(), POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) continue;
+            if (::read(stdout_.get(), &c, 1) != 1 || c == '\n') break;
+            line += c;
+        }
+        return line;
+    }
+    void Kill() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    platform::UniqueFd stdin_, stdout_;
+};
+
+TEST_F(LifecycleTest, SecondOpenFromAnotherProcessIsRefusedWhileTheFirstKeepsWorking) {
+    Start();
+    auto hart = OpenHart(3);
+    ASSERT_TRUE(hart);
+    std::string name = std::string(kHartDeviceLinkTail) + "3";
+    ClientProcess other("open", name);
+    EXPECT_EQ(other.ReadLine(), std::to_string(platform::ERROR_ACCESS_DENIED));
+
+    ExchangeResult r = Exchange(*hart, ShortRequest(0));
+    EXPECT_EQ(r.writeStatus, STATUS_SUCCESS);
+    EXPECT_EQ(r.readStatus, STATUS_SUCCESS);
+}
+
+TEST_F(LifecycleTest, CloseAndReopenKeepsTheProtocolSettingsAndServesAgain) {
+    Start();
+    auto hart = OpenHart(3);
+    ASSERT_EQ(SetProtocol(*hart, 0, 0x00, 4), STATUS_SUCCESS);
+    ASSERT_EQ(hart->Close(), platform::ERROR_SUCCESS);
+    hart = OpenHart(3);
+    ASSERT_TRUE(hart);
+    EXPECT_EQ(GetProtocol(*hart), (HartProtocolInfo{0, 0x00, 4}));
+    // A secondary master's request is answered with the master bit clear.
+    ExchangeResult r = Exchange(*hart, ShortRequest(0, 0x00));
+    EXPECT_EQ(r.readStatus, STATUS_SUCCESS);
+    ASSERT_GE(r.reply.size(), 2u);
+    EXPECT_EQ(r.reply[1], 0x00);
+}
+
+TEST_F(LifecycleTest, LastCloseOfTheFunctionDeviceDeletesTheHartDevices) {
+    Start();
+    auto hart = OpenHart(3);
+    ASSERT_TRUE(hart);
+    hart.reset();
+    function_.reset();
+    uint32_t error = 0;
+    EXPECT_TRUE(WaitUntil([&] { return !OpenHart(3, &error) && error == platform::ERROR_FILE_NOT_FOUND; }));
+    function_ = OpenFunctionDevice();
+    EXPECT_TRUE(OpenHart(3));
+}
+
+TEST_F(LifecycleTest, PortHeldByAnotherProgramFailsTheOpenUntilReleased) {
+    Start();
+    platform::ExclusiveSerialPort holder;
+    ASSERT_EQ(holder.Open(sims_[3]->portPath()), 0);
+    uint32_t error = 0;
+    EXPECT_FALSE(OpenHart(3, &error));
+    EXPECT_EQ(error, platform::ERROR_ACCESS_DENIED);
+    holder.Close();
+    auto hart = OpenHart(3); // the failed open left the device closed
+    ASSERT_TRUE(hart);
+    EXPECT_EQ(Exchange(*hart, ShortRequest(0)).readStatus, STATUS_SUCCESS);
+}
+
+TEST_F(LifecycleTest, PortRemovalCancelsRequestsSignalsTheSubscriberAndDeletesTheDevice) {
+    Start({"--silent", "100"}); // the write waits for a reply that does not come
+    auto hart = OpenHart(3);
+    ASSERT_TRUE(hart);
+    Event removed;
+    uint32_t handle = static_cast<uint32_t>(removed.fd());
+    ASSERT_EQ(
+        Ioctl(*hart, IOCTL_HART_PNP_EVT_NOTIFICATIONS_SUBSCRIBE, &handle, 4, nullptr, 0, nullptr, &removed),
+        STATUS_SUCCESS);
+    PendingIo read(300), write;
+    StartRead(*hart, read);
+    StartWrite(*hart, write, ShortRequest(0));
+    ASSERT_TRUE(WaitUntil([&] { return CountHeard(3) >= 1; })); // the write is on its way
+
+    sims_[3]->process().Terminate(std::chrono::milliseconds(0)); // gone without warning
+    ASSERT_TRUE(read.Wait());
+    ASSERT_TRUE(write.Wait());
+    EXPECT_EQ(read.Status(), STATUS_CANCELLED);
+    EXPECT_EQ(write.Status(), STATUS_CANCELLED);
+    EXPECT_EQ(platform::iomgr::WaitForSingleEvent(removed, kWaitMs), platform::iomgr::WAIT_OBJECT_0);
+
+    // The device is deleted: the old handle fails, a new open finds nothing.
+    uint32_t error = 0;
+    EXPECT_TRUE(WaitUntil([&] { return !OpenHart(3, &error) && error == platform::ERROR_FILE_NOT_FOUND; }));
+    PendingIo late(10);
+    StartRead(*hart, late);
+    ASSERT_TRUE(late.Wait());
+    EXPECT_FALSE(NT_SUCCESS(late.Status()));
+    hart.reset();
+
+    // The port comes back; the library's IOCTL_HART_MODEM_INIT recreates the HART device.
+    auto& sim = StartSim(3);
+    HartModemInitInfo info = ModemInitInfo(sim.portPath(), "COM3");
+    ASSERT_EQ(Ioctl(*function_, IOCTL_HART_MODEM_INIT, &info, sizeof(info)), STATUS_SUCCESS);
+    hart = OpenHart(3);
+    ASSERT_TRUE(hart);
+    ExchangeResult r = Exchange(*hart, ShortRequest(0));
+    EXPECT_EQ(r.writeStatus, STATUS_SUCCESS);
+    EXPECT_EQ(r.readStatus, STATUS_SUCCESS);
+}
+
+TEST_F(LifecycleTest, TwoPortsRemovedTogetherAreBothDeleted) {
+    StartSim(3);
+    StartSim(4);
+    StartDaemon();
+    function_ = OpenFunctionDevice();
+    auto hart3 = OpenHart(3), hart4 = OpenHart(4);
+    ASSERT_TRUE(hart3 && hart4);
+    sims_[3]->process().Terminate(std::chrono::milliseconds(0));
+    sims_[4]->process().Terminate(std::chrono::milliseconds(0));
+    uint32_t error = 0;
+    EXPECT_TRUE(WaitUntil([&] { return !OpenHart(3, &error) && error == platform::ERROR_FILE_NOT_FOUND; }));
+    EXPECT_TRUE(WaitUntil([&] { return !OpenHart(4, &error) && error == platform::ERROR_FILE_NOT_FOUND; }));
+}
+
+// True once the daemon has taken the suspend: the HART device's control queue no longer accepts.
+bool Suspended(DeviceFile& hart) {
+    uint8_t in = 0, mask = 0;
+    return Ioctl(hart, IOCTL_HART_GET_READ_MASK, &in, 1, &mask, 1) == STATUS_INVALID_DEVICE_STATE;
+}
+
+TEST_F(LifecycleTest, SuspendAndResumeBySignalReopensThePortAndSendsThePendingFrame) {
+    Start();
+    auto hart = OpenHart(3);
+    ASSERT_TRUE(hart);
+    ASSERT_EQ(Exchange(*hart, ShortRequest(0)).readStatus, STATUS_SUCCESS);
+
+    ASSERT_TRUE(daemon_.Signal(SIGUSR1));
+    ASSERT_TRUE(WaitUntil([&] { return Suspended(*hart); }));
+    PendingIo read(300), write;
+    StartRead(*hart, read);
+    StartWrite(*hart, write, ShortRequest(0));
+    EXPECT_FALSE(write.Wait(300)); // nothing is sent while suspended
+    EXPECT_EQ(CountHeard(3), 1);
+
+    auto resumed = std::chrono::steady_clock::now();
+    ASSERT_TRUE(daemon_.Signal(SIGUSR2));
+    ASSERT_TRUE(write.Wait());
+    auto took = std::chrono::steady_clock::now() - resumed;
+    EXPECT_EQ(write.Status(), STATUS_SUCCESS);
+    EXPECT_GE(took, 1900ms); // the restart countdown: 200 ticks
+    EXPECT_LT(took, 3500ms);
+    ASSERT_TRUE(read.Wait());
+    EXPECT_EQ(read.Status(), STATUS_SUCCESS);
+    EXPECT_EQ(CountHeard(3), 2);
+    // Control requests are served again.
+    EXPECT_EQ(GetProtocol(*hart).MasterType, 0x80);
+}
+
+TEST_F(LifecycleTest, SigtermClosesEveryPort) {
+    Start();
+    auto hart = OpenHart(3);
+    ASSERT_TRUE(hart);
+    EXPECT_EQ(daemon_.Stop(), 0);
+    // The port is free again for anybody.
+    platform::ExclusiveSerialPort port;
+    EXPECT_EQ(port.Open(sims_[3]->portPath()), 0);
+}
+
+} // namespace
+} // namespace zelhart::testing
