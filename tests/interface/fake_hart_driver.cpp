@@ -1,6 +1,6 @@
 #include "fake_hart_driver.h"
 
-#include "hart_ioctl.h"
+#include "zelhart/hart_ioctl.h"
 
 #include "zelhart/platform/runtime_dir.h"
 
