@@ -7,8 +7,10 @@
 //   interface_read_bench [--runs N] [--check MS]
 //
 // --check MS: exit status 1 when the remainder (the time our code adds) is MS or more a transaction
-// on average over the runs. The data link's times are its defaults (QUIETTIME 34 ticks, so the bus
-// is quiet 370 ms after each open), the simulator's turnaround its default 5 ms.
+// on average over the runs, or when a request had to be sent again. Without it a run fails only when
+// the read itself fails. Run it on an otherwise idle machine: the line's timing is real time.
+// The data link's times are its defaults (QUIETTIME 34 ticks, so the bus is quiet 370 ms after each
+// open), the simulator's turnaround its default 5 ms.
 #include "read_timing.h"
 
 #include "zelhart/driver/daemon_process.h"
@@ -148,7 +150,10 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::printf("run %d of %d\n%s\n", run, runs, bench::FormatReport(r.timing, r.wall).c_str());
-        if (!r.timing.framesMatch) {
+        std::fflush(stdout);
+        // Repeated frames (the data link's retries) put their time in the remainder: a measurement
+        // with --check fails on them, a plain run reports them.
+        if (!r.timing.framesMatch && check > 0) {
             std::fprintf(stderr, "run %d: the line carried other frames than one exchange a transaction\n", run);
             return 1;
         }
