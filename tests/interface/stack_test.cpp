@@ -96,8 +96,8 @@ protected:
         spec.env = {{"ZELHART_RUNTIME_DIR", run}, {"ZELHART_CONFIG_DIR", etc}, {"HOME", home},
                     {"XDG_CONFIG_HOME", home},    {"LC_ALL", "C.UTF-8"}};
 #ifdef ZELHART_STACK_TEST_LIBRARY
-        // ThreadSanitizer's dlopen looks the bare library name up without the program's run path:
-        // the library is named by its file there.
+        // The sanitizers' dlopen looks a bare library name up without the calling program's run
+        // path: in those builds the library is named by its file.
         spec.env.emplace_back(kInterfaceLibraryEnv, ZELHART_STACK_TEST_LIBRARY);
 #endif
         spec.captureOutput = true;
