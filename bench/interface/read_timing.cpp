@@ -134,7 +134,11 @@ ReadTiming AnalyseRead(const std::vector<ShimEvent>& events, const std::vector<L
                 t.turnaround = turnaround;
                 if (queuedAfterWrite && takenAt) t.pollWait = Between(queuedAfterWrite, takenAt);
                 if (nextExchange < exchanges.size()) {
-                    for (const LoggedFrame* f : exchanges[nextExchange]) t.wire += Ms(double(f->bytes) * kCharacterMs);
+                    for (const LoggedFrame* f : exchanges[nextExchange]) {
+                        const Ms onLine(double(f->bytes) * kCharacterMs);
+                        t.wire += onLine;
+                        if (!f->fromMaster) t.answerWire += onLine;
+                    }
                     t.frames = exchanges[nextExchange].size();
                     timing.framesMatch &= t.frames == 2;
                     ++nextExchange;
@@ -153,33 +157,37 @@ ReadTiming AnalyseRead(const std::vector<ShimEvent>& events, const std::vector<L
 }
 
 std::string FormatReport(const ReadTiming& timing, Ms wallTime) {
-    std::string out = "transaction      total     wire  turnaround  quiet  poll wait  remainder (ms)\n";
+    std::string out = "transaction    total   wire (answers)  turnaround  quiet  poll wait  remainder (ms)\n";
     TransactionTiming sum;
-    Ms worst{0};
+    std::optional<Ms> worst;
     size_t n = 0;
     for (const TransactionTiming& t : timing.transactions) {
         ++n;
-        out += Line("%11zu  %9.1f  %7.1f  %10.1f  %5.1f  %9.1f  %9.1f\n", n, t.total.count(), t.wire.count(),
-                    t.turnaround.count(), t.quiet.count(), t.pollWait.value_or(Ms(0)).count(),
+        out += Line("%11zu  %7.1f  %6.1f (%6.1f)  %10.1f  %5.1f  %9.1f  %9.1f\n", n, t.total.count(), t.wire.count(),
+                    t.answerWire.count(), t.turnaround.count(), t.quiet.count(), t.pollWait.value_or(Ms(0)).count(),
                     t.Remainder().count());
         sum.total += t.total;
         sum.wire += t.wire;
+        sum.answerWire += t.answerWire;
         sum.turnaround += t.turnaround;
         sum.quiet += t.quiet;
         sum.pollWait = sum.pollWait.value_or(Ms(0)) + t.pollWait.value_or(Ms(0));
-        worst = std::max(worst, t.Remainder());
+        worst = std::max(worst.value_or(t.Remainder()), t.Remainder());
     }
-    out += Line("%11s  %9.1f  %7.1f  %10.1f  %5.1f  %9.1f  %9.1f\n", "sum", sum.total.count(), sum.wire.count(),
-                sum.turnaround.count(), sum.quiet.count(), sum.pollWait.value_or(Ms(0)).count(),
-                sum.Remainder().count());
     if (n == 0) return out + "no transactions\n";
-    out += Line("whole read: %.1f ms (first open to last close %.1f ms); %.2f x the wire time\n", wallTime.count(),
-                timing.span.count(), wallTime / sum.wire);
-    out += Line("design waits (quiet %.1f ms + poll %.1f ms) and the transmitter's turnaround: %.1f ms\n",
-                sum.quiet.count(), sum.pollWait.value_or(Ms(0)).count(),
-                (sum.quiet + sum.pollWait.value_or(Ms(0)) + sum.turnaround).count());
-    out += Line("remainder (our code): %.1f ms a transaction on average, %.1f ms at most; %.2f of the wire time\n",
-                sum.Remainder().count() / double(n), worst.count(), sum.Remainder() / sum.wire);
+    const Ms poll = sum.pollWait.value_or(Ms(0));
+    out += Line("%11s  %7.1f  %6.1f (%6.1f)  %10.1f  %5.1f  %9.1f  %9.1f\n", "sum", sum.total.count(), sum.wire.count(),
+                sum.answerWire.count(), sum.turnaround.count(), sum.quiet.count(), poll.count(),
+                sum.Remainder().count());
+    out += Line("whole read: %.1f ms, %zu transactions (first open to last close %.1f ms)\n", wallTime.count(), n,
+                timing.span.count());
+    out += Line("wire time of every frame: %.1f ms; the read took %.2f x that\n", sum.wire.count(),
+                wallTime / sum.wire);
+    out += Line("design waits: bus quiet after each open %.1f ms + 40 ms polling %.1f ms = %.1f ms; "
+                "the transmitter's turnaround %.1f ms\n",
+                sum.quiet.count(), poll.count(), (sum.quiet + poll).count(), sum.turnaround.count());
+    out += Line("remainder (our code): %.1f ms a transaction on average, %.1f ms at most (%.1f%% of the read)\n",
+                sum.Remainder().count() / double(n), worst->count(), 100.0 * (sum.Remainder() / wallTime));
     if (!timing.framesMatch) out += "note: the frames on the line are not one request and one answer a transaction\n";
     return out;
 }

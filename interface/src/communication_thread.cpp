@@ -261,7 +261,7 @@ void CHartModemController::UpdateComPortState(const std::string& portName, const
     }
     {
         std::lock_guard lock(m_csNames);
-        m_strDevicePath = std::string(kDevicePathPrefix) + kHartDeviceNamePrefix + "HART" +
+        m_strDevicePath = std::string(kDevicePathPrefix) + kDeviceNameGuidPrefix + "HART" +
                           portName.substr(std::min<size_t>(3, portName.size()));
     }
     m_hEvents.Set(EVT_PORT_ARRIVAL);

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "device_io.h"
-#include "hart_ioctl.h"
+#include "zelhart/hart_ioctl.h"
 
 #include <memory>
 #include <mutex>

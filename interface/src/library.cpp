@@ -45,7 +45,7 @@ int32_t Library::Open(const char* name, uint16_t* index) {
     if (!name || !index) return HDRV_INVALID_PARAM;
     const size_t length = ::strnlen(name, 260);
     if (length > 259) return HDRV_INVALID_PARAM;
-    const std::string deviceName = std::string(kHartDeviceNamePrefix) + std::string(name, length);
+    const std::string deviceName = std::string(kDeviceNameGuidPrefix) + std::string(name, length);
     const std::string devicePath = kDevicePathPrefix + deviceName;
     ControllerPtr controller;
     {

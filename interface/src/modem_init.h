@@ -1,7 +1,7 @@
 // The IOCTL_HART_MODEM_INIT record for a port that arrived.
 #pragma once
 
-#include "hart_ioctl.h"
+#include "zelhart/hart_ioctl.h"
 
 #include <string>
 #include <string_view>

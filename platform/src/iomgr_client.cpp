@@ -18,6 +18,7 @@ namespace {
 
 constexpr int kHandshakeTimeoutMs = 5000;
 constexpr int kCreateTimeoutMs = 15000;
+constexpr int kCloseTimeoutMs = 5000;
 
 using Clock = std::chrono::steady_clock;
 
@@ -233,7 +234,16 @@ uint32_t DeviceFile::Close() {
         if (closed_) return ERROR_INVALID_HANDLE;
         closed_ = true;
     }
-    ::shutdown(sock_.get(), SHUT_RDWR); // the daemon sees the hang-up; the receiver stops
+    // As CloseHandle, return only once the driver has cleaned up and closed its file object (and so
+    // released what it held for the handle, such as a serial port): the daemon does that when it sees
+    // the hang-up and then closes its end, which ends the receiver. A daemon that does not answer in
+    // time is left behind.
+    ::shutdown(sock_.get(), SHUT_WR);
+    {
+        std::unique_lock lock(mutex_);
+        completed_.wait_for(lock, std::chrono::milliseconds(kCloseTimeoutMs), [&] { return !connected_; });
+    }
+    ::shutdown(sock_.get(), SHUT_RDWR);
     if (receiver_.joinable()) receiver_.join();
     return ERROR_SUCCESS;
 }
@@ -285,6 +295,7 @@ void DeviceFile::ReceiveLoop() {
     std::lock_guard lock(mutex_);
     connected_ = false;
     FailAllLocked(STATUS_CANCELLED);
+    completed_.notify_all();
 }
 
 uint32_t LookupDeviceInterface(const Guid& interfaceClass, uint32_t index, std::string* path) {

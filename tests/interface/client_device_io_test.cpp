@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <poll.h>
 #include <sys/eventfd.h>
 
@@ -213,6 +214,19 @@ TEST_F(ClientDeviceIoTest, DaemonThatDiesAbortsThePendingReadAndLaterRequestsFai
     uint32_t returned;
     EXPECT_EQ(file->DeviceIoControl(IOCTL_HART_SET_READ_MASK, &mask, 1, &mask, 1, &returned), ERROR_NOT_READY);
     EXPECT_EQ(file->Close(), ERROR_SUCCESS);
+}
+
+TEST_F(ClientDeviceIoTest, CloseReturnsOnlyOnceTheDriverHasLetGoOfTheHandle) {
+    ASSERT_EQ(daemon.Start({3}), "");
+    for (int round = 0; round < 3; ++round) {
+        auto file = OpenHart(3);
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(file->StartRead(kReadBufferSize, event.get()), ERROR_IO_PENDING);
+        std::filesystem::remove(FakeReleaseMarker(3));
+        EXPECT_EQ(file->Close(), ERROR_SUCCESS);
+        // What the driver holds for a handle (a serial port) is free for the next user at once.
+        EXPECT_TRUE(std::filesystem::exists(FakeReleaseMarker(3))) << "round " << round;
+    }
 }
 
 TEST_F(ClientDeviceIoTest, CloseEndsThePendingReadAndLeavesTheEventAloneAfterwards) {

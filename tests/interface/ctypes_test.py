@@ -2,10 +2,11 @@
 """Loads libZelHartDriverInterface.so as an outside program does and calls its exports.
 
 With no driver running, a device opens (it is only not present) and a request comes back as a
-failure record. With a driver (--fake-daemon: the test driver that answers every request at once), one
-frame goes out through the driver's socket and its answer comes back.
+failure record. With a driver, one frame goes out through the driver's socket and its answer comes
+back: --fake-daemon runs the test driver that answers every request at once; --stack runs
+ZelHartDriver with korvel4810-sim (unpaced) on COM201 (no real port has that number), so the frame crosses the real data link.
 
-Usage: ctypes_test.py <path of the library> [--fake-daemon <fake_hart_daemon>]
+Usage: ctypes_test.py <library> [--fake-daemon <fake_hart_daemon> | --stack <ZelHartDriver> <korvel4810-sim>]
 """
 import ctypes
 import os
@@ -71,25 +72,25 @@ def read_record(lib, index, timeout=5.0):
 
 
 def start_daemon(command, runtime):
-    """Starts a daemon that says on a pipe when it is ready; returns the process."""
+    """Starts a program that says on a pipe (--ready-fd) when it is ready; returns the process."""
     reader, writer = os.pipe()
-    env = dict(os.environ, ZELHART_RUNTIME_DIR=runtime)
+    env = dict(os.environ, ZELHART_RUNTIME_DIR=runtime, ZELHART_CONFIG_DIR=os.path.join(runtime, "etc"))
     process = subprocess.Popen(command + ["--ready-fd", str(writer)], env=env, pass_fds=(writer,))
     os.close(writer)
     ready, _, _ = select.select([reader], [], [], 10.0)
     line = os.read(reader, 64) if ready else b""
     os.close(reader)
-    if not line.startswith(b"ready"):
+    if not line:
         process.kill()
         process.wait()
         check(False, "%s became ready" % command[0])
     return process
 
 
-def exchange_one_frame(lib, command):
-    """HART3 through the driver: configured as the program does, one request, its tagged answer."""
+def exchange_one_frame(lib, port, command):
+    """HART<port> through the driver: configured as the program does, one request, its tagged answer."""
     index = ctypes.c_uint16(0xFFFF)
-    check(lib.hart_open(b"HART3", ctypes.byref(index)) == 0, "open with the driver running")
+    check(lib.hart_open(b"HART%d" % port, ctypes.byref(index)) == 0, "open with the driver running")
     check(lib.hart_configure(index.value, HartConfig(0x00600000, 0x00060004)) == 0, "configure")
     request = HartMessage()
     frame = [0xFF] * 5 + [0x02, 0x00, command, 0x00]
@@ -110,9 +111,16 @@ def exchange_one_frame(lib, command):
     return data
 
 
+def stop(process, what):
+    process.terminate()
+    check(process.wait(10) == 0, "%s stops cleanly" % what)
+
+
 def main():
-    check(len(sys.argv) in (2, 4) and (len(sys.argv) == 2 or sys.argv[2] == "--fake-daemon"),
-          "usage: ctypes_test.py <library> [--fake-daemon <executable>]")
+    args = sys.argv[1:]
+    check(len(args) == 1 or (len(args) == 3 and args[1] == "--fake-daemon") or
+          (len(args) == 4 and args[1] == "--stack"),
+          "usage: ctypes_test.py <library> [--fake-daemon <exe> | --stack <ZelHartDriver> <korvel4810-sim>]")
     check(ctypes.sizeof(HartMessage) == 292 and ctypes.sizeof(AppRegistryInfo) == 16, "record sizes")
     with tempfile.TemporaryDirectory(prefix="zelhart-ctypes-") as runtime:
         # Private directories: no driver socket, no ports of this machine.
@@ -152,13 +160,30 @@ def main():
         os.close(reader)
         os.close(writer)
 
-        if len(sys.argv) == 4:
-            daemon = start_daemon([sys.argv[3], "--device", "3"], runtime)
+        if len(args) == 3:
+            daemon = start_daemon([args[2], "--device", "3"], runtime)
             try:
-                exchange_one_frame(lib, 0)
+                exchange_one_frame(lib, 3, 0)
             finally:
-                daemon.terminate()
-                check(daemon.wait(10) == 0, "the daemon stops cleanly")
+                stop(daemon, "the fake daemon")
+        elif len(args) == 4:
+            etc = os.path.join(runtime, "etc")
+            os.makedirs(etc, exist_ok=True)
+            with open(os.path.join(etc, "ZelHartDriver.reg"), "w") as reg:
+                reg.write("Windows Registry Editor Version 5.00\n\n"
+                          "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZelHartDriver]\n"
+                          "\"QUIETTIME\"=dword:00000002\n")
+            sim = start_daemon([args[3], "--port", "201", "--no-pace", "--turnaround", "2"], runtime)
+            try:
+                daemon = start_daemon([args[2], "--runtime-dir", runtime, "--config-dir", etc], runtime)
+                try:
+                    answer = exchange_one_frame(lib, 201, 0)
+                    check(answer[4] == 0 and answer[6] == 254, "an identity answer: response code 0, marker 254; "
+                          "got %s" % answer.hex())
+                finally:
+                    stop(daemon, "ZelHartDriver")
+            finally:
+                stop(sim, "korvel4810-sim")
     print("ctypes: all exports behave as expected")
 
 

@@ -175,7 +175,7 @@ private:
 };
 
 std::string FakeDriver::HartPath(int port) {
-    return std::string(kDevicePathPrefix) + kHartDeviceNamePrefix + "HART" + std::to_string(port);
+    return std::string(kDevicePathPrefix) + kDeviceNameGuidPrefix + "HART" + std::to_string(port);
 }
 
 FakeDriver::Device& FakeDriver::DeviceAt(const std::string& path) { return devices_[path]; }

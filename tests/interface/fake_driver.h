@@ -6,7 +6,7 @@
 #pragma once
 
 #include "device_io.h"
-#include "hart_ioctl.h"
+#include "zelhart/hart_ioctl.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "fake_hart_driver.h"
-#include "hart_ioctl.h"
+#include "zelhart/hart_ioctl.h"
 
 #include "zelhart/platform/iomgr_client.h"
 #include "zelhart/platform/unique_fd.h"

@@ -1,13 +1,18 @@
 #include "fake_hart_driver.h"
 
-#include "hart_ioctl.h"
+#include "zelhart/hart_ioctl.h"
+
+#include "zelhart/platform/runtime_dir.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace zelhart::hartif::testing {
 
@@ -20,6 +25,7 @@ constexpr const char* kHartName = "{76F2EE18-E6E6-437e-A495-DDAD2DA743EA}_Hart";
 constexpr const char* kHartLink = "{76F2EE18-E6E6-437e-A495-DDAD2DA743EA}_HART";
 
 struct HartContext {
+    uint32_t port = 0;
     std::mutex lock; // the device's fields below
     WDFQUEUE readWait;
     std::optional<std::pair<std::vector<uint8_t>, NTSTATUS>> buffered;
@@ -121,10 +127,17 @@ NTSTATUS CreateHartDevice(const WDFDRIVER& driver, uint32_t port) {
     if (!init) return STATUS_INSUFFICIENT_RESOURCES;
     const std::string digits = std::to_string(port);
     if (NTSTATUS s = init->AssignName(std::string("\\Device\\") + kHartName + digits); !NT_SUCCESS(s)) return s;
+    // Letting go of a handle takes the device a while; then it says so in the runtime directory.
+    init->SetFileObjectConfig({nullptr, [](WDFFILEOBJECT file) {
+                                   std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                                   std::ofstream(FakeReleaseMarker(HartGetContext(file->GetDevice())->port));
+                               },
+                               nullptr});
     WDFDEVICE device;
     if (NTSTATUS s = Device::Create(init, ObjectAttributes::WithContext<HartContext>(), &device); !NT_SUCCESS(s))
         return s;
     auto* ctx = HartGetContext(device);
+    ctx->port = port;
     IoQueueConfig read, write, ioctl, wait;
     read.EvtIoRead = HartRead;
     write.EvtIoWrite = HartWrite;
@@ -235,6 +248,10 @@ NTSTATUS FunctionDeviceAdd(WDFDRIVER driver, PWDFDEVICE_INIT& init) {
 }
 
 } // namespace
+
+std::string FakeReleaseMarker(uint32_t port) {
+    return platform::RuntimeDir() + "/released-HART" + std::to_string(port);
+}
 
 std::vector<uint8_t> FakeReplyTo(const uint8_t* frame, size_t length) {
     size_t start = 0;

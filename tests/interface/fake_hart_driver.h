@@ -10,11 +10,13 @@
 //                    command, response code and status 0), given to the waiting read or kept for the
 //                    next one, and then the write completes. A request for kSilentCommand gets no
 //                    answer: its write ends with STATUS_TRANSACTION_TIMED_OUT, as with an absent slave.
+//                    Cleaning up a handle takes 30 ms, after which FakeReleaseMarker(n) exists.
 #pragma once
 
 #include "zelhart/drvfw/wdf.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace zelhart::hartif::testing {
@@ -34,6 +36,9 @@ inline constexpr uint8_t kSilentCommand = 0xFE;
 // The slave reply to a written request frame (preambles included), or nothing when the frame is too
 // short to be a request or asks for kSilentCommand.
 std::vector<uint8_t> FakeReplyTo(const uint8_t* frame, size_t length);
+
+// "<runtime dir>/released-HART<n>": made when the device has cleaned up a handle.
+std::string FakeReleaseMarker(uint32_t port);
 
 // DriverEntry of the fake driver; `ports` get their HART devices with the function device.
 NTSTATUS FakeHartDriverEntry(drvfw::Framework& fw, std::vector<uint32_t> ports);

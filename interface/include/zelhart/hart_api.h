@@ -102,7 +102,7 @@ inline constexpr const char* kInterfaceLibraryName = "libZelHartDriverInterface.
 inline constexpr const char* kInterfaceLibraryEnv = "ZELHART_INTERFACE_LIBRARY";
 
 // HART device names: this prefix, then the caller's name ("HART3"); opened with "\\.\" in front.
-inline constexpr const char* kHartDeviceNamePrefix = "{76F2EE18-E6E6-437e-A495-DDAD2DA743EA}_";
+inline constexpr const char* kDeviceNameGuidPrefix = "{76F2EE18-E6E6-437e-A495-DDAD2DA743EA}_";
 inline constexpr const char* kDevicePathPrefix = "\\\\.\\";
 
 } // namespace zelhart
