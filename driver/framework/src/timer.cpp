@@ -69,22 +69,23 @@ bool Timer::Stop(bool wait) {
 }
 
 void Timer::OnExpired() {
+    // However many periods went by while the loop was held up, the callback runs once: a tick that is
+    // already due is not queued again. Missed ticks running back to back would make every countdown
+    // expire early, before the input that arrived meanwhile has been seen.
     uint64_t expirations = 0;
     if (::read(fd_.get(), &expirations, sizeof(expirations)) != sizeof(expirations)) return;
     auto self = std::static_pointer_cast<Timer>(shared_from_this());
     auto keep = KeepAlive();
-    for (uint64_t i = 0; i < std::min(expirations, kMaxCatchUp); ++i) {
-        {
-            std::lock_guard lock(mutex_);
-            if (!started_) return;
-            if (config_.Period == 0) started_ = false;
-            running_ = true;
-        }
-        config_.EvtTimerFunc(self);
+    {
         std::lock_guard lock(mutex_);
-        running_ = false;
-        idle_.notify_all();
+        if (!started_) return;
+        if (config_.Period == 0) started_ = false;
+        running_ = true;
     }
+    config_.EvtTimerFunc(self);
+    std::lock_guard lock(mutex_);
+    running_ = false;
+    idle_.notify_all();
 }
 
 void Timer::OnDelete() {

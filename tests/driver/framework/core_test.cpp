@@ -1,6 +1,8 @@
 // The event loop, timers, work items and object deletion.
 #include "framework_fixture.h"
 
+#include <algorithm>
+#include <mutex>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 
@@ -93,6 +95,35 @@ TEST_F(CoreTest, APeriodicTimerTicksEvery10MsUntilStopped) {
     EXPECT_EQ(ticks, stoppedAt);
     timer->Start(WDF_REL_TIMEOUT_IN_MS(10));
     EXPECT_TRUE(WaitUntil([&] { return ticks >= stoppedAt + 3; }));
+}
+
+TEST_F(CoreTest, ALoopHeldUpForTenPeriodsGetsOneTickNotABurst) {
+    using Clock = std::chrono::steady_clock;
+    std::mutex m;
+    std::vector<Clock::time_point> at;
+    Clock::time_point heldUntil;
+    WDFTIMER timer;
+    ASSERT_EQ(Timer::Create({[&](WDFTIMER) {
+                                 std::lock_guard lock(m);
+                                 at.push_back(Clock::now());
+                                 if (at.size() == 3) {
+                                     std::this_thread::sleep_for(100ms);
+                                     heldUntil = Clock::now();
+                                 }
+                             },
+                             10},
+                            Child(), &timer),
+              STATUS_SUCCESS);
+    timer->Start(WDF_REL_TIMEOUT_IN_MS(10));
+    ASSERT_TRUE(WaitUntil([&] {
+        std::lock_guard lock(m);
+        return at.size() >= 12;
+    }));
+    timer->Stop(true);
+    std::lock_guard lock(m);
+    // Ten periods were missed; without coalescing they would all run within the next millisecond.
+    auto soon = std::count_if(at.begin() + 3, at.end(), [&](auto t) { return t <= heldUntil + 50ms; });
+    EXPECT_LE(soon, 7);
 }
 
 TEST_F(CoreTest, AOneShotTimerFiresOnce) {

@@ -1,6 +1,6 @@
 // WDFTIMER on a timerfd of the event loop. The callback runs on the loop thread, not serialised with
 // anything else; a periodic timer ticks every Period milliseconds once started, and each expiration
-// is delivered (a loop that was held up catches up on at most kMaxCatchUp ticks).
+// runs once per wake-up (a loop that was held up for several periods gets one tick, not a burst).
 #pragma once
 
 #include "zelhart/drvfw/object.h"
@@ -19,8 +19,6 @@ struct TimerConfig {
 
 class Timer : public Object {
   public:
-    static constexpr uint64_t kMaxCatchUp = 10;
-
     // WdfTimerCreate; attributes.ParentObject (the device) is required.
     static NTSTATUS Create(const TimerConfig& config, const ObjectAttributes& attributes, WDFTIMER* out);
 
