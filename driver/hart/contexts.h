@@ -11,6 +11,7 @@
 // holding a DataLinkLock: those callbacks take it themselves.
 #pragma once
 
+#include "hart_names.h"
 #include "zelhart/datalink/hart_data_link.h"
 #include "zelhart/drvfw/wdf.h"
 
@@ -81,6 +82,7 @@ struct HARTDEVICE_CONTEXT : datalink::DataLinkHost {
     bool SymbolicLinkCreated = false;
     std::string SymbolicLinkName; // "\DosDevices\{76F2EE18-...}_HART" + digits
     std::string TargetName;       // the serial port's device path; "Target" in traces
+    std::string PortNumber;       // the characters after "COM": the port this device follows
     std::weak_ptr<drvfw::Device> MainDevice;
     std::atomic<int32_t> lOpenedFileHandleCount{0};
 
@@ -163,8 +165,7 @@ void HartEvtWorkItemCleanup(WDFWORKITEM item);
 
 // ---- HART devices (hart_devices.cpp) ----
 NTSTATUS CreateHartDevices(const WDFDEVICE& functionDevice);
-NTSTATUS HartInitializeDeviceObject(const WDFDEVICE& functionDevice, const std::string& deviceName,
-                                    const std::string& serialDeviceName, const std::string& linkName);
+NTSTATUS HartInitializeDeviceObject(const WDFDEVICE& functionDevice, const HartPortNames& names);
 NTSTATUS DeleteHartDevices(DRIVER_CONTEXT* driverContext);
 
 // ---- HART device I/O control (hart_ioctl_queue.cpp) ----

@@ -46,7 +46,7 @@ void ModemInit(const WDFDEVICE& device, const WDFREQUEST& request) {
                                                        : "the serial port map has no such port");
         return request->Complete(STATUS_INVALID_PARAMETER);
     }
-    status = HartInitializeDeviceObject(device, names.DeviceName, names.SerialDeviceName, names.LinkName);
+    status = HartInitializeDeviceObject(device, names);
     request->CompleteWithInformation(
         status == STATUS_OBJECT_NAME_COLLISION ? STATUS_OBJECT_NAME_COLLISION : STATUS_SUCCESS, 0);
 }

@@ -92,14 +92,15 @@ NTSTATUS CreateHartDevices(const WDFDEVICE& functionDevice) {
                   SerialDeviceNameTakenAsIs(entry.devicePath) ? 1 : 2, names.SerialDeviceName.c_str(),
                   static_cast<int>(names.SerialDeviceName.size()));
         // A port that has its HART device already fails with a name collision and is skipped.
-        HartInitializeDeviceObject(functionDevice, names.DeviceName, names.SerialDeviceName, names.LinkName);
+        HartInitializeDeviceObject(functionDevice, names);
     }
     HartTrace(HART_TRACE_ENTRY, "%s <<<< \n", __func__);
     return STATUS_SUCCESS;
 }
 
-NTSTATUS HartInitializeDeviceObject(const WDFDEVICE& functionDevice, const std::string& deviceName,
-                                    const std::string& serialDeviceName, const std::string& linkName) {
+NTSTATUS HartInitializeDeviceObject(const WDFDEVICE& functionDevice, const HartPortNames& names) {
+    const std::string& deviceName = names.DeviceName;
+    const std::string& linkName = names.LinkName;
     HartTrace(HART_TRACE_ENTRY, "%s >>>> \n", __func__);
     WDFDRIVER driver = functionDevice->GetDriver();
     DRIVER_CONTEXT* dctx = DriverGetContext(driver);
@@ -132,7 +133,8 @@ NTSTATUS HartInitializeDeviceObject(const WDFDEVICE& functionDevice, const std::
     ctx->lOpenedFileHandleCount = 0;
     ctx->MainDevice = functionDevice;
     ctx->Device = device;
-    ctx->TargetName = serialDeviceName;
+    ctx->TargetName = names.SerialDeviceName;
+    ctx->PortNumber = names.PortNumber;
     ctx->SymbolicLinkName = linkName;
     status = device->CreateSymbolicLink(linkName);
     ctx->SymbolicLinkCreated = NT_SUCCESS(status);

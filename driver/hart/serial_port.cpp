@@ -1,7 +1,9 @@
 // The serial port under a HART device: the 10 ms timer, the work items, the port-open sequence with
 // the seven serial settings, purge, and the restart of the port after resume.
 #include "contexts.h"
+#include "hart_names.h"
 #include "hart_trace.h"
+#include "zelhart/platform/serial_port_map.h"
 
 #include <span>
 
@@ -73,6 +75,29 @@ NTSTATUS CreateWorkItem(const WDFDEVICE& device, void (*callback)(WDFWORKITEM), 
     NTSTATUS status = WorkItem::Create({callback}, attributes, out);
     if (NT_SUCCESS(status)) WorkItemGetContext(*out)->HartDevice = device;
     return status;
+}
+
+// A port can be replaced while its HART device has no handle open (a simulator started again on
+// another pseudo-terminal, an adapter moved to another USB socket): at each open the device follows
+// its COM name to the device the serial port map has for it now. A COM name the map no longer has is
+// not opened at all, whatever has taken its old path meanwhile.
+NTSTATUS FollowThePort(HARTDEVICE_CONTEXT* ctx) {
+    auto number = platform::ParseComName("COM" + ctx->PortNumber);
+    if (!number) return STATUS_SUCCESS; // a name the map cannot look up: opened as it was made
+    auto path = platform::LookupComPort(*number);
+    if (!path) {
+        HartTrace(HART_TRACE_ERROR, "HartEvtDeviceFileCreate Error: COM%s is no longer in the port map\n",
+                  ctx->PortNumber.c_str());
+        return STATUS_OBJECT_NAME_NOT_FOUND;
+    }
+    std::string now = SerialDeviceNameFor(*path);
+    auto lock = ctx->Lock();
+    if (now != ctx->TargetName) {
+        HartTrace(HART_TRACE_DETAIL, "COM%s moved: Target %s -> %s\n", ctx->PortNumber.c_str(),
+                  ctx->TargetName.c_str(), now.c_str());
+        ctx->TargetName = now;
+    }
+    return STATUS_SUCCESS;
 }
 
 IoTargetOpenParams OpenParams(const HARTDEVICE_CONTEXT* ctx, uint32_t access) {
@@ -166,6 +191,7 @@ NTSTATUS HartPurgeSerialPort(const WDFIOTARGET& target) {
 
 NTSTATUS HartOpenSerialPort(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ctx) {
     constexpr const char* kFn = "HartEvtDeviceFileCreate";
+    if (NTSTATUS s = FollowThePort(ctx); !NT_SUCCESS(s)) return s;
     WDFIOTARGET target;
     NTSTATUS status = IoTarget::Create(device, {}, &target);
     if (!NT_SUCCESS(status)) {

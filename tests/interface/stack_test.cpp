@@ -254,7 +254,7 @@ TEST_F(StackTest, MonitoringReportsTheLostTransmitterAndCarriesOn) {
 
     ASSERT_EQ(sim.Start(run, SimArgs(false)), "");
     ASSERT_TRUE(waitFor([&](const std::string& out) { return readingsSinceLastFailure(out) >= 2; }, 60s))
-        << monitor.Output();
+        << monitor.Output() << "\nZelHartDriver:\n" << daemon.Output();
     EXPECT_EQ(monitor.Terminate(), 128 + SIGTERM);
 }
 

@@ -172,6 +172,38 @@ TEST_F(PortTest, HangUpOfAnOpenPortDeletesTheDevice) {
     EXPECT_TRUE(WaitUntil([&] { return !Context(); }));
 }
 
+// COM3 is moved to another device while its HART device has no handle (a simulator started again
+// on another pseudo-terminal): the next open follows the COM name, not the path the device was made
+// with, and once the map has lost COM3 the old device is not opened even though it is still there.
+TEST_F(PortTest, AnOpenFollowsTheComNameToTheDeviceTheMapNamesNow) {
+    Start();
+    ASSERT_TRUE(OpenHart(3)); // made and opened once on the first device
+    FakePort replacement(run_, 0);
+    const std::string ports = run_ + "/ports";
+    ASSERT_EQ(platform::UnregisterComPort(ports, 3), 0);
+    ASSERT_EQ(platform::RegisterComPort(ports, 3, replacement.path()), 0);
+
+    auto hart = OpenHart(3);
+    ASSERT_TRUE(hart);
+    PendingIo read(300), write;
+    StartRead(*hart, read);
+    Bytes request = ShortRequest(0);
+    StartWrite(*hart, write, request);
+    EXPECT_EQ(replacement.Receive(request.size()), request);
+    EXPECT_TRUE(port_->Receive(1, 100ms).empty());
+    Turnaround();
+    replacement.Send(WithPreambles(IdentityReply()));
+    ASSERT_TRUE(read.Wait());
+    EXPECT_EQ(read.Data(), IdentityReply());
+    ASSERT_TRUE(write.Wait());
+    hart.reset();
+
+    ASSERT_EQ(platform::UnregisterComPort(ports, 3), 0);
+    uint32_t error = 0;
+    EXPECT_FALSE(OpenHart(3, &error));
+    EXPECT_EQ(error, platform::ERROR_FILE_NOT_FOUND);
+}
+
 TEST_F(PortTest, SuspendAndResumeOfTheFramework) {
     Start();
     auto hart = OpenHart(3);
