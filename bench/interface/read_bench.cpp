@@ -18,7 +18,6 @@
 
 #include <charconv>
 #include <chrono>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,14 +56,6 @@ private:
     std::string path_;
 };
 
-std::string BesideMe(const std::string& name) {
-    char buf[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return name;
-    std::string self(buf, size_t(n));
-    return self.substr(0, self.rfind('/') + 1) + name;
-}
-
 std::string ReadFile(const std::string& path) {
     std::ifstream f(path);
     std::stringstream s;
@@ -95,7 +86,7 @@ RunResult RunOnce() {
     if (auto e = daemon.Start(launch); !e.empty()) return {"ZelHartDriver: " + e, {}, {}};
 
     sim::ChildSpec cli;
-    cli.executable = BesideMe("4810cli");
+    cli.executable = sim::ExecutableBesideThisProgram("4810cli");
     cli.args = {"--port", "1", "read"};
     cli.env = {{"ZELHART_RUNTIME_DIR", run},
                {"ZELHART_CONFIG_DIR", etc},

@@ -15,7 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -35,13 +34,6 @@ namespace iomgr = platform::iomgr;
 
 // Far from the COM numbers of real ports (ttyS<k> is COM<k+1>), so no real port stands in for it.
 constexpr int kPort = 200;
-
-std::string BesideMe(const std::string& name) {
-    char buf[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    std::string self(buf, size_t(n > 0 ? n : 0));
-    return self.substr(0, self.rfind('/') + 1) + name;
-}
 
 // Identity request (command 0) to polling address 0 from the secondary master, with preambles.
 HartMessage IdentityRequest(uint16_t tag) {
@@ -90,7 +82,7 @@ protected:
 
     sim::ChildSpec Cli(std::vector<std::string> args) const {
         sim::ChildSpec spec;
-        spec.executable = BesideMe("4810cli");
+        spec.executable = sim::ExecutableBesideThisProgram("4810cli");
         spec.args = {"--port", std::to_string(kPort)};
         spec.args.insert(spec.args.end(), args.begin(), args.end());
         spec.env = {{"ZELHART_RUNTIME_DIR", run}, {"ZELHART_CONFIG_DIR", etc}, {"HOME", home},

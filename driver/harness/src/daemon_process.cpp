@@ -3,7 +3,6 @@
 #include "zelhart/platform/unique_fd.h"
 
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -12,13 +11,7 @@
 
 namespace zelhart::hartdriver {
 
-std::string DefaultDaemonExecutable() {
-    char buf[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return "ZelHartDriver";
-    std::string self(buf, size_t(n));
-    return self.substr(0, self.rfind('/') + 1) + "ZelHartDriver";
-}
+std::string DefaultDaemonExecutable() { return sim::ExecutableBesideThisProgram("ZelHartDriver"); }
 
 std::string DaemonProcess::Start(const DaemonLaunch& launch) {
     if (launch.runtimeDir.empty()) return "DaemonLaunch.runtimeDir is required";

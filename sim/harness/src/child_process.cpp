@@ -3,6 +3,7 @@
 #include "zelhart/platform/unique_fd.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -122,6 +123,14 @@ std::string ChildProcess::Output() const {
         at += n;
     }
     return out;
+}
+
+std::string ExecutableBesideThisProgram(const std::string& name) {
+    char buf[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return name;
+    std::string self(buf, size_t(n));
+    return self.substr(0, self.rfind('/') + 1) + name;
 }
 
 std::optional<std::pair<int, std::string>> RunToExit(ChildSpec spec, std::chrono::milliseconds timeout) {

@@ -3,7 +3,6 @@
 #include "zelhart/platform/unique_fd.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -11,13 +10,7 @@
 
 namespace zelhart::sim {
 
-std::string DefaultSimExecutable() {
-    char buf[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return "korvel4810-sim";
-    std::string self(buf, size_t(n));
-    return self.substr(0, self.rfind('/') + 1) + "korvel4810-sim";
-}
+std::string DefaultSimExecutable() { return ExecutableBesideThisProgram("korvel4810-sim"); }
 
 std::string SimProcess::Start(const SimLaunch& launch) {
     if (launch.runtimeDir.empty()) return "SimLaunch.runtimeDir is required";

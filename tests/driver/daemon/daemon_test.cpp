@@ -1,18 +1,15 @@
 // The daemon as a program: its command line, silence at DebugLevel 0, one daemon per socket,
 // running in the background, and clients that die or talk nonsense.
+#include "child_with_pipes.h"
 #include "daemon_fixture.h"
 #include "zelhart/platform/iomgr_protocol.h"
 
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-
-extern char** environ;
 
 namespace zelhart::testing {
 namespace {
@@ -120,32 +117,10 @@ class ClientFailureTest : public DaemonTest {
 };
 
 TEST_F(ClientFailureTest, AClientKilledMidRequestLeavesTheDaemonServingOthers) {
-    int out[2];
-    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
-    UniqueFd readEnd(out[0]), writeEnd(out[1]);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    std::string name = std::string(kHartDeviceLinkTail) + "4";
-    std::vector<std::string> args{DRVFW_TEST_CLIENT, "read", name};
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid;
-    ASSERT_EQ(posix_spawn(&pid, DRVFW_TEST_CLIENT, &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    writeEnd.reset();
-    std::string said;
-    char c;
-    while (said.find("pending") == std::string::npos) {
-        pollfd p{readEnd.get(), POLLIN, 0};
-        ASSERT_GT(::poll(&p, 1, 5000), 0) << said;
-        ASSERT_EQ(::read(readEnd.get(), &c, 1), 1) << said;
-        said += c;
-    }
-    ::kill(pid, SIGKILL); // with its read waiting in the driver
-    ::waitpid(pid, nullptr, 0);
+    ChildWithPipes client({DRVFW_TEST_CLIENT, "read", std::string(kHartDeviceLinkTail) + "4"});
+    ASSERT_EQ(client.ReadLine(), "0");
+    ASSERT_EQ(client.ReadLine(), "pending");
+    client.Kill(); // with its read waiting in the driver
 
     ExpectServing();
     // Its handle was cleaned up: the device can be opened again.

@@ -1,16 +1,11 @@
 // Handles, ports and power: exclusive HART devices, reopening, the function device's handle count,
 // a port held by another program, port removal and re-arrival, suspend and resume by signal.
+#include "child_with_pipes.h"
 #include "daemon_fixture.h"
 #include "zelhart/platform/serial_port.h"
 
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
-extern char** environ;
 
 namespace zelhart::testing {
 namespace {
@@ -27,51 +22,10 @@ class LifecycleTest : public DaemonTest {
 };
 
 // drvfw_test_client in a process of its own: "open NAME" holds the handle while its input is open.
-class ClientProcess {
+class ClientProcess : public ChildWithPipes {
   public:
-    ClientProcess(const std::string& mode, const std::string& name) {
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) std::abort();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        std::vector<std::string> args{DRVFW_TEST_CLIENT, mode, name};
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, DRVFW_TEST_CLIENT, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(in[0]);
-        ::close(out[1]);
-        stdin_.reset(in[1]);
-        stdout_.reset(out[0]);
-    }
-    ~ClientProcess() { Kill(); }
-    // One line of its output, waiting at most five seconds.
-    std::string ReadLine() {
-        std::string line;
-        auto deadline = std::chrono::steady_clock::now() + 5s;
-        char c;
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd p{stdout_.get(), POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) continue;
-            if (::read(stdout_.get(), &c, 1) != 1 || c == '\n') break;
-            line += c;
-        }
-        return line;
-    }
-    void Kill() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    platform::UniqueFd stdin_, stdout_;
+    ClientProcess(const std::string& mode, const std::string& name)
+        : ChildWithPipes({DRVFW_TEST_CLIENT, mode, name}) {}
 };
 
 TEST_F(LifecycleTest, SecondOpenFromAnotherProcessIsRefusedWhileTheFirstKeepsWorking) {

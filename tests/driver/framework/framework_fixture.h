@@ -2,6 +2,7 @@
 // bounded waits, and a second client process.
 #pragma once
 
+#include "child_with_pipes.h"
 #include "temp_dir.h"
 #include "test_driver.h"
 #include "zelhart/platform/iomgr_client.h"
@@ -12,17 +13,12 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <functional>
-#include <poll.h>
-#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace zelhart::testing {
 
@@ -38,79 +34,11 @@ inline bool WaitUntil(const std::function<bool()>& condition, std::chrono::milli
     return true;
 }
 
-// drvfw_test_client in a process of its own, with pipes on its standard input and output.
-class ClientProcess {
+// drvfw_test_client in a process of its own.
+class ClientProcess : public ChildWithPipes {
   public:
-    ClientProcess(const std::string& mode, const std::string& name) {
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) std::abort();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        std::vector<std::string> args{DRVFW_TEST_CLIENT, mode, name};
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        // The child must not inherit signals blocked for a signalfd.
-        posix_spawnattr_t attr;
-        posix_spawnattr_init(&attr);
-        sigset_t none;
-        sigemptyset(&none);
-        posix_spawnattr_setsigmask(&attr, &none);
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
-        if (posix_spawn(&pid_, DRVFW_TEST_CLIENT, &actions, &attr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawnattr_destroy(&attr);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(in[0]);
-        ::close(out[1]);
-        stdin_.reset(in[1]);
-        stdout_.reset(out[0]);
-    }
-    ~ClientProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    // One line of output, waiting at most three seconds; empty on time-out or end of output.
-    std::string ReadLine() {
-        std::string line;
-        auto deadline = std::chrono::steady_clock::now() + 3s;
-        char c;
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd p{stdout_.get(), POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) continue;
-            if (::read(stdout_.get(), &c, 1) != 1) break;
-            if (c == '\n') return line;
-            line += c;
-        }
-        return line;
-    }
-    void CloseInput() { stdin_.reset(); }
-    // Exit status after the process ends by itself; -1 when it did not within three seconds.
-    int Wait() {
-        for (int i = 0; i < 3000; ++i) {
-            int status;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(1ms);
-        }
-        return -1;
-    }
-    void Kill() {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    platform::UniqueFd stdin_, stdout_;
+    ClientProcess(const std::string& mode, const std::string& name)
+        : ChildWithPipes({DRVFW_TEST_CLIENT, mode, name}) {}
 };
 
 // A daemon with the test driver, serving on a private runtime directory.

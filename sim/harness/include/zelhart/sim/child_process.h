@@ -44,6 +44,10 @@ private:
     int outputFd_ = -1;
 };
 
+// The program `name` in the directory of the running program (the build puts every executable in one
+// directory); `name` alone when that directory cannot be found.
+std::string ExecutableBesideThisProgram(const std::string& name);
+
 // Runs a program to its end; the exit status and its output, or nothing at the deadline.
 std::optional<std::pair<int, std::string>> RunToExit(ChildSpec spec, std::chrono::milliseconds timeout);
 
