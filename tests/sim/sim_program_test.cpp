@@ -241,6 +241,33 @@ TEST_F(SimProgramTest, BadStateFileIsRefusedClearly) {
     EXPECT_NE(result->second.find("not printable"), std::string::npos) << result->second;
 }
 
+// The readiness hand-shake the test harnesses use for the simulator and the daemon.
+ChildSpec Shell(const std::string& script) {
+    ChildSpec spec;
+    spec.executable = "/bin/sh";
+    spec.args = {"-c", script};
+    return spec;
+}
+
+TEST(ReadyLineTest, TheFirstLineIsReturnedAndSilenceOrAnEarlyExitIsReported) {
+    ChildProcess ready;
+    std::string line;
+    ASSERT_EQ(ready.StartAndAwaitReadyLine(Shell("printf 'COM7 /dev/x\\nmore' >&3; exec sleep 30"),
+                                           "sh", 5s, &line),
+              "");
+    EXPECT_EQ(line, "COM7 /dev/x");
+    EXPECT_TRUE(ready.running());
+
+    ChildProcess silent;
+    auto error = silent.StartAndAwaitReadyLine(Shell("exec sleep 30"), "sh", 200ms, &line);
+    EXPECT_EQ(error.rfind("sh was not ready in time", 0), 0u) << error;
+    EXPECT_FALSE(silent.running()); // not left behind
+
+    ChildProcess failing;
+    error = failing.StartAndAwaitReadyLine(Shell("exit 3"), "sh", 5s, &line);
+    EXPECT_EQ(error.rfind("sh ended (status 3)", 0), 0u) << error;
+}
+
 TEST_F(SimProgramTest, BadOptionsGiveUsageAndStatus2) {
     for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
              {"--port", "0"}, {"--port", "x"}, {"--turnaround"}, {"--busy", "-3"}, {"--wat"}, {"extra"}}) {

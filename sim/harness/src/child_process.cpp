@@ -125,6 +125,40 @@ std::string ChildProcess::Output() const {
     return out;
 }
 
+std::string ChildProcess::StartAndAwaitReadyLine(ChildSpec spec, const std::string& what,
+                                                 std::chrono::milliseconds timeout, std::string* line) {
+    int p[2];
+    if (::pipe2(p, O_CLOEXEC) != 0) return std::string("pipe: ") + std::strerror(errno);
+    platform::UniqueFd readEnd(p[0]), writeEnd(p[1]);
+    spec.args.insert(spec.args.end(), {"--ready-fd", "3"});
+    spec.passFd = writeEnd.get();
+    if (auto e = Start(spec); !e.empty()) return e;
+    writeEnd.reset();
+
+    std::string said;
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (said.find('\n') == std::string::npos) {
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            Terminate();
+            return what + " was not ready in time: " + Output();
+        }
+        pollfd pfd{readEnd.get(), POLLIN, 0};
+        if (::poll(&pfd, 1, int(left.count())) <= 0) continue;
+        char buf[512];
+        ssize_t n = ::read(readEnd.get(), buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            auto status = Wait(std::chrono::milliseconds(5000));
+            return what + " ended (status " + std::to_string(status.value_or(-1)) + "): " + Output();
+        }
+        said.append(buf, size_t(n));
+    }
+    *line = said.substr(0, said.find('\n'));
+    return {};
+}
+
 std::string ExecutableBesideThisProgram(const std::string& name) {
     char buf[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);

@@ -28,6 +28,12 @@ public:
 
     // Returns an empty text or what failed.
     std::string Start(const ChildSpec& spec);
+    // Starts a program that reports readiness on a descriptor: "--ready-fd 3" is added to the
+    // arguments, and the first line the program writes there is returned in `line` (without its
+    // newline). When it ends first or says nothing within `timeout`, what went wrong, naming it
+    // `what` (a program that did not answer in time is terminated).
+    std::string StartAndAwaitReadyLine(ChildSpec spec, const std::string& what, std::chrono::milliseconds timeout,
+                                       std::string* line);
     pid_t pid() const { return pid_; }
     bool running() const { return pid_ > 0; }
 
