@@ -19,7 +19,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string_view>
@@ -62,10 +61,7 @@ protected:
 
     // The data link waits only 50 ms of quiet bus after an open instead of 370 ms.
     void ShortQuietTime() {
-        std::ofstream(etc + "/ZelHartDriver.reg")
-            << "Windows Registry Editor Version 5.00\n\n"
-            << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZelHartDriver]\n"
-            << "\"QUIETTIME\"=dword:00000002\n";
+        ASSERT_TRUE(hartdriver::WriteServiceKey(etc, "\"QUIETTIME\"=dword:00000002\n"));
     }
     std::vector<std::string> SimArgs(bool paced) const {
         std::vector<std::string> args{"--port", std::to_string(kPort), "--log", root / "frames.log"};

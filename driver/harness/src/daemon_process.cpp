@@ -1,9 +1,19 @@
 #include "zelhart/driver/daemon_process.h"
 
 #include <csignal>
+#include <fstream>
 #include <utility>
 
 namespace zelhart::hartdriver {
+
+bool WriteServiceKey(const std::string& configDir, const std::string& values) {
+    std::ofstream f(configDir + "/ZelHartDriver.reg");
+    f << "Windows Registry Editor Version 5.00\n\n"
+      << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZelHartDriver]\n"
+      << values;
+    f.close();
+    return !f.fail();
+}
 
 std::string DefaultDaemonExecutable() { return sim::ExecutableBesideThisProgram("ZelHartDriver"); }
 

@@ -3,6 +3,8 @@
 #include "fake_port.h"
 #include "inprocess_fixture.h"
 
+#include <fstream>
+
 namespace zelhart::testing {
 namespace {
 

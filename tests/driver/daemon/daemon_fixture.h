@@ -40,10 +40,7 @@ class DaemonTest : public ::testing::Test {
 
     // The service key: `values` are lines such as "\"DebugLevel\"=dword:00000001".
     void WriteRegistry(const std::string& values) {
-        std::ofstream f(etc_ + "/ZelHartDriver.reg");
-        f << "Windows Registry Editor Version 5.00\n\n"
-          << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZelHartDriver]\n"
-          << values;
+        ASSERT_TRUE(hartdriver::WriteServiceKey(etc_, values));
     }
     void RemoveRegistry() { std::filesystem::remove(etc_ + "/ZelHartDriver.reg"); }
 

@@ -6,12 +6,12 @@
 #include "hart_client.h"
 #include "hart_trace.h"
 #include "temp_dir.h"
+#include "zelhart/driver/daemon_process.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 
 namespace zelhart::testing {
@@ -38,10 +38,7 @@ class InProcessDriverTest : public ::testing::Test {
     }
 
     void WriteRegistry(const std::string& values) {
-        std::ofstream f(etc_ + "/ZelHartDriver.reg");
-        f << "Windows Registry Editor Version 5.00\n\n"
-          << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZelHartDriver]\n"
-          << values;
+        ASSERT_TRUE(hartdriver::WriteServiceKey(etc_, values));
     }
 
     void StartDriver() {

@@ -23,6 +23,10 @@ struct DaemonLaunch {
     std::chrono::milliseconds readyTimeout{10000};
 };
 
+// Writes <configDir>/ZelHartDriver.reg, the driver's service key, with `values` as its value lines
+// (for example "\"QUIETTIME\"=dword:00000002\n"); true when the file was written.
+bool WriteServiceKey(const std::string& configDir, const std::string& values);
+
 // ZelHartDriver beside the running program (executables share one directory in the build).
 std::string DefaultDaemonExecutable();
 
