@@ -1,0 +1,41 @@
+// ZelHartDriverSetupCustomAction's start: the comma-separated command line, one action per run, and
+// the exit code the installer reads.
+//
+//   -DriverPackageInstall,<INF path>,<log>                 0; -1 (255) on failure
+//   -DriverPackagePreInstall,<INF path>,<log>              0; -1 (255) on failure
+//   -DriverPackageUninstall,<INF file name>,<log>          0
+//   -DriverUpdate,<hardware ID>,<window class>,<log>       5 rights missing; 1 otherwise (failed or done)
+//   -DeviceNodeCreate,<INF path>,<hardware ID>,<log>       0; -1 (255) on failure
+//   -DeviceNodesRemoveAll,<class GUID>,<hardware ID>,<setup name>,<log>   0
+//   -DeviceInstancesUninstall,<hardware ID or "hardware ID">,<log>        0
+//   -ReEnumerate,<log>                                     0
+//   anything else, a missing or over-long field, an empty command line    2
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zelhart::setup {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = -1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitAccessDenied = 5;
+inline constexpr int kExitDriverUpdate = 1; // failed, and (low byte) done
+
+inline constexpr char kDefaultRunLogFileName[] = "ZelHartDriverSetupCustomAction.log";
+inline constexpr size_t kMaxFieldLength = 4096;
+inline constexpr size_t kMaxFields = 16;
+
+// The fields between commas, left to right; a run of commas is one separator.
+std::vector<std::string> SplitCommandLine(std::string_view commandLine);
+
+// The file this run logs to: the last field, unless it is one of the fields the action reads as a
+// parameter (then logging into it would write into the caller's INF or ID), too long, or missing.
+std::string RunLogFilePath(const std::vector<std::string>& fields);
+
+// One run: the whole command line without the program name. The exit code.
+int SetupMain(std::string_view commandLine);
+
+} // namespace zelhart::setup
