@@ -6,9 +6,12 @@
 #include "daemon_options.h"
 #include "readiness.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <vector>
 
 using namespace zelhart::hartdriver;
@@ -17,6 +20,18 @@ namespace {
 
 // The device node the driver is bound to.
 constexpr char kRootDeviceInstance[] = "ROOT\\ZELHARTDRIVER\\0000";
+
+// Every client connection and every open port takes a descriptor, and the usual soft limit (1024) is
+// far below what the connection limits allow: the soft limit goes up to the hard one.
+void RaiseOpenFileLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+    rlim_t was = limit.rlim_cur;
+    limit.rlim_cur = limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+        HartTrace(HART_TRACE_ERROR, "ZelHartDriver: cannot raise the open file limit from %llu: %s\n",
+                  static_cast<unsigned long long>(was), std::strerror(errno));
+}
 
 int Serve(Readiness& readiness) {
     zelhart::drvfw::FrameworkOptions options;
@@ -30,6 +45,7 @@ int Serve(Readiness& readiness) {
                      static_cast<unsigned>(status));
         return 1;
     }
+    RaiseOpenFileLimit();
     status = fw.AddDevice(kRootDeviceInstance);
     if (!NT_SUCCESS(status)) {
         std::fprintf(stderr, "ZelHartDriver: adding the function device failed with status 0x%X\n",

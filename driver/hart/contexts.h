@@ -104,6 +104,10 @@ struct HARTDEVICE_CONTEXT : datalink::DataLinkHost {
     // of meeting a port that is still stopped.
     bool RestartPending = false;
     bool WriteAfterRestart = false;
+    // The device took the last self-managed I/O suspend with its port open and has not been resumed,
+    // closed or removed since: only such a device is resumed. A device opened while the function
+    // device was suspended runs as usual, and a resume must not disturb its countdowns.
+    bool Suspended = false;
     // The 10 ms timer ticks while the port is open and not suspended (TimerEnabled), and then only
     // while a countdown runs: a tick with every countdown stopped does nothing, so an idle device
     // costs no wake-ups. TimerRunning: the framework timer is started.
@@ -194,7 +198,23 @@ void HartEvtWorkItemRead(WDFWORKITEM item);
 void HartEvtWorkItemWrite(WDFWORKITEM item);
 void HartEvtWorkItemTriggerTx(WDFWORKITEM item);
 
-// ---- File, power and removal (hart_file.cpp, hart_power.cpp) ----
+// ---- Stopping and starting a HART device (hart_stop.cpp) ----
+// Why a HART device stops. Each reason stops, purges and cancels its own part of the device: the
+// table in hart_stop.cpp shows them side by side.
+enum class HartStopReason : uint8_t {
+    HandleClosed,  // cleanup or close of its handle: back to closed, the port released
+    Suspend,       // self-managed I/O suspend: the port stopped, kept for the restart
+    PortRemoved,   // the serial port went away: every request ends, the device is deleted next
+    DeviceDeleted, // the device goes (last close of the function device, shutdown)
+};
+// Stops the device for `reason`. Takes the device's lock itself and waits for the timer, the work
+// items and purges: call it with no DataLinkLock held (HartDevicesLock may be held).
+void HartStopDevice(HARTDEVICE_CONTEXT* ctx, HartStopReason reason);
+// Starts every queue of the device, whatever a stop left stopped or purged: an open and the restart
+// after resume begin with it.
+void HartStartQueues(HARTDEVICE_CONTEXT* ctx);
+
+// ---- File, power and removal (hart_file.cpp) ----
 void HartEvtDeviceFileCreate(WDFDEVICE device, WDFREQUEST request, WDFFILEOBJECT file);
 void HartEvtFileCleanup(WDFFILEOBJECT file);
 void HartEvtFileClose(WDFFILEOBJECT file);

@@ -40,37 +40,6 @@ void DiscardHalfMadeDevice(DRIVER_CONTEXT* dctx, const WDFDEVICE& device, HARTDE
     device->Delete();
 }
 
-// Stops everything that runs for a HART device and ends the requests it holds, before the device
-// is deleted. HartDevicesLock may be held; the device's own lock is not.
-void QuiesceHartDevice(HARTDEVICE_CONTEXT* ctx) {
-    {
-        auto lock = ctx->Lock();
-        ctx->DisableTimer();
-        ctx->ReadingActive = false;
-        ctx->PnpEvent.reset();
-    }
-    if (ctx->Timer) ctx->Timer->Stop(true);
-    for (const WDFWORKITEM& item : {ctx->WorkItemRead, ctx->WorkItemWrite, ctx->WorkItemTriggerTx})
-        if (item) item->Flush();
-    if (ctx->QueueReadSecondary) ctx->QueueReadSecondary->PurgeSynchronously();
-    WDFIOTARGET target;
-    {
-        auto lock = ctx->Lock();
-        for (WDFREQUEST* r : {&ctx->ReadRequestToSerial, &ctx->WriteRequestToSerial})
-            if (*r) {
-                (*r)->Delete();
-                r->reset();
-            }
-        // The pending write has no port left to go to.
-        if (ctx->DataLink) ctx->DataLink->OnCleanupOrClose();
-        target.swap(ctx->IoTarget);
-    }
-    if (target) {
-        if (target->GetState() == IoTargetState::Started) target->Close();
-        target->Delete();
-    }
-}
-
 } // namespace
 
 NTSTATUS CreateHartDevices(const WDFDEVICE& functionDevice) {
@@ -200,7 +169,7 @@ NTSTATUS DeleteHartDevices(DRIVER_CONTEXT* dctx) {
             break;
         }
         if (HARTDEVICE_CONTEXT* ctx = HartDeviceGetContext(device)) {
-            QuiesceHartDevice(ctx);
+            HartStopDevice(ctx, HartStopReason::DeviceDeleted);
             if (ctx->SymbolicLinkCreated) {
                 device->DeleteSymbolicLink(ctx->SymbolicLinkName);
                 ctx->SymbolicLinkCreated = false;

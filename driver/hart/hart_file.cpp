@@ -8,46 +8,7 @@ namespace {
 
 // Cleanup and close run the same tear-down; the second run finds absent what the first released.
 void HartTearDownHandle(HARTDEVICE_CONTEXT* ctx) {
-    {
-        auto lock = ctx->Lock();
-        if (ctx->TimerEnabled) HartTrace(HART_TRACE_DETAIL, "WdfTimerStop Succeeded!\n");
-        ctx->DisableTimer(); // without waiting
-        ctx->ReadingActive = false;
-    }
-    ctx->WorkItemRead->Flush();
-    ctx->WorkItemWrite->Flush();
-    {
-        auto lock = ctx->Lock();
-        if (ctx->ReadRequestToSerial) {
-            if (ctx->ReadRequestToSerial->CancelSentRequest())
-                HartTrace(HART_TRACE_DETAIL, "****** Cancelled pDeviceContext->ReadRequestToSerial\n");
-            HartTrace(HART_TRACE_DETAIL, "Deleting pDeviceContext->ReadRequestToSerial....\n");
-            ctx->ReadRequestToSerial->Delete();
-            ctx->ReadRequestToSerial.reset();
-        }
-        if (ctx->WriteRequestToSerial) {
-            HartTrace(HART_TRACE_DETAIL, "Deleting pDeviceContext->WriteRequestToSerial....\n");
-            ctx->WriteRequestToSerial->Delete();
-            ctx->WriteRequestToSerial.reset();
-        }
-    }
-    // Waiting reads end with STATUS_CANCELLED (their cancel callback takes the device lock itself).
-    ctx->QueueReadSecondary->PurgeSynchronously();
-    ctx->QueueWriteSecondary->PurgeSynchronously();
-    WDFIOTARGET target;
-    {
-        auto lock = ctx->Lock();
-        // Countdowns cleared, queued transmit requests removed, a pending write completed with
-        // STATUS_CANCELLED (no port will carry it), receiver reset, EVT_STARTUP.
-        ctx->DataLink->OnCleanupOrClose();
-        ctx->RestartPending = ctx->WriteAfterRestart = false;
-        target.swap(ctx->IoTarget);
-        ctx->PnpEvent.reset();
-    }
-    if (target) {
-        if (target->GetState() == IoTargetState::Started) target->Close();
-        target->Delete();
-    }
+    HartStopDevice(ctx, HartStopReason::HandleClosed);
     int32_t count = ctx->lOpenedFileHandleCount.load();
     while (count > 0 && !ctx->lOpenedFileHandleCount.compare_exchange_weak(count, count - 1)) {
     }
@@ -86,62 +47,7 @@ void HartEvtFileClose(WDFFILEOBJECT file) {
 
 namespace {
 
-// Port removal, first half: the serial requests cancelled and deleted, the waiting reads and the
-// pending write completed with STATUS_CANCELLED, the queues stopped and purged.
-void CancelEverythingForRemoval(HARTDEVICE_CONTEXT* ctx) {
-    {
-        auto lock = ctx->Lock();
-        bool writePending = ctx->PendingWriteRequest != nullptr;
-        HartTrace(HART_TRACE_DETAIL, "ResetPortDataReceiverFsm >>>\n");
-        HartTrace(HART_TRACE_DETAIL, "FsmMasterProcessEvent EVT_STARTUP >>>\n");
-        ctx->DataLink->OnPortRemoved(); // receiver reset, EVT_STARTUP, the pending write cancelled
-        if (writePending) HartTrace(HART_TRACE_DETAIL, "Completed pDeviceContext->PendingWriteRequest\n");
-        ctx->ReadingActive = false;
-        ctx->RestartPending = ctx->WriteAfterRestart = false;
-    }
-    ctx->QueueRead->Stop();
-    ctx->QueueWrite->Stop();
-    ctx->QueueIoctl->Stop();
-    ctx->QueueReadSecondary->PurgeSynchronously();
-    {
-        auto lock = ctx->Lock();
-        if (ctx->ReadRequestToSerial) {
-            if (!ctx->ReadRequestToSerial->CancelSentRequest())
-                HartTrace(HART_TRACE_ERROR, "WdfRequestCancelSentRequest ReadRequestToSerial failed!\n");
-            ctx->ReadRequestToSerial->Delete();
-            ctx->ReadRequestToSerial.reset();
-        }
-        if (ctx->WriteRequestToSerial) {
-            if (ctx->WriteRequestToSerial->CancelSentRequest())
-                HartTrace(HART_TRACE_DETAIL,
-                          "WdfRequestCancelSentRequest pDeviceContext->WriteRequestToSerial SUCCESS!\n");
-            else
-                HartTrace(HART_TRACE_ERROR,
-                          "WdfRequestCancelSentRequest pDeviceContext->WriteRequestToSerial failed!\n");
-            ctx->WriteRequestToSerial->Delete();
-            ctx->WriteRequestToSerial.reset();
-        }
-    }
-    ctx->QueueIoctl->PurgeSynchronously();
-    ctx->QueueRead->Purge();
-    {
-        auto lock = ctx->Lock();
-        WDFREQUEST pending;
-        NTSTATUS status;
-        while (NT_SUCCESS(status = ctx->QueueReadSecondary->RetrieveNextRequest(&pending))) {
-            pending->Complete(STATUS_CANCELLED);
-            HartTrace(HART_TRACE_DETAIL, "Completed Pending READ Request\n");
-        }
-        HartTrace(HART_TRACE_DETAIL, status == STATUS_NO_MORE_ENTRIES
-                                         ? "PendingRequest is NULL\n"
-                                         : "Failed to retrieve the next read request from secondary queue\n");
-    }
-    HartTrace(HART_TRACE_DETAIL, "WdfIoQueuePurgeSynchronously - pDeviceContext->QueueWrite >>>>>>.\n");
-    ctx->QueueWrite->Purge();
-    HartTrace(HART_TRACE_DETAIL, "WdfIoQueuePurgeSynchronously - pDeviceContext->QueueWrite <<<<<<.\n");
-}
-
-// Port removal, second half: the HART device joins the clean-up work item's list.
+// After the removal's stop: the HART device joins the clean-up work item's list.
 void QueueForDeletion(HARTDEVICE_CONTEXT* ctx, const WDFDEVICE& device, const WDFDEVICE& mainDevice) {
     DEVICE_CONTEXT* mainCtx = DeviceGetContext(mainDevice);
     DRIVER_CONTEXT* dctx = DriverGetContext(device->GetDriver());
@@ -165,13 +71,7 @@ void HartEvtIoTargetRemoveComplete(WDFIOTARGET target) {
     WDFDEVICE device = target->GetDevice();
     HARTDEVICE_CONTEXT* ctx = HartDeviceGetContext(device);
     if (!ctx) return;
-    {
-        auto lock = ctx->Lock();
-        ctx->DisableTimer();
-    }
-    ctx->Timer->Stop(true);
-    HartTrace(HART_TRACE_DETAIL, "Timer stopped successfully!\n\n");
-    CancelEverythingForRemoval(ctx);
+    HartStopDevice(ctx, HartStopReason::PortRemoved);
     WDFDEVICE mainDevice = ctx->MainDevice.lock();
     QueueForDeletion(ctx, device, mainDevice);
     target->Close();
@@ -187,38 +87,17 @@ void HartEvtIoTargetRemoveComplete(WDFIOTARGET target) {
     }
 }
 
-// Self-managed I/O suspend of one HART device whose port is open.
+// Self-managed I/O suspend of one HART device: only one whose port is open has anything to suspend.
 void HartSuspendDevice(HARTDEVICE_CONTEXT* ctx) {
-    WDFIOTARGET target;
-    {
-        auto lock = ctx->Lock();
-        if (!ctx->IoTarget) return;
-        target = ctx->IoTarget;
-        ctx->ReadingActive = false;
-        ctx->DisableTimer();
-    }
-    ctx->Timer->Stop(true);
-    ctx->WorkItemRead->Flush();
-    ctx->WorkItemWrite->Flush();
-    ctx->WorkItemTriggerTx->Flush();
-    target->Stop(IoTargetSentIoAction::CancelSentIo);
-    ctx->QueueWriteSecondary->Purge();
-    ctx->QueueIoctl->Purge();
-    auto lock = ctx->Lock();
-    for (WDFREQUEST* r : {&ctx->ReadRequestToSerial, &ctx->WriteRequestToSerial})
-        if (*r) {
-            (*r)->CancelSentRequest();
-            (*r)->Delete();
-            r->reset();
-        }
-    ctx->RestartPending = ctx->WriteAfterRestart = false;
-    ctx->DataLink->OnSuspend(); // receiver reset, EVT_SUSPEND
+    HartStopDevice(ctx, HartStopReason::Suspend);
 }
 
-// Self-managed I/O restart: 2 s later EVT_RESTART asks for the port restart work item.
+// Self-managed I/O restart: 2 s later EVT_RESTART asks for the port restart work item. Only a device
+// that took the suspend is resumed; one opened meanwhile runs as it is, with its countdowns untouched.
 void HartRestartDevice(HARTDEVICE_CONTEXT* ctx) {
     auto lock = ctx->Lock();
-    if (!ctx->IoTarget) return;
+    if (!ctx->Suspended) return;
+    ctx->Suspended = false;
     ctx->DataLink->OnResume(); // BA, BG, Q stopped, timer events cleared, restart countdown 200
     ctx->EnableTimer();        // started with a 10 ms due time as the entry ends
 }

@@ -199,8 +199,9 @@ NTSTATUS HartOpenSerialPort(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ctx) {
                   static_cast<unsigned>(status));
         return status;
     }
-    ctx->QueueReadSecondary->Start();
-    ctx->QueueWriteSecondary->Start();
+    // Every queue serves from here on, whatever stopped or purged it before (a suspend whose resume
+    // found the device closed, a close during the restart after a resume).
+    HartStartQueues(ctx);
     HartTrace(HART_TRACE_DETAIL, "openning IO Target...\n");
     status = target->Open(OpenParams(ctx, STANDARD_RIGHTS_ALL));
     if (!NT_SUCCESS(status)) {
@@ -214,6 +215,7 @@ NTSTATUS HartOpenSerialPort(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ctx) {
     auto lock = ctx->Lock();
     ctx->IoTarget = target;
     ctx->RestartPending = ctx->WriteAfterRestart = false;
+    ctx->Suspended = false; // opened while the function device is suspended: it runs, no resume of it
     ctx->DataLink->OnOpen(); // EVT_STARTUP, receiver reset
     ctx->EnableTimer();      // started with a 10 ms due time as the entry ends
     HartTrace(HART_TRACE_DETAIL, "%s Initiate read!\n", kFn);
@@ -269,9 +271,7 @@ void HartEvtWorkItemTriggerTx(WDFWORKITEM item) {
         if (ctx->IoTarget) HartSetSerialFIFOControl(ctx->IoTarget);
         HartTrace(HART_TRACE_DETAIL, "%s Initiate read!\n", __func__);
         ctx->WorkItemRead->Enqueue();
-        ctx->QueueReadSecondary->Start();
-        ctx->QueueWriteSecondary->Start();
-        ctx->QueueIoctl->Start();
+        HartStartQueues(ctx); // the suspend purged the control queue
     }
     ctx->RestartPending = false;
     if (ctx->WriteAfterRestart) {

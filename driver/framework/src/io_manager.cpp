@@ -15,6 +15,7 @@
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -29,6 +30,7 @@ struct IoManager::Connection {
     uid_t uid = 0;
     bool hello = false;
     bool dead = false;
+    std::chrono::steady_clock::time_point helloDue;
     enum class File { None, Creating, Open } file = File::None;
     WDFFILEOBJECT fileObject;
     std::map<uint64_t, std::weak_ptr<Request>> outstanding;
@@ -52,6 +54,25 @@ bool SomeoneListens(const std::string& path) {
     return probe && ::connect(probe.get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
 }
 
+// A one-shot timerfd: fires once, `in` from now (at least 1 ns: zero would disarm it).
+void ArmOnce(int timerFd, std::chrono::nanoseconds in) {
+    int64_t ns = std::max<int64_t>(in.count(), 1);
+    itimerspec spec{};
+    spec.it_value = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    ::timerfd_settime(timerFd, 0, &spec, nullptr);
+}
+
+void Disarm(int timerFd) {
+    itimerspec off{};
+    ::timerfd_settime(timerFd, 0, &off, nullptr);
+}
+
+// Takes the expiry count, so that the timerfd is no longer readable.
+void Acknowledge(int timerFd) {
+    uint64_t expirations;
+    (void)!::read(timerFd, &expirations, sizeof(expirations));
+}
+
 std::string Directory(const std::string& path) {
     auto slash = path.find_last_of('/');
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
@@ -62,6 +83,8 @@ std::string Directory(const std::string& path) {
 IoManager::IoManager(Framework& fw) : fw_(fw), buffer_(kMaxMessageSize + 1) {}
 
 IoManager::~IoManager() {
+    for (const UniqueFd* timer : {&helloTimer_, &acceptTimer_})
+        if (*timer) fw_.loop().RemoveFd(timer->get());
     if (listener_) {
         fw_.loop().RemoveFd(listener_.get());
         ::unlink(path_.c_str());
@@ -81,8 +104,18 @@ NTSTATUS IoManager::Listen(const std::string& path) {
         return STATUS_ACCESS_DENIED;
     }
     ::chmod(path.c_str(), 0666); // every user may open HART devices
-    if (::listen(sock.get(), 64) != 0 ||
+    helloTimer_.reset(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
+    acceptTimer_.reset(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
+    if (!helloTimer_ || !acceptTimer_ ||
+        fw_.loop().AddFd(helloTimer_.get(), EPOLLIN, [this](uint32_t) { OnHelloDeadline(); }) != 0 ||
+        fw_.loop().AddFd(acceptTimer_.get(), EPOLLIN, [this](uint32_t) { ResumeAccepting(); }) != 0 ||
+        ::listen(sock.get(), 64) != 0 ||
         fw_.loop().AddFd(sock.get(), EPOLLIN, [this](uint32_t) { OnAccept(); }) != 0) {
+        for (UniqueFd* timer : {&helloTimer_, &acceptTimer_})
+            if (*timer) {
+                fw_.loop().RemoveFd(timer->get());
+                timer->reset();
+            }
         ::unlink(path.c_str());
         return STATUS_INSUFFICIENT_RESOURCES;
     }
@@ -107,7 +140,14 @@ void IoManager::CloseAll() {
 void IoManager::OnAccept() {
     for (;;) {
         UniqueFd sock(::accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-        if (!sock) return;
+        if (!sock) {
+            int error = errno;
+            if (error == EINTR || error == ECONNABORTED) continue;
+            if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM)
+                PauseAccepting(error);
+            return; // EAGAIN: every waiting client is taken
+        }
+        acceptStarved_ = false;
         auto conn = std::make_shared<Connection>();
         ucred cred{};
         socklen_t len = sizeof(cred);
@@ -115,6 +155,7 @@ void IoManager::OnAccept() {
             conn->pid = cred.pid;
             conn->uid = cred.uid;
         }
+        if (!Admit(*conn)) continue; // closed at once: the client sees the hang-up
         int fd = sock.get();
         conn->sock = std::move(sock);
         std::weak_ptr<Connection> weak = conn;
@@ -123,9 +164,75 @@ void IoManager::OnAccept() {
             }) != 0)
             continue;
         connections_[fd] = conn;
+        ++connectionsPerUser_[conn->uid];
+        conn->helloDue = std::chrono::steady_clock::now() + fw_.options().helloDeadline;
+        awaitingHello_.push_back(conn);
+        ArmHelloTimer();
         FrameworkTrace(TraceLevel::Info, "client pid %d uid %u connected", static_cast<int>(conn->pid),
                        static_cast<unsigned>(conn->uid));
     }
+}
+
+bool IoManager::Admit(const Connection& conn) {
+    const FrameworkOptions& o = fw_.options();
+    const char* why = nullptr;
+    if (connections_.size() >= o.maxConnections) {
+        why = "the daemon has as many connections as it takes";
+    } else {
+        auto it = connectionsPerUser_.find(conn.uid);
+        if (it != connectionsPerUser_.end() && it->second >= o.maxConnectionsPerUser)
+            why = "its user has as many connections as one user may";
+    }
+    if (why && !refusing_) // once until a client is admitted again: a flood of clients is no flood of lines
+        FrameworkTrace(TraceLevel::Error, "client pid %d uid %u refused: %s", static_cast<int>(conn.pid),
+                       static_cast<unsigned>(conn.uid), why);
+    refusing_ = why != nullptr;
+    return !refusing_;
+}
+
+// Level-triggered, the socket would be reported ready at once again, and the loop would spin for as
+// long as no descriptor is free. Nothing is accepted for a short pause instead; the clients wait in
+// the socket's backlog meanwhile.
+void IoManager::PauseAccepting(int error) {
+    if (!acceptStarved_)
+        FrameworkTrace(TraceLevel::Error, "cannot accept a client: %s; trying again every %lld ms",
+                       std::strerror(error), static_cast<long long>(fw_.options().acceptPause.count()));
+    acceptStarved_ = true; // traced once until a client is accepted again
+    fw_.loop().ModifyFd(listener_.get(), 0);
+    ArmOnce(acceptTimer_.get(), fw_.options().acceptPause);
+}
+
+void IoManager::ResumeAccepting() {
+    Acknowledge(acceptTimer_.get());
+    if (listener_) fw_.loop().ModifyFd(listener_.get(), EPOLLIN);
+}
+
+void IoManager::ArmHelloTimer() {
+    while (!awaitingHello_.empty()) {
+        auto conn = awaitingHello_.front().lock();
+        if (conn && !conn->dead && !conn->hello) {
+            ArmOnce(helloTimer_.get(), conn->helloDue - std::chrono::steady_clock::now());
+            return;
+        }
+        awaitingHello_.pop_front();
+    }
+    Disarm(helloTimer_.get());
+}
+
+// A connection that has not said hello in time is closed: it would hold a descriptor for nothing.
+// What it sent meanwhile is taken in first, so that a hello the loop has not read yet still counts.
+void IoManager::OnHelloDeadline() {
+    Acknowledge(helloTimer_.get());
+    auto now = std::chrono::steady_clock::now();
+    while (!awaitingHello_.empty()) {
+        auto conn = awaitingHello_.front().lock();
+        if (conn && !conn->dead && !conn->hello && conn->helloDue > now) break;
+        awaitingHello_.pop_front();
+        if (!conn || conn->dead || conn->hello) continue;
+        OnEvents(conn, EPOLLIN);
+        if (!conn->dead && !conn->hello) Drop(conn, "no hello in time");
+    }
+    ArmHelloTimer();
 }
 
 void IoManager::OnEvents(const ConnectionPtr& conn, uint32_t events) {
@@ -346,6 +453,8 @@ void IoManager::Drop(const ConnectionPtr& conn, const char* why) {
                        why);
     int fd = conn->sock.get();
     fw_.loop().RemoveFd(fd);
+    if (auto it = connectionsPerUser_.find(conn->uid); it != connectionsPerUser_.end() && --it->second == 0)
+        connectionsPerUser_.erase(it);
     // As when a process ends: its requests are cancelled, then its handle is cleaned up and closed.
     std::vector<WDFREQUEST> pending;
     for (auto& [id, weak] : conn->outstanding)

@@ -1,11 +1,16 @@
 // The daemon side of the I/O manager: the socket, one connection per open handle, and the mapping of
 // protocol messages onto file objects, requests and queues. Runs on the event loop thread only.
+//
+// Connections are bounded (FrameworkOptions): so many in all and per user, each must say hello
+// within the hello deadline, and when the daemon runs out of descriptors it stops watching the
+// socket for a short pause rather than finding it ready again at once with nothing to accept.
 #pragma once
 
 #include "zelhart/drvfw/types.h"
 #include "zelhart/platform/iomgr_protocol.h"
 #include "zelhart/platform/unique_fd.h"
 
+#include <chrono>
 #include <deque>
 #include <map>
 #include <memory>
@@ -35,6 +40,12 @@ class IoManager {
     using ConnectionPtr = std::shared_ptr<Connection>;
 
     void OnAccept();
+    // The connection may stay: under both limits. Traces the refusal otherwise.
+    bool Admit(const Connection& conn);
+    void PauseAccepting(int error);
+    void ResumeAccepting();
+    void OnHelloDeadline();
+    void ArmHelloTimer();
     void OnEvents(const ConnectionPtr& conn, uint32_t events);
     void OnPacket(const ConnectionPtr& conn, std::span<const uint8_t> packet, platform::UniqueFd fd);
     void HandleHello(const ConnectionPtr& conn, const platform::iomgr::HelloRecord& r);
@@ -57,6 +68,13 @@ class IoManager {
     platform::UniqueFd listener_;
     std::string path_;
     std::map<int, ConnectionPtr> connections_;
+    std::map<uid_t, size_t> connectionsPerUser_;
+    // Connections waiting for their hello, in the order of their deadlines (the order of accepting).
+    std::deque<std::weak_ptr<Connection>> awaitingHello_;
+    platform::UniqueFd helloTimer_, acceptTimer_; // timerfds on the loop
+    bool helloTimerArmed_ = false;
+    bool acceptStarved_ = false; // out of descriptors since the last accepted client
+    bool refusing_ = false;      // over a limit since the last admitted client
     std::vector<uint8_t> buffer_;
 };
 

@@ -16,6 +16,7 @@
 #include <poll.h>
 #include <string>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -81,5 +82,27 @@ class FakePort {
     platform::UniqueFd master_, slave_;
     std::string path_;
 };
+
+// The identity reply of a slave at polling address 0 to a primary master, without preambles.
+inline std::vector<uint8_t> IdentityReply() {
+    std::vector<uint8_t> body{0x06, 0x80, 0x00, 0x0E, 0x00, 0x00, 254,  153,  252,
+                              5,    5,    1,    3,    0x10, 0x00, 0x3A, 0x5F, 0x21};
+    uint8_t check = 0;
+    for (uint8_t b : body)
+        check ^= b;
+    body.push_back(check);
+    return body;
+}
+
+// A slave answers a little after the request's last character, not at once.
+inline void Turnaround() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+inline std::vector<uint8_t> WithPreambles(const std::vector<uint8_t>& frame, size_t count = 5) {
+    std::vector<uint8_t> out(count, 0xFF);
+    out.insert(out.end(), frame.begin(), frame.end());
+    return out;
+}
 
 } // namespace zelhart::testing

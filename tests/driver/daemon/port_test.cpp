@@ -23,27 +23,6 @@ class PortTest : public InProcessDriverTest {
     std::unique_ptr<DeviceFile> function_;
 };
 
-// The identity reply of a slave at polling address 0 to a primary master, without preambles.
-Bytes IdentityReply() {
-    Bytes body{0x06, 0x80, 0x00, 0x0E, 0x00, 0x00, 254, 153, 252, 5, 5, 1, 3, 0x10, 0x00, 0x3A, 0x5F, 0x21};
-    uint8_t check = 0;
-    for (uint8_t b : body)
-        check ^= b;
-    body.push_back(check);
-    return body;
-}
-
-// A slave answers a little after the request's last character, not at once.
-void Turnaround() {
-    std::this_thread::sleep_for(5ms);
-}
-
-Bytes WithPreambles(const Bytes& frame, size_t count = 5) {
-    Bytes out(count, 0xFF);
-    out.insert(out.end(), frame.begin(), frame.end());
-    return out;
-}
-
 TEST_F(PortTest, EveryOpenSets1200BaudEightDataBitsOddParityOneStopBit) {
     Start();
     auto hart = OpenHart(3);

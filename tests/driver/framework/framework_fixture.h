@@ -53,7 +53,7 @@ class FrameworkFixture : public ::testing::Test {
 
     void StartDaemon(bool handleSignals) {
         ::setenv("ZELHART_RUNTIME_DIR", dir_.path().c_str(), 1);
-        FrameworkOptions options;
+        FrameworkOptions options = options_;
         options.registryFile = dir_ / "ZelHartDriver.reg";
         options.handleSignals = handleSignals;
         fw_ = std::make_unique<Framework>(options);
@@ -76,6 +76,7 @@ class FrameworkFixture : public ::testing::Test {
     }
 
     TempDir dir_;
+    FrameworkOptions options_; // what StartDaemon starts with (a test may set limits first)
     TestDriverLog log_;
     std::unique_ptr<Framework> fw_;
 };

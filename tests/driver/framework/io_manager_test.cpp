@@ -4,6 +4,7 @@
 #include "zelhart/platform/iomgr_protocol.h"
 #include "zelhart/platform/iomgr_socket.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -54,6 +55,7 @@ class RawClient {
         connected_ = ::connect(sock_.get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
     }
     bool connected() const { return connected_; }
+    int fd() const { return sock_.get(); }
     void Send(const std::vector<uint8_t>& packet, int fd = -1) { SendPacket(sock_.get(), packet, fd); }
     bool Hello() {
         Send(Encode(HelloRecord{kProtocolMagic, kProtocolVersion, 0}));
@@ -421,6 +423,40 @@ TEST_F(IoManagerTest, ASecondDaemonDoesNotTakeOverTheSocket) {
     EXPECT_EQ(second.Listen(), STATUS_OBJECT_NAME_COLLISION);
     auto f = Open("ECHO"); // the first one still serves
     EXPECT_TRUE(f);
+}
+
+// Connections are bounded: by the whole and by a user's share (every client here is the same user),
+// and each must say hello in time. A refused client is hung up on at once, before its hello.
+TEST_F(IoManagerTest, ConnectionsOverEitherLimitAreRefusedAndSilentOnesClosedAfterTheHelloDeadline) {
+    struct Case {
+        size_t all, perUser, admitted;
+    };
+    for (const Case& c : {Case{6, 4, 4}, Case{3, 4, 3}}) {
+        SCOPED_TRACE(::testing::Message() << "limits " << c.all << " and " << c.perUser << " per user");
+        fw_->Shutdown();
+        options_.maxConnections = c.all;
+        options_.maxConnectionsPerUser = c.perUser;
+        options_.helloDeadline = 1000ms;
+        StartDaemon(false);
+        std::string path = fw_->SocketPath();
+        std::vector<std::unique_ptr<RawClient>> admitted;
+        for (size_t i = 0; i < c.admitted; ++i) {
+            admitted.push_back(std::make_unique<RawClient>(path));
+            ASSERT_TRUE(admitted.back()->Hello());
+        }
+        RawClient refused(path);
+        EXPECT_FALSE(refused.Hello());
+        admitted.pop_back(); // a place comes free once the daemon has seen this one go
+        EXPECT_TRUE(WaitUntil([&] { return RawClient(path).Hello(); }));
+
+        RawClient silent(path);
+        ASSERT_TRUE(silent.connected());
+        EXPECT_TRUE(silent.ClosedByPeer()); // within three seconds
+        for (auto& client : admitted) {     // those that said hello stay
+            pollfd p{client->fd(), POLLIN, 0};
+            EXPECT_EQ(::poll(&p, 1, 0), 0);
+        }
+    }
 }
 
 class SignalTest : public FrameworkFixture {

@@ -21,6 +21,7 @@
 #include "zelhart/drvfw/worker_pool.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -44,6 +45,18 @@ struct FrameworkOptions {
     bool handleSignals = false;
     // Called on the loop thread for each of those signals, before the framework acts on it.
     std::function<void(int signo)> onSignal;
+
+    // Connections of the socket. A program holds one per open handle (the interface library: one for
+    // the function device and one per open HART device), so one user's share must fit 256 open HART
+    // devices in each of two programs; the whole, several such users. A connection over either limit
+    // is closed as soon as it is accepted.
+    size_t maxConnections = 2048;
+    size_t maxConnectionsPerUser = 640;
+    // A connection that has not said hello by then is closed.
+    std::chrono::milliseconds helloDeadline{3000};
+    // Out of descriptors (EMFILE, ENFILE): the socket is not watched for so long, instead of being
+    // found ready again and again while nothing can be accepted.
+    std::chrono::milliseconds acceptPause{100};
 };
 
 class Framework {
