@@ -1,10 +1,9 @@
 #include "terminal_ui.h"
+#include "numbers.h"
 
 #include "hart/strings.h"
 
 #include <cctype>
-#include <charconv>
-#include <clocale>
 #include <cstring>
 #include <initializer_list>
 #include <span>
@@ -171,14 +170,7 @@ std::optional<float> TerminalUi::AskNumber(std::string_view prompt) {
         std::fflush(err_);
         std::optional<std::string> line = ReadLine();
         if (!line || line->empty()) return std::nullopt;
-        // The user's decimal separator or a full stop.
-        const char* point = std::localeconv()->decimal_point;
-        if (point && *point && *point != '.')
-            for (char& c : *line)
-                if (c == *point) c = '.';
-        float value = 0;
-        auto [p, ec] = std::from_chars(line->data(), line->data() + line->size(), value);
-        if (ec == std::errc() && p == line->data() + line->size() && value == value) return value;
+        if (const auto value = ParseTypedFloat(*line)) return value;
     }
     return std::nullopt;
 }

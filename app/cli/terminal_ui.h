@@ -33,8 +33,9 @@ class TerminalUi : public hart::IUserInterface {
     void BeginWaitCursor() override {}
     void EndWaitCursor() override {}
 
-    // Asks for a number on the terminal (any decimal separator of the user's locale or '.'). Nothing
-    // when not interactive, on an empty line or at the end of input.
+    // Asks for a number on the terminal by the command line's rule (ParseTypedFloat: the user's
+    // decimal separator or '.'); asks again after an entry that is no such number. Nothing when not
+    // interactive, on an empty line, at the end of input or after too many refused entries.
     std::optional<float> AskNumber(std::string_view prompt);
 
     bool Interactive() const { return interactive_; }

@@ -243,10 +243,26 @@ TEST(CliQuestions, TerminalAnswers) {
     EXPECT_NE(shown.find("вопрос 906: Датчик Корвел-4810 не найден [Повторить/*Отмена]"), std::string::npos);
 }
 
+TEST(CliNumbers, TypedNumbersFollowTheCommandLineRule) {
+    // Each refused entry is asked again; the first the command line would take is the answer.
+    std::FILE* in = Input("inf\n1e3\n-infinity\n0x10\n4.5\n");
+    std::FILE* err = std::tmpfile();
+    TerminalUi ui(in, err, true);
+    EXPECT_EQ(ui.AskNumber("x"), 4.5f);
+    std::fclose(in);
+    in = Input("nan\n1E3\n\n");
+    TerminalUi again(in, err, true);
+    EXPECT_EQ(again.AskNumber("x"), std::nullopt); // Enter after refused entries: nothing
+    std::fclose(in);
+    std::fclose(err);
+}
+
 TEST(CliNumbers, CommandLineNumbersIgnoreTheLocaleAndShownOnesFollowIt) {
     if (!std::setlocale(LC_NUMERIC, "ru_RU.UTF-8")) GTEST_SKIP() << "no ru_RU.UTF-8 locale";
     EXPECT_EQ(ParseFloat("3.5"), 3.5f);
     EXPECT_EQ(ParseFloat("3,5"), std::nullopt);
+    EXPECT_EQ(ParseTypedFloat("3,5"), 3.5f); // typed at the terminal: the user's separator too
+    EXPECT_EQ(ParseTypedFloat("3,5e1"), std::nullopt);
     EXPECT_EQ(ParseFloat("-0.25"), -0.25f);
     EXPECT_EQ(FormatNumber(3.5f, 2), "3,50");
     EXPECT_EQ(FormatNumber(NotANumber, 2), "");
