@@ -97,20 +97,17 @@ bool TrimSensorPoint(Context& c, int point, int units, float value) {
     }
 }
 
-} // namespace
-
-int RunFixedCurrent(Context& c) {
-    if (c.args.size() != 1) return c.UsageError("fixed-current takes a current in mA or 'off'");
-    if (c.args[0] == "off") return c.doc.SetFixedCurrentMode(false, true) ? kExitOk : kExitFailure;
-    const auto current = ParseFloat(c.args[0]);
-    if (!current || *current <= 0 || *current > kMaxCurrent)
-        return c.UsageError("fixed-current: '" + std::string(c.args[0]) +
-                            "' is no current from 0 to 25 mA (e.g. 4.5)");
-    c.transmitter().SetFixedCurrent(*current);
-    return c.doc.SetFixedCurrentMode(true, true) ? kExitOk : kExitFailure;
+// Said at the end of a command that leaves the loop output at a fixed current it did not mean to.
+void WarnIfOutputFixed(Context& c) {
+    const float fixed = c.transmitter().FixedOutputCurrent();
+    if (!IsSet(fixed)) return;
+    c.ui.ShowMessage(kOwnQuestion,
+                     "токовый выход остаётся фиксированным: " + FormatNumber(fixed, 2) +
+                         " мА; освободите его командой '4810cli fixed-current off'",
+                     MessageIcon::Warning);
 }
 
-int RunLoopTrim(Context& c) {
+int LoopTrim(Context& c) {
     if (c.args.size() != 2) return c.UsageError("loop-trim takes the meter's readings at 4 mA and at 20 mA");
     const auto at4 = ParseFloat(c.args[0]);
     const auto at20 = ParseFloat(c.args[1]);
@@ -128,9 +125,26 @@ int RunLoopTrim(Context& c) {
     c.transmitter().SetFixedCurrent(20.0f);
     if (!c.doc.SetFixedCurrentMode(true, false)) return AbortLoop(c, true);
     if (!TrimLoopPoint(c, false, *at20)) return kExitFailure;
-    c.doc.SetFixedCurrentMode(false, false);
-    ShowString(c.ui, str::kLoopCalibrationDone, MessageIcon::Information);
-    return kExitOk;
+    return c.doc.FinishLoopCalibration() ? kExitOk : kExitFailure;
+}
+
+} // namespace
+
+int RunFixedCurrent(Context& c) {
+    if (c.args.size() != 1) return c.UsageError("fixed-current takes a current in mA or 'off'");
+    if (c.args[0] == "off") return c.doc.SetFixedCurrentMode(false, true) ? kExitOk : kExitFailure;
+    const auto current = ParseFloat(c.args[0]);
+    if (!current || *current <= 0 || *current > kMaxCurrent)
+        return c.UsageError("fixed-current: '" + std::string(c.args[0]) +
+                            "' is no current from 0 to 25 mA (e.g. 4.5)");
+    c.transmitter().SetFixedCurrent(*current);
+    return c.doc.SetFixedCurrentMode(true, true) ? kExitOk : kExitFailure;
+}
+
+int RunLoopTrim(Context& c) {
+    const int status = LoopTrim(c);
+    if (status != kExitUsage) WarnIfOutputFixed(c);
+    return status;
 }
 
 int RunSensorTrim(Context& c) {

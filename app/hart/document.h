@@ -106,6 +106,10 @@ class CLrxDoc {
     int StartLoopCalibration();
     LoopStepResult CalibrateLoop4mA();
     LoopStepResult CalibrateLoop20mA();
+    // The end of the loop calibration once the 20 mA point is confirmed: leaves fixed-current mode
+    // quietly, then 1275. 0 when the output could not be released: that failure has been shown, and
+    // 1275 is not, since the output stays fixed.
+    int FinishLoopCalibration();
     int LoadSensorLimits();
     int PrepareSensorTrim(int point);
     int TrimSensor(int point);

@@ -144,6 +144,10 @@ class CTransmitter : public CTransmitterModel {
     using CTransmitterModel::SetFixedCurrent; // the setter, beside the operation below
     int SetFixedCurrent();                    // 40 with m_fixedCurrent
     int ExitFixedCurrent();                   // 40 with 0
+    // The current this program last put the loop output to and has not released since (NaN when
+    // released or never fixed). A command 40 with a current that got no valid answer counts as
+    // fixing the output: the transmitter may have taken it.
+    float FixedOutputCurrent() const { return fixedOutput_; }
     LoopTrimResult TrimLoopZero();            // 45 with m_loop4mAMeasured
     LoopTrimResult TrimLoopGain();            // 46 with m_loop20mAMeasured
     int ReadCalibrationInfo();                // 142 in m_calUnits
@@ -206,6 +210,7 @@ class CTransmitter : public CTransmitterModel {
     uint8_t deviceRevision_ = 0;
     uint8_t softwareRevision_ = 0;
     bool open_ = false;
+    float fixedOutput_ = NotANumber;
 };
 
 } // namespace zelhart::hart

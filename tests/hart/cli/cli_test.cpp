@@ -174,6 +174,22 @@ TEST_F(CliTest, LoopTrimRefusedValueAbortsAndReleasesTheLoop) {
     EXPECT_EQ(FloatAt(frames.back().data, 0), 0.0f);
 }
 
+TEST_F(CliTest, LoopTrimThatCannotReleaseTheOutputFailsAndSaysSo) {
+    // The transmitter is write-protected after the 20 mA trim: its 16th request is the read of the
+    // protection before the output is released.
+    std::string script = kKorvel + "reply 40 0 0 f:20\n"; // the echo of the 20 mA point
+    for (int i = 0; i < 15; ++i)
+        script += "step standing\n";
+    lib.Load(script + "step answer 0 0 u8:0 u8:0 u8:32 f:100 f:0 f:1.5 u8:1 u8:0\n");
+    EXPECT_EQ(Run({"loop-trim", "4.01", "19.99"}), kExitFailure);
+    EXPECT_NE(err.find("ошибка 1004"), std::string::npos);
+    EXPECT_EQ(err.find("1275"), std::string::npos) << err;
+    EXPECT_NE(err.find("внимание: токовый выход остаётся фиксированным: 20.00 мА"), std::string::npos) << err;
+    const auto sent = SentCommands(lib);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 46), 1);
+    EXPECT_EQ(sent.back(), 15); // nothing was sent after the refusal
+}
+
 TEST_F(CliTest, MonitorPollsCountTimesAtTheInterval) {
     ASSERT_EQ(Run({"monitor", "--count", "3", "--interval", "0.5"}), kExitOk) << err;
     EXPECT_EQ(Count(out, "Аналоговый выход: 12.00 мА\n"), 3u);
