@@ -24,7 +24,8 @@ constexpr Subcommand kSubcommands[] = {
      RunMonitor},
     {"fixed-current", "MA | off", "put the loop output to a fixed current of MA milliamperes, or release it",
      RunFixedCurrent},
-    {"loop-trim", "MA4 MA20", "loop calibration with the meter's readings at the 4 mA and the 20 mA point",
+    {"loop-trim", "[--readings FILE]",
+     "loop calibration: sets 4 mA, asks for the meter's reading and trims, then the same at 20 mA",
      RunLoopTrim},
     {"sensor-trim", "UNITS LOWER [UPPER]",
      "sensor calibration at the lower (and upper) point; UNITS: C, F, R, K, mV or Ohm", RunSensorTrim},
@@ -58,6 +59,11 @@ void PrintUsage(std::FILE* to) {
                  "default: Продолжить for \"the loop output will change\" and \"connect the multimeter\",\n"
                  "Да for \"the point matches the meter\", Нет for repeating a refused trim, Отмена when the\n"
                  "transmitter is not found, Продолжить when the temperature is to be stable.\n"
+                 "loop-trim asks for each reading of the meter once the output is at the point and the\n"
+                 "4 mA point is trimmed before the 20 mA reading: at the terminal, or else one reading a\n"
+                 "line from standard input (or FILE), with a full stop, in the order asked for: 4 mA,\n"
+                 "then 20 mA, and once more for a point whose trim is repeated. A reading that is missing\n"
+                 "or no current ends the calibration, the output released, with exit status 1.\n"
                  "Exit status: 0 done, 1 failed (the reason is on standard error), 2 bad command line.\n");
 }
 

@@ -154,7 +154,7 @@ UserAnswer TerminalUi::AskUser(int stringId, std::string_view text, MessageButto
     for (int attempt = 0; attempt < kMaxTries; ++attempt) {
         std::fprintf(err_, "%s%s ", head.c_str(), Choices(buttons, preset).c_str());
         std::fflush(err_);
-        const std::optional<std::string> line = ReadLine();
+        const std::optional<std::string> line = ReadLine(in_);
         if (!line || line->empty()) return preset; // end of input, or Enter: the marked answer
         if (const auto a = Parse(*line))
             for (UserAnswer offered : Offered(buttons))
@@ -168,21 +168,21 @@ std::optional<float> TerminalUi::AskNumber(std::string_view prompt) {
     for (int attempt = 0; attempt < kMaxTries; ++attempt) {
         std::fprintf(err_, "4810cli: %s: ", OneLine(prompt).c_str());
         std::fflush(err_);
-        std::optional<std::string> line = ReadLine();
+        std::optional<std::string> line = ReadLine(in_);
         if (!line || line->empty()) return std::nullopt;
         if (const auto value = ParseTypedFloat(*line)) return value;
     }
     return std::nullopt;
 }
 
-std::optional<std::string> TerminalUi::ReadLine() {
+std::optional<std::string> ReadLine(std::FILE* in) {
     char buffer[kMaxLine];
-    if (!std::fgets(buffer, sizeof buffer, in_)) return std::nullopt;
+    if (!std::fgets(buffer, sizeof buffer, in)) return std::nullopt;
     std::string line(buffer);
     const bool whole = !line.empty() && line.back() == '\n';
     if (!whole) { // too long: drop the rest of the line
         int c;
-        while ((c = std::fgetc(in_)) != EOF && c != '\n') {
+        while ((c = std::fgetc(in)) != EOF && c != '\n') {
         }
     }
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' '))

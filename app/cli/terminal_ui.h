@@ -41,8 +41,6 @@ class TerminalUi : public hart::IUserInterface {
     bool Interactive() const { return interactive_; }
 
   private:
-    std::optional<std::string> ReadLine();
-
     std::FILE* in_;
     std::FILE* err_;
     bool interactive_;
@@ -50,5 +48,9 @@ class TerminalUi : public hart::IUserInterface {
 
 // One line: the text's line breaks become spaces.
 std::string OneLine(std::string_view text);
+
+// One line of `in` without its line end and surrounding spaces, at most 255 bytes (the rest of a
+// longer line is dropped); nothing at the end of input.
+std::optional<std::string> ReadLine(std::FILE* in);
 
 } // namespace zelhart::cli

@@ -144,16 +144,16 @@ class CTransmitter : public CTransmitterModel {
     using CTransmitterModel::SetFixedCurrent; // the setter, beside the operation below
     int SetFixedCurrent();                    // 40 with m_fixedCurrent
     int ExitFixedCurrent();                   // 40 with 0
-    // The current this program last put the loop output to and has not released since (NaN when
-    // released or never fixed). A command 40 with a current that got no valid answer counts as
-    // fixing the output: the transmitter may have taken it.
-    float FixedOutputCurrent() const { return fixedOutput_; }
     LoopTrimResult TrimLoopZero();            // 45 with m_loop4mAMeasured
     LoopTrimResult TrimLoopGain();            // 46 with m_loop20mAMeasured
     int ReadCalibrationInfo();                // 142 in m_calUnits
     int WriteCalibrationMode();               // 145 with m_calMode
     int TrimSensorLower();                    // 131 with m_calUnits, m_trimLower
     int TrimSensorUpper();                    // 130 with m_calUnits, m_trimUpper
+    // The current this program last put the loop output to and has not released since (NaN when
+    // released or never fixed). A command 40 with a current that got no valid answer counts as
+    // fixing the output: the transmitter may have taken it.
+    float FixedOutputCurrent() const { return fixedOutput_; }
 
     IUserInterface& UserInterface() { return ui_; }
     IClock& Clock() { return clock_; }

@@ -21,7 +21,7 @@ ok() { passed=$((passed + 1)); }
 run() { # run <expected status> <args...>: output in $work/out and $work/err
     local want=$1 status=0
     shift
-    "$cli" "$@" >"$work/out" 2>"$work/err" </dev/null || status=$?
+    "$cli" "$@" >"$work/out" 2>"$work/err" <"${input:-/dev/null}" || status=$?
     [ "$status" -eq "$want" ] || fail "4810cli $*: exit $status, not $want; stderr: $(cat "$work/err")"
 }
 has() { grep -qF -- "$2" "$work/$1" || fail "$1 lacks '$2': $(cat "$work/$1")"; }
@@ -117,8 +117,15 @@ run 0 --port 4 fixed-current 4.5
 has err "сообщение 1287: Фиксированный ток (4.50 mA) успешно установлен!"
 LC_ALL=ru_RU.UTF-8 run 1 --port 4 fixed-current 3.5
 has err "ошибка 1285: Записываемое значение фиксированного тока ниже нижнего уровня аварии! (3,60 mA)"
-run 0 --port 4 loop-trim 4.01 19.99
+printf '4.01\n19.99\n' >"$work/readings"
+input=$work/readings run 0 --port 4 loop-trim
+has err "показание мультиметра в точке 20 мА: -> 19.99"
 has err "сообщение 1275: Калибровка токового выхода завершена!"
+run 0 --port 4 loop-trim --readings "$work/readings"
+has err "сообщение 1275: Калибровка токового выхода завершена!"
+run 1 --port 4 loop-trim
+has err "ошибка 1278: Не введено значение тока для калибруемой точки 4 мА"
+has err "сообщение 1311"
 run 0 --port 4 calibration-reset
 has err "сообщение 1293: Установлен заводской режим калибровки"
 run 0 --port 4 fixed-current off
@@ -154,6 +161,7 @@ fixed-current -1
 fixed-current nan
 loop-trim 4
 loop-trim 4 x
+loop-trim --readings
 sensor-trim X 1
 sensor-trim C
 sensor-trim C 1 2 3
