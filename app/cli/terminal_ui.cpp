@@ -3,6 +3,7 @@
 
 #include "hart/strings.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <initializer_list>
@@ -139,7 +140,21 @@ UserAnswer DefaultAnswer(int stringId, MessageButtons buttons) {
 }
 
 void TerminalUi::ShowMessage(int stringId, std::string_view text, hart::MessageIcon icon) {
-    std::fprintf(err_, "4810cli: %s: %s\n", Tag(Prefix(icon), stringId).c_str(), OneLine(text).c_str());
+    // A message box's lines: the first after the tag, each further one (a cause, a hint) indented
+    // under it; empty lines are left out.
+    std::string_view rest = text;
+    bool first = true;
+    while (!rest.empty() || first) {
+        const size_t end = std::min(rest.find('\n'), rest.size());
+        const std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        if (first)
+            std::fprintf(err_, "4810cli: %s: %.*s\n", Tag(Prefix(icon), stringId).c_str(), int(line.size()),
+                         line.data());
+        else if (!line.empty())
+            std::fprintf(err_, "4810cli:   %.*s\n", int(line.size()), line.data());
+        first = false;
+    }
     std::fflush(err_);
 }
 

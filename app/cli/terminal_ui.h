@@ -1,4 +1,5 @@
-// The user interface of the command-line front end. Messages go to standard error, one line each.
+// The user interface of the command-line front end. Messages go to standard error, one line for each
+// line of the message box (a cause follows on its own line, indented).
 // Questions are asked on the terminal when the front end runs interactively; otherwise each takes
 // its default answer (DefaultAnswer), which is printed with it.
 #pragma once

@@ -273,6 +273,21 @@ TEST_F(CliTest, APartialReadIsShownButNotSaved) {
     EXPECT_FALSE(std::ifstream(file).good());
 }
 
+TEST_F(CliTest, ASavePathThatCannotBeWrittenFailsBeforeTheRead) {
+    zelhart::testing::TempDir dir;
+    const std::string file = dir / "no/such/dir/x.4810";
+    EXPECT_EQ(Run({"read", "--save", file}), kExitFailure);
+    EXPECT_EQ(lib.SentCount(), 0);
+    // The cause on the message's second line.
+    EXPECT_NE(err.find("4810cli: ошибка 20102: Failed to save document.\n4810cli:   " + file + ": " +
+                       std::system_category().message(ENOENT) + "\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(Run({"read", "--save", dir.path()}), kExitFailure);
+    EXPECT_EQ(lib.SentCount(), 0);
+    EXPECT_NE(err.find(dir.path() + ": " + std::system_category().message(EISDIR)), std::string::npos);
+}
+
 TEST_F(CliTest, ThePortOptionOverridesTheStoredSetting) {
     settings.SetInt(hart::kGeneralSection, hart::kPortSettingsKey, 200);
     EXPECT_EQ(Run({"find"}), kExitFailure);
