@@ -297,6 +297,20 @@ TEST_F(CliTest, ThePortOptionOverridesTheStoredSetting) {
     EXPECT_EQ(settings.GetInt(hart::kGeneralSection, hart::kPortSettingsKey, 0), 200); // not stored
 }
 
+TEST_F(CliTest, WithoutTheDriverDaemonTheLinkFailsAtOnceAndSaysWhy) {
+    // The interface library itself, and no daemon at the runtime directory's socket.
+    env.UseLibrary(ZELHART_INTERFACE_LIBRARY_FILE);
+    EXPECT_EQ(Run({"check"}), kExitFailure);
+    EXPECT_TRUE(clock.Histogram().empty()) << "no polling, no retries";
+    EXPECT_NE(err.find("4810cli: ошибка 908: Нельзя открыть Com порт\n4810cli:   Драйвер ZelHartDriver не "
+                       "запущен: никто не слушает сокет " +
+                       platform::RuntimeDir() + "/zelhart.sock\n"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("сообщение 906: Датчик Корвел-4810 не найден"), std::string::npos);
+    EXPECT_EQ(err.find("907"), std::string::npos);
+}
+
 TEST(CliQuestions, DefaultsWhenNobodyIsAsked) {
     namespace str = hart::str;
     EXPECT_EQ(DefaultAnswer(str::kSensorNotFound, MessageButtons::RetryCancel), UserAnswer::Cancel);
