@@ -73,7 +73,7 @@ int CHARTDriver::LoadInterfaceLibrary() {
     ::dlerror(); // forget an earlier loader error
     library_ = ::dlopen(LibraryFile(), RTLD_NOW | RTLD_LOCAL);
     if (!library_) {
-        failure_ = LoaderText("the interface library cannot be loaded");
+        failure_ = LoaderText("библиотеку интерфейса нельзя загрузить");
         return 0;
     }
 

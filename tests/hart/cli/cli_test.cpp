@@ -9,6 +9,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace zelhart::cli {
@@ -298,8 +299,11 @@ TEST_F(CliTest, ThePortOptionOverridesTheStoredSetting) {
 }
 
 TEST_F(CliTest, WithoutTheDriverDaemonTheLinkFailsAtOnceAndSaysWhy) {
-    // The interface library itself, and no daemon at the runtime directory's socket.
-    env.UseLibrary(ZELHART_INTERFACE_LIBRARY_FILE);
+    // The double under the driver library's file name, and no daemon at the runtime directory's
+    // socket (cli_test.sh runs the program with the library itself).
+    const std::string asDriverLibrary = platform::RuntimeDir() + "/" + kInterfaceLibraryName;
+    std::filesystem::copy_file(hart::testing::kDoublePath, asDriverLibrary);
+    env.UseLibrary(asDriverLibrary);
     EXPECT_EQ(Run({"check"}), kExitFailure);
     EXPECT_TRUE(clock.Histogram().empty()) << "no polling, no retries";
     EXPECT_NE(err.find("4810cli: ошибка 908: Нельзя открыть Com порт\n4810cli:   Драйвер ZelHartDriver не "

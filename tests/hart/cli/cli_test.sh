@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# 4810cli as a program, against the simulator's Korvel-4810 in-process (libZelHartLoopback.so).
-#   cli_test.sh <4810cli> <libZelHartLoopback.so>
+# 4810cli as a program, against the simulator's Korvel-4810 in-process (libZelHartLoopback.so), and
+# with the interface library itself where no driver daemon runs.
+#   cli_test.sh <4810cli> <libZelHartLoopback.so> <libZelHartDriverInterface.so>
 set -euo pipefail
-cli=$1 loopback=$2
+cli=$1 loopback=$2 library=$3
 work=$(mktemp -d "${TMPDIR:-/tmp}/zelhart-cli-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 export ZELHART_RUNTIME_DIR=$work/run ZELHART_CONFIG_DIR=$work/etc XDG_CONFIG_HOME=$work/config HOME=$work
@@ -100,6 +101,18 @@ run 1 show "$work/short.4810"
 has err "Unexpected file format."
 run 1 --port 4 read --save "$work/no/such/dir/x.4810"
 has err "Failed to save document."
+ok
+
+# --- the interface library without its daemon: at once, with the socket path (it polled for 15 s)
+started=$(date +%s)
+ZELHART_INTERFACE_LIBRARY=$library run 1 --port 4 check
+[ $(($(date +%s) - started)) -lt 10 ] || fail "check without a daemon took $(($(date +%s) - started)) s"
+has err "ошибка 908: Нельзя открыть Com порт"
+has err "4810cli:   Драйвер ZelHartDriver не запущен: никто не слушает сокет $ZELHART_RUNTIME_DIR/zelhart.sock"
+has err "сообщение 906: Датчик Корвел-4810 не найден"
+! grep -q 907 "$work/err" || fail "907 without a daemon: $(cat "$work/err")"
+ZELHART_INTERFACE_LIBRARY=$work/libZelHartDriverInterface.so run 1 --port 4 check
+has err "$work/libZelHartDriverInterface.so: cannot open shared object file"
 ok
 
 # --- sending: the question takes its default, a protected transmitter refuses
