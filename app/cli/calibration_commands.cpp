@@ -1,10 +1,16 @@
 // fixed-current, loop-trim, sensor-trim, calibration-reset: the calibration page's procedures, with
-// the values the user enters there given as arguments.
+// the values the user enters there given as arguments, or, for the meter's readings of the loop
+// calibration, asked for when the procedure needs them.
 #include "cli.h"
+#include "meter_readings.h"
 #include "report.h"
 
 #include "hart/sensor_limits.h"
 #include "hart/strings.h"
+
+#include <cerrno>
+#include <memory>
+#include <system_error>
 
 namespace zelhart::cli {
 namespace {
@@ -33,11 +39,37 @@ bool MeasureAndConfirm(Context& c) {
                MessageButtons::OkCancel, MessageIcon::Warning) == UserAnswer::Ok;
 }
 
-// The page's checks of a measured loop current when its edit is left: warnings only, the value is used.
-void CheckMeasured(Context& c, float value, float low, float high, int tooHigh, int tooLow) {
-    if (value > high) ShowString(c.ui, tooHigh, MessageIcon::Warning);
-    if (value < low) ShowString(c.ui, tooLow, MessageIcon::Warning);
-}
+// One point of the loop calibration: its texts and the range the page expects a reading in.
+struct LoopPoint {
+    bool zero; // the 4 mA point (command 45); otherwise 20 mA (46)
+    std::string_view name;
+    int enterText, missingText, confirmText;
+    float low, high;
+    int tooLowText, tooHighText;
+};
+
+constexpr LoopPoint k4mA{
+    .zero = true,
+    .name = "4 мА",
+    .enterText = str::kEnter4mAValue,
+    .missingText = str::kNo4mAValue,
+    .confirmText = str::kLoop4mAConfirm,
+    .low = 3.8f,
+    .high = 4.2f,
+    .tooLowText = str::k4mAValueTooLow,
+    .tooHighText = str::k4mAValueTooHigh,
+};
+constexpr LoopPoint k20mA{
+    .zero = false,
+    .name = "20 мА",
+    .enterText = str::kEnter20mAValue,
+    .missingText = str::kNo20mAValue,
+    .confirmText = str::kLoop20mAConfirm,
+    .low = 19.5f,
+    .high = 20.5f,
+    .tooLowText = str::k20mAValueTooLow,
+    .tooHighText = str::k20mAValueTooHigh,
+};
 
 // The loop calibration gives up: fixed current left quietly (when `leave`), message 1311.
 int AbortLoop(Context& c, bool leave) {
@@ -46,23 +78,33 @@ int AbortLoop(Context& c, bool leave) {
     return kExitFailure;
 }
 
-// One point of the loop calibration, repeated while the user wants to enter the value again.
-// Returns true when the point is trimmed and confirmed; otherwise the loop has been aborted.
-bool TrimLoopPoint(Context& c, bool zero, float measured) {
-    const int enterText = zero ? str::kEnter4mAValue : str::kEnter20mAValue;
+// One step of the loop calibration with the output set to `p`: a reading of the meter, the trim,
+// the user's confirmation; repeated with a new reading after a refused value the user wants to enter
+// again, or when the meter disagrees. Returns true when the point is trimmed and confirmed;
+// otherwise the loop has been aborted.
+bool TrimLoopPoint(Context& c, MeterReadings& readings, const LoopPoint& p) {
     for (;;) {
-        if (zero)
-            c.transmitter().SetLoop4mAMeasured(measured);
+        ShowString(c.ui, p.enterText, MessageIcon::Information);
+        const std::optional<float> measured = readings.Next(p.name, p.missingText);
+        if (!measured) {
+            AbortLoop(c, true);
+            return false;
+        }
+        // The page's checks when the edit is left: warnings only, the value is used.
+        if (*measured > p.high) ShowString(c.ui, p.tooHighText, MessageIcon::Warning);
+        if (*measured < p.low) ShowString(c.ui, p.tooLowText, MessageIcon::Warning);
+        if (p.zero)
+            c.transmitter().SetLoop4mAMeasured(*measured);
         else
-            c.transmitter().SetLoop20mAMeasured(measured);
-        const LoopStepResult r = zero ? c.doc.CalibrateLoop4mA() : c.doc.CalibrateLoop20mA();
+            c.transmitter().SetLoop20mAMeasured(*measured);
+        const LoopStepResult r = p.zero ? c.doc.CalibrateLoop4mA() : c.doc.CalibrateLoop20mA();
         if (r == LoopStepResult::Abort) {
             AbortLoop(c, false); // the step has left fixed-current mode itself where it had to
             return false;
         }
         if (r == LoopStepResult::Done) {
-            const UserAnswer a = AskString(c.ui, zero ? str::kLoop4mAConfirm : str::kLoop20mAConfirm,
-                                           MessageButtons::YesNoCancel, MessageIcon::Question);
+            const UserAnswer a =
+                AskString(c.ui, p.confirmText, MessageButtons::YesNoCancel, MessageIcon::Question);
             if (a == UserAnswer::Yes) return true;
             if (a == UserAnswer::Cancel) {
                 AbortLoop(c, true);
@@ -70,12 +112,6 @@ bool TrimLoopPoint(Context& c, bool zero, float measured) {
             }
         }
         // Again, or "Нет": a new reading of the meter.
-        const auto value = c.ui.AskNumber(hart::LoadString(enterText));
-        if (!value) {
-            AbortLoop(c, true);
-            return false;
-        }
-        measured = *value;
     }
 }
 
@@ -97,6 +133,55 @@ bool TrimSensorPoint(Context& c, int point, int units, float value) {
     }
 }
 
+// Said at the end of a command that leaves the loop output at a fixed current it did not mean to.
+void WarnIfOutputFixed(Context& c) {
+    const float fixed = c.transmitter().FixedOutputCurrent();
+    if (!IsSet(fixed)) return;
+    c.ui.ShowMessage(kOwnQuestion,
+                     "токовый выход остаётся фиксированным: " + FormatNumber(fixed, 2) +
+                         " мА; освободите его командой '4810cli fixed-current off'",
+                     MessageIcon::Warning);
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+int LoopTrim(Context& c) {
+    std::optional<std::string> file;
+    for (size_t i = 0; i < c.args.size(); ++i) {
+        if (c.args[i] == "--readings" && i + 1 < c.args.size() && !c.args[i + 1].empty() && !file)
+            file = std::string(c.args[++i]);
+        else
+            return c.UsageError("loop-trim asks for the meter's readings when it needs them: they are typed "
+                                "at the terminal, or read from standard input or --readings FILE");
+    }
+    std::unique_ptr<std::FILE, FileCloser> owned;
+    if (file) {
+        owned.reset(std::fopen(file->c_str(), "r"));
+        if (!owned) {
+            c.ui.ShowMessage(kOwnQuestion,
+                             "не удалось открыть файл показаний\n" + *file + ": " +
+                                 std::system_category().message(errno),
+                             MessageIcon::Stop);
+            return kExitFailure;
+        }
+    }
+    MeterReadings readings(file ? owned.get() : c.io.in, c.io.err, !file && c.io.interactive,
+                           file ? *file : std::string("стандартный ввод"), c.ui);
+
+    if (AskString(c.ui, str::kConnectMultimeter, MessageButtons::OkCancel, MessageIcon::Question) !=
+        UserAnswer::Ok)
+        return kExitFailure;
+    if (!c.doc.StartLoopCalibration()) return kExitFailure;
+    if (!TrimLoopPoint(c, readings, k4mA)) return kExitFailure;
+
+    c.transmitter().SetFixedCurrent(20.0f);
+    if (!c.doc.SetFixedCurrentMode(true, false)) return AbortLoop(c, true);
+    if (!TrimLoopPoint(c, readings, k20mA)) return kExitFailure;
+    return c.doc.FinishLoopCalibration() ? kExitOk : kExitFailure;
+}
+
 } // namespace
 
 int RunFixedCurrent(Context& c) {
@@ -111,26 +196,9 @@ int RunFixedCurrent(Context& c) {
 }
 
 int RunLoopTrim(Context& c) {
-    if (c.args.size() != 2) return c.UsageError("loop-trim takes the meter's readings at 4 mA and at 20 mA");
-    const auto at4 = ParseFloat(c.args[0]);
-    const auto at20 = ParseFloat(c.args[1]);
-    if (!at4 || !at20 || *at4 <= 0 || *at20 <= 0 || *at4 > kMaxCurrent || *at20 > kMaxCurrent)
-        return c.UsageError("loop-trim: the readings are currents in mA, e.g. 4.012 19.987");
-    CheckMeasured(c, *at4, 3.8f, 4.2f, str::k4mAValueTooHigh, str::k4mAValueTooLow);
-    CheckMeasured(c, *at20, 19.5f, 20.5f, str::k20mAValueTooHigh, str::k20mAValueTooLow);
-
-    if (AskString(c.ui, str::kConnectMultimeter, MessageButtons::OkCancel, MessageIcon::Question) !=
-        UserAnswer::Ok)
-        return kExitFailure;
-    if (!c.doc.StartLoopCalibration()) return kExitFailure;
-    if (!TrimLoopPoint(c, true, *at4)) return kExitFailure;
-
-    c.transmitter().SetFixedCurrent(20.0f);
-    if (!c.doc.SetFixedCurrentMode(true, false)) return AbortLoop(c, true);
-    if (!TrimLoopPoint(c, false, *at20)) return kExitFailure;
-    c.doc.SetFixedCurrentMode(false, false);
-    ShowString(c.ui, str::kLoopCalibrationDone, MessageIcon::Information);
-    return kExitOk;
+    const int status = LoopTrim(c);
+    if (status != kExitUsage) WarnIfOutputFixed(c);
+    return status;
 }
 
 int RunSensorTrim(Context& c) {

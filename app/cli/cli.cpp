@@ -1,10 +1,7 @@
 #include "cli.h"
 
-#include "hart/sensor_limits.h"
 #include "hart/strings.h"
 
-#include <charconv>
-#include <cmath>
 #include <string>
 
 namespace zelhart::cli {
@@ -27,7 +24,8 @@ constexpr Subcommand kSubcommands[] = {
      RunMonitor},
     {"fixed-current", "MA | off", "put the loop output to a fixed current of MA milliamperes, or release it",
      RunFixedCurrent},
-    {"loop-trim", "MA4 MA20", "loop calibration with the meter's readings at the 4 mA and the 20 mA point",
+    {"loop-trim", "[--readings FILE]",
+     "loop calibration: sets 4 mA, asks for the meter's reading and trims, then the same at 20 mA",
      RunLoopTrim},
     {"sensor-trim", "UNITS LOWER [UPPER]",
      "sensor calibration at the lower (and upper) point; UNITS: C, F, R, K, mV or Ohm", RunSensorTrim},
@@ -61,6 +59,11 @@ void PrintUsage(std::FILE* to) {
                  "default: Продолжить for \"the loop output will change\" and \"connect the multimeter\",\n"
                  "Да for \"the point matches the meter\", Нет for repeating a refused trim, Отмена when the\n"
                  "transmitter is not found, Продолжить when the temperature is to be stable.\n"
+                 "loop-trim asks for each reading of the meter once the output is at the point and the\n"
+                 "4 mA point is trimmed before the 20 mA reading: at the terminal, or else one reading a\n"
+                 "line from standard input (or FILE), with a full stop, in the order asked for: 4 mA,\n"
+                 "then 20 mA, and once more for a point whose trim is repeated. A reading that is missing\n"
+                 "or no current ends the calibration, the output released, with exit status 1.\n"
                  "Exit status: 0 done, 1 failed (the reason is on standard error), 2 bad command line.\n");
 }
 
@@ -92,38 +95,6 @@ int Context::UsageError(const std::string& what) {
     std::fprintf(io.err, "4810cli: %s\n", what.c_str());
     PrintUsage(io.err);
     return kExitUsage;
-}
-
-std::optional<int> ParsePortNumber(std::string_view text) {
-    const auto n = ParseCount(text, 1, 255);
-    return n ? std::optional<int>(int(*n)) : std::nullopt;
-}
-
-std::optional<long long> ParseCount(std::string_view text, long long min, long long max) {
-    long long n = 0;
-    auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-    if (ec != std::errc() || p != text.data() + text.size() || n < min || n > max) return std::nullopt;
-    return n;
-}
-
-std::optional<float> ParseFloat(std::string_view text) {
-    float v = 0;
-    auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed);
-    if (text.empty() || ec != std::errc() || p != text.data() + text.size() || !std::isfinite(v))
-        return std::nullopt;
-    return v;
-}
-
-std::optional<int> ParseUnits(std::string_view text) {
-    static constexpr std::string_view kNames[] = {"c", "f", "r", "k", "mv", "ohm"};
-    std::string lower(text);
-    for (char& c : lower)
-        c = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    for (int i = 0; i < 6; ++i) {
-        if (lower == kNames[i] || text == UnitText(kUnitsCelsius + i)) return kUnitsCelsius + i;
-    }
-    if (const auto code = ParseCount(text, kUnitsCelsius, kUnitsOhm)) return int(*code);
-    return std::nullopt;
 }
 
 int Main(std::span<const std::string_view> argv, const Io& io, hart::ISettings& stored) {

@@ -5,6 +5,7 @@
 #include "hart/document.h"
 #include "hart/progress_wait.h"
 #include "hart/settings.h"
+#include "numbers.h"
 #include "terminal_ui.h"
 
 #include <cstdio>
@@ -79,14 +80,6 @@ struct Subcommand {
 int Main(std::span<const std::string_view> argv, const Io& io, hart::ISettings& stored);
 
 void PrintUsage(std::FILE* to);
-
-// Locale-independent numbers of the command line.
-std::optional<int> ParsePortNumber(std::string_view text);
-std::optional<long long> ParseCount(std::string_view text, long long min, long long max);
-// A finite decimal number with '.' as separator, whatever the locale.
-std::optional<float> ParseFloat(std::string_view text);
-// Units of a calibration: C F R K mV Ohm (any case), their display texts, or the codes 32..37.
-std::optional<int> ParseUnits(std::string_view text);
 
 // Subcommands.
 int RunFind(Context& c);

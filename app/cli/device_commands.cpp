@@ -66,6 +66,7 @@ int RunRead(Context& c) {
     std::optional<std::string> save;
     std::string problem;
     if (!ParseReadOptions(c, save, problem)) return c.UsageError(problem);
+    if (save && !c.doc.CheckSavePath(*save)) return kExitFailure; // not after a read of 12 s
     c.doc.OnNewDocument();
     const bool read = c.doc.ReadFromDevice() != 0;
     // Whatever was read is shown, also after a failed step; a partial configuration is not saved.

@@ -1,10 +1,10 @@
 #include "terminal_ui.h"
+#include "numbers.h"
 
 #include "hart/strings.h"
 
+#include <algorithm>
 #include <cctype>
-#include <charconv>
-#include <clocale>
 #include <cstring>
 #include <initializer_list>
 #include <span>
@@ -140,7 +140,21 @@ UserAnswer DefaultAnswer(int stringId, MessageButtons buttons) {
 }
 
 void TerminalUi::ShowMessage(int stringId, std::string_view text, hart::MessageIcon icon) {
-    std::fprintf(err_, "4810cli: %s: %s\n", Tag(Prefix(icon), stringId).c_str(), OneLine(text).c_str());
+    // A message box's lines: the first after the tag, each further one (a cause, a hint) indented
+    // under it; empty lines are left out.
+    std::string_view rest = text;
+    bool first = true;
+    while (!rest.empty() || first) {
+        const size_t end = std::min(rest.find('\n'), rest.size());
+        const std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        if (first)
+            std::fprintf(err_, "4810cli: %s: %.*s\n", Tag(Prefix(icon), stringId).c_str(), int(line.size()),
+                         line.data());
+        else if (!line.empty())
+            std::fprintf(err_, "4810cli:   %.*s\n", int(line.size()), line.data());
+        first = false;
+    }
     std::fflush(err_);
 }
 
@@ -155,7 +169,7 @@ UserAnswer TerminalUi::AskUser(int stringId, std::string_view text, MessageButto
     for (int attempt = 0; attempt < kMaxTries; ++attempt) {
         std::fprintf(err_, "%s%s ", head.c_str(), Choices(buttons, preset).c_str());
         std::fflush(err_);
-        const std::optional<std::string> line = ReadLine();
+        const std::optional<std::string> line = ReadLine(in_);
         if (!line || line->empty()) return preset; // end of input, or Enter: the marked answer
         if (const auto a = Parse(*line))
             for (UserAnswer offered : Offered(buttons))
@@ -169,28 +183,21 @@ std::optional<float> TerminalUi::AskNumber(std::string_view prompt) {
     for (int attempt = 0; attempt < kMaxTries; ++attempt) {
         std::fprintf(err_, "4810cli: %s: ", OneLine(prompt).c_str());
         std::fflush(err_);
-        std::optional<std::string> line = ReadLine();
+        std::optional<std::string> line = ReadLine(in_);
         if (!line || line->empty()) return std::nullopt;
-        // The user's decimal separator or a full stop.
-        const char* point = std::localeconv()->decimal_point;
-        if (point && *point && *point != '.')
-            for (char& c : *line)
-                if (c == *point) c = '.';
-        float value = 0;
-        auto [p, ec] = std::from_chars(line->data(), line->data() + line->size(), value);
-        if (ec == std::errc() && p == line->data() + line->size() && value == value) return value;
+        if (const auto value = ParseTypedFloat(*line)) return value;
     }
     return std::nullopt;
 }
 
-std::optional<std::string> TerminalUi::ReadLine() {
+std::optional<std::string> ReadLine(std::FILE* in) {
     char buffer[kMaxLine];
-    if (!std::fgets(buffer, sizeof buffer, in_)) return std::nullopt;
+    if (!std::fgets(buffer, sizeof buffer, in)) return std::nullopt;
     std::string line(buffer);
     const bool whole = !line.empty() && line.back() == '\n';
     if (!whole) { // too long: drop the rest of the line
         int c;
-        while ((c = std::fgetc(in_)) != EOF && c != '\n') {
+        while ((c = std::fgetc(in)) != EOF && c != '\n') {
         }
     }
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' '))

@@ -1,4 +1,5 @@
-// The user interface of the command-line front end. Messages go to standard error, one line each.
+// The user interface of the command-line front end. Messages go to standard error, one line for each
+// line of the message box (a cause follows on its own line, indented).
 // Questions are asked on the terminal when the front end runs interactively; otherwise each takes
 // its default answer (DefaultAnswer), which is printed with it.
 #pragma once
@@ -33,15 +34,14 @@ class TerminalUi : public hart::IUserInterface {
     void BeginWaitCursor() override {}
     void EndWaitCursor() override {}
 
-    // Asks for a number on the terminal (any decimal separator of the user's locale or '.'). Nothing
-    // when not interactive, on an empty line or at the end of input.
+    // Asks for a number on the terminal by the command line's rule (ParseTypedFloat: the user's
+    // decimal separator or '.'); asks again after an entry that is no such number. Nothing when not
+    // interactive, on an empty line, at the end of input or after too many refused entries.
     std::optional<float> AskNumber(std::string_view prompt);
 
     bool Interactive() const { return interactive_; }
 
   private:
-    std::optional<std::string> ReadLine();
-
     std::FILE* in_;
     std::FILE* err_;
     bool interactive_;
@@ -49,5 +49,9 @@ class TerminalUi : public hart::IUserInterface {
 
 // One line: the text's line breaks become spaces.
 std::string OneLine(std::string_view text);
+
+// One line of `in` without its line end and surrounding spaces, at most 255 bytes (the rest of a
+// longer line is dropped); nothing at the end of input.
+std::optional<std::string> ReadLine(std::FILE* in);
 
 } // namespace zelhart::cli

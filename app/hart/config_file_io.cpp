@@ -74,18 +74,42 @@ std::error_code CompleteReplacement(UniqueFd fd, const std::string& tempPath, co
     return {};
 }
 
+// The file a save of `path` replaces: the path itself, or the file a symbolic link points to.
+std::string SaveTarget(const std::string& path, std::error_code& error) {
+    if (path.empty() || path.back() == '/') {
+        error = std::make_error_code(std::errc::invalid_argument);
+        return {};
+    }
+    std::error_code notALink; // a path that is no link, or does not exist yet, is its own target
+    if (!std::filesystem::is_symlink(path, notALink)) return path;
+    return std::filesystem::weakly_canonical(path, error).string();
+}
+
 } // namespace
 
+std::error_code CheckSaveTarget(const std::string& path) {
+    std::error_code error;
+    const std::string target = SaveTarget(path, error);
+    if (error) return error;
+    struct stat info {};
+    if (::stat(target.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) return std::make_error_code(std::errc::is_a_directory);
+    } else if (errno != ENOENT) {
+        return LastError();
+    }
+    const std::string parent = ParentDirectory(target);
+    if (::stat(parent.c_str(), &info) != 0) return LastError();
+    if (!S_ISDIR(info.st_mode)) return std::make_error_code(std::errc::not_a_directory);
+    // The new image is made beside the file, so the folder must take a new file.
+    if (::access(parent.c_str(), W_OK | X_OK) != 0) return LastError();
+    return {};
+}
+
 std::error_code SaveFileReplacing(const std::string& path, std::span<const std::uint8_t> bytes) {
-    if (path.empty() || path.back() == '/') return std::make_error_code(std::errc::invalid_argument);
     std::error_code error;
     // Saving through a symbolic link replaces the file it points to, not the link.
-    std::string target = path;
-    if (std::filesystem::is_symlink(path, error)) {
-        target = std::filesystem::weakly_canonical(path, error).string();
-        if (error) return error;
-    }
-    error.clear();
+    const std::string target = SaveTarget(path, error);
+    if (error) return error;
     std::string tempPath;
     UniqueFd fd = CreateTemporaryBeside(target, tempPath, error);
     if (!fd) return error;

@@ -13,6 +13,10 @@
 // no temporary file is left behind.
 std::error_code SaveFileReplacing(const std::string& path, std::span<const std::uint8_t> bytes);
 
+// Whether SaveFileReplacing could make `path` now, without writing anything: not a directory, in an
+// existing folder that takes a new file. The reason when not.
+std::error_code CheckSaveTarget(const std::string& path);
+
 // Saves the model's configuration image to `path` (SaveFileReplacing).
 std::error_code SaveConfigurationFile(const std::string& path, const CTransmitterModel& model);
 

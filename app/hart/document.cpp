@@ -37,6 +37,11 @@ constexpr Step kAdvancedSteps[] = {
 constexpr int kProtected = 1;
 constexpr int kProtectionUnknown = 2;
 
+// A file message with its cause on the next line: the path and the system's reason.
+std::string WithCause(std::string_view text, const std::string& path, std::error_code reason) {
+    return std::string(text) + "\n" + path + ": " + reason.message();
+}
+
 } // namespace
 
 CLrxDoc::CLrxDoc(ISettings& settings, IUserInterface& ui, IProgressWait& progressWait, IClock& clock)
@@ -82,10 +87,15 @@ void CLrxDoc::OnNewDocument() {
 
 bool CLrxDoc::OnOpenDocument(const std::string& path) {
     ClearContents();
-    const ConfigLoadResult loaded = ReadConfigurationFile(path);
+    std::error_code reason;
+    const ConfigLoadResult loaded = ReadConfigurationFile(path, &reason);
     if (!loaded.ok()) {
-        for (const FileMessage& message : loaded.messages)
-            ui_.ShowMessage(message.id, message.text, MessageIcon::Stop);
+        for (const FileMessage& message : loaded.messages) {
+            const bool why = reason && message.id == str::kFailedToOpenDocument;
+            ui_.ShowMessage(message.id,
+                            why ? WithCause(message.text, path, reason) : std::string(message.text),
+                            MessageIcon::Stop);
+        }
         // What stays is the cleared document the open began with: a new one.
         path_.clear();
         modified_ = false;
@@ -100,9 +110,19 @@ bool CLrxDoc::OnOpenDocument(const std::string& path) {
     return true;
 }
 
+bool CLrxDoc::CheckSavePath(const std::string& path) {
+    if (const std::error_code reason = CheckSaveTarget(path)) {
+        ui_.ShowMessage(str::kFailedToSaveDocument,
+                        WithCause(LoadString(str::kFailedToSaveDocument), path, reason), MessageIcon::Stop);
+        return false;
+    }
+    return true;
+}
+
 bool CLrxDoc::OnSaveDocument(const std::string& path) {
-    if (SaveConfigurationFile(path, m_transmitter)) {
-        ShowString(ui_, str::kFailedToSaveDocument, MessageIcon::Stop);
+    if (const std::error_code reason = SaveConfigurationFile(path, m_transmitter)) {
+        ui_.ShowMessage(str::kFailedToSaveDocument,
+                        WithCause(LoadString(str::kFailedToSaveDocument), path, reason), MessageIcon::Stop);
         return false;
     }
     path_ = path;

@@ -80,11 +80,16 @@ class CLrxDoc {
     // A new, empty document: cleared, no path, not modified.
     void OnNewDocument();
     // Clears the document and loads a ".4810" file. On failure every message has been shown and the
-    // document is a new, empty one.
+    // document is a new, empty one. "Failed to open document." and "Failed to save document." carry
+    // their cause on a second line: the path and the system's reason.
     bool OnOpenDocument(const std::string& path);
     // Saves to `path`, replacing the file only once the new one is complete. On failure the message
     // has been shown and the previous file, path and modified flag stay as they were.
     bool OnSaveDocument(const std::string& path);
+    // Whether a save to `path` could be made now (not a directory, in a folder that takes a new
+    // file), checked before a long read whose result is to be saved there. Writes nothing; on false
+    // the save's failure message has been shown with its cause.
+    bool CheckSavePath(const std::string& path);
 
     // --- device operations (1 success, 0 failure; every failure has been reported)
     // Looks for the transmitter. Announcing: says found or not found. Otherwise asks to retry.
@@ -106,6 +111,10 @@ class CLrxDoc {
     int StartLoopCalibration();
     LoopStepResult CalibrateLoop4mA();
     LoopStepResult CalibrateLoop20mA();
+    // The end of the loop calibration once the 20 mA point is confirmed: leaves fixed-current mode
+    // quietly, then 1275. 0 when the output could not be released: that failure has been shown, and
+    // 1275 is not, since the output stays fixed.
+    int FinishLoopCalibration();
     int LoadSensorLimits();
     int PrepareSensorTrim(int point);
     int TrimSensor(int point);

@@ -126,6 +126,12 @@ LoopStepResult CLrxDoc::CalibrateLoop20mA() {
     return CalibrateLoopPoint(&CTransmitter::TrimLoopGain, str::kLoop20mAFailed);
 }
 
+int CLrxDoc::FinishLoopCalibration() {
+    if (!SetFixedCurrentMode(false, false)) return 0;
+    ShowString(ui_, str::kLoopCalibrationDone, MessageIcon::Information);
+    return 1;
+}
+
 int CLrxDoc::LoadSensorLimits() {
     if (!CheckWritable()) return 0;
     const SensorLimitsReading limits = m_transmitter.ReadSensorLimits();

@@ -1,12 +1,16 @@
 #include "hart/hart_driver.h"
 
+#include "hart/driver_socket.h"
+
 #include <zelhart/platform/serial_port.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <string>
+#include <system_error>
 
 namespace zelhart::hart {
 namespace {
@@ -20,7 +24,41 @@ template <typename Fn> bool Bind(void* library, const char* name, Fn& fn) {
     return fn != nullptr;
 }
 
+// The file the program loads: $ZELHART_INTERFACE_LIBRARY, or the library by its name.
+const char* LibraryFile() {
+    const char* standIn = std::getenv(kInterfaceLibraryEnv);
+    return (standIn && *standIn) ? standIn : kInterfaceLibraryName;
+}
+
+// Whether `file` is the driver's own interface library, which reaches the daemon through its socket
+// (stand-ins such as the simulator's loopback bring their own transport).
+bool IsDriverLibrary(std::string_view file) {
+    const size_t slash = file.rfind('/');
+    return file.substr(slash == std::string_view::npos ? 0 : slash + 1) == kInterfaceLibraryName;
+}
+
+// Why the daemon cannot be reached, or nothing when it listens.
+std::string DriverProblem() {
+    const std::string path = DriverSocketPath();
+    const int error = ProbeDriverSocket(path);
+    if (error == 0) return {};
+    if (error == ENOENT || error == ECONNREFUSED)
+        return "Драйвер ZelHartDriver не запущен: никто не слушает сокет " + path;
+    return "Нет связи с драйвером ZelHartDriver через сокет " + path + ": " +
+           std::system_category().message(error);
+}
+
+std::string LoaderText(const char* fallback) {
+    const char* text = ::dlerror();
+    return text ? std::string(text) : std::string(fallback);
+}
+
 } // namespace
+
+int CHARTDriver::Result(int result, std::string why) {
+    failure_ = result == 0 ? std::string() : std::move(why);
+    return result;
+}
 
 CHARTDriver::~CHARTDriver() = default;
 
@@ -32,36 +70,59 @@ int CHARTDriver::LoadInterfaceLibrary() {
     write_ = nullptr;
     read_ = nullptr;
     close_ = nullptr;
-    const char* stand_in = std::getenv(kInterfaceLibraryEnv);
-    const char* file = (stand_in && *stand_in) ? stand_in : kInterfaceLibraryName;
-    library_ = ::dlopen(file, RTLD_NOW | RTLD_LOCAL);
-    if (!library_) return 0;
+    ::dlerror(); // forget an earlier loader error
+    library_ = ::dlopen(LibraryFile(), RTLD_NOW | RTLD_LOCAL);
+    if (!library_) {
+        failure_ = LoaderText("библиотеку интерфейса нельзя загрузить");
+        return 0;
+    }
 
     int lastMissing = 0;
-    if (!Bind(library_, "hart_open", open_)) lastMissing = 1;
-    if (!Bind(library_, "hart_configure", configure_)) lastMissing = 2;
-    if (!Bind(library_, "hart_subscribe", subscribe_)) lastMissing = 3;
-    if (!Bind(library_, "hart_register", register_)) lastMissing = 4;
-    if (!Bind(library_, "hart_write", write_)) lastMissing = 5;
-    if (!Bind(library_, "hart_read", read_)) lastMissing = 6;
-    if (!Bind(library_, "hart_close", close_)) lastMissing = 7;
+    std::string missing;
+    auto bind = [&](const char* name, auto& fn, int position) {
+        if (Bind(library_, name, fn)) return;
+        lastMissing = position;
+        missing = LoaderText(name);
+    };
+    bind("hart_open", open_, 1);
+    bind("hart_configure", configure_, 2);
+    bind("hart_subscribe", subscribe_, 3);
+    bind("hart_register", register_, 4);
+    bind("hart_write", write_, 5);
+    bind("hart_read", read_, 6);
+    bind("hart_close", close_, 7);
+    failure_ = missing;
     return lastMissing;
 }
 
 int CHARTDriver::OpenPort(int port) {
+    const std::string com = "COM" + std::to_string(port);
     const std::string name = "HART" + std::to_string(port);
-    if (platform::ProbeComPort(port) != platform::PortProbe::Free) return kPortUnusable;
-    if (!bound_) {
-        if (LoadInterfaceLibrary() != 0) return kPortUnusable;
-        if (!open_) return kNotBound; // the library could not be loaded; the next open tries again
-        bound_ = true;
+    switch (platform::ProbeComPort(port)) {
+    case platform::PortProbe::Free:
+        break;
+    case platform::PortProbe::Busy:
+        return Result(kPortUnusable, "Порт " + com + " занят другой программой");
+    case platform::PortProbe::Missing:
+        return Result(kPortUnusable, "Порт " + com + " не найден");
     }
-    return open_(name.c_str(), &deviceIndex_);
+    if (!bound_) {
+        if (LoadInterfaceLibrary() != 0) return Result(kPortUnusable, failure_);
+        // The library could not be loaded; the next open tries again.
+        if (!open_) return Result(kNotBound, failure_);
+        bound_ = true;
+        driverLibrary_ = IsDriverLibrary(LibraryFile());
+    }
+    if (driverLibrary_)
+        if (std::string problem = DriverProblem(); !problem.empty()) return Result(kNoDriver, problem);
+    const int rc = open_(name.c_str(), &deviceIndex_);
+    return Result(rc, "hart_open(\"" + name + "\") вернула " + std::to_string(rc));
 }
 
 int CHARTDriver::ConfigurePort() {
-    if (!configure_) return kNotBound;
-    return configure_(deviceIndex_, &kLinkConfig);
+    if (!configure_) return Result(kNotBound, "библиотека интерфейса не загружена");
+    const int rc = configure_(deviceIndex_, &kLinkConfig);
+    return Result(rc, "hart_configure вернула " + std::to_string(rc));
 }
 
 void CHARTDriver::SetRequest(std::span<const uint8_t> frame) {
@@ -91,8 +152,9 @@ void CHARTDriver::DrainInput() {
 }
 
 int CHARTDriver::ClosePort() {
-    if (!close_) return kNotBound;
-    return close_(deviceIndex_);
+    if (!close_) return Result(kNotBound, "библиотека интерфейса не загружена");
+    const int rc = close_(deviceIndex_);
+    return Result(rc, "hart_close вернула " + std::to_string(rc));
 }
 
 } // namespace zelhart::hart

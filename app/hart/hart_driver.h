@@ -3,7 +3,9 @@
 //
 // CHARTDriver knows nothing of HART framing: it hands whole request frames to the library and collects
 // whole received frames from it. The COM port itself is only probed (does it exist, is it free?)
-// before its HART device is opened.
+// before its HART device is opened. With the driver's own library (libZelHartDriverInterface.so,
+// also when named by its path) it first makes sure that the driver daemon listens at its socket:
+// without it the library would open a device that is not there and every exchange would time out.
 #pragma once
 
 #include <zelhart/hart_api.h>
@@ -11,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace zelhart::hart {
 
@@ -21,6 +24,7 @@ class CHARTDriver {
     // Results of OpenPort besides those of hart_open.
     static constexpr int kNotBound = -1;     // the library could not be loaded
     static constexpr int kPortUnusable = -3; // COM port missing or busy, or an export missing
+    static constexpr int kNoDriver = -5;     // no driver daemon listens at its socket
 
     CHARTDriver() = default;
     // Forgets the library without unloading it: it stays loaded until the process ends.
@@ -34,8 +38,9 @@ class CHARTDriver {
     // 7 hart_close) of the last missing export.
     int LoadInterfaceLibrary();
 
-    // Probes COM<port>, binds the library on the first call, opens the HART device "HART<port>".
-    // 0, kPortUnusable, kNotBound, or the error of hart_open.
+    // Probes COM<port>, binds the library on the first call, checks that the driver daemon listens
+    // (with the driver's own library), opens the HART device "HART<port>". 0, kPortUnusable,
+    // kNotBound, kNoDriver, or the error of hart_open.
     int OpenPort(int port);
     // Sets secondary master and 4 retries. 0 on success; kNotBound when not bound.
     int ConfigurePort();
@@ -51,6 +56,10 @@ class CHARTDriver {
     // The result of hart_close, or kNotBound.
     int ClosePort();
 
+    // Why the last OpenPort, ConfigurePort or ClosePort failed, in one line for the user (the port,
+    // the loader's text, the socket path, the export's result); empty after a success.
+    const std::string& LastFailure() const { return failure_; }
+
     bool IsBound() const { return bound_; }
     uint16_t DeviceIndex() const { return deviceIndex_; }
 
@@ -65,8 +74,13 @@ class CHARTDriver {
     hart_write_fn write_ = nullptr;
     hart_read_fn read_ = nullptr;
     hart_close_fn close_ = nullptr;
+    // Returns `result`, keeping `why` as the failure (cleared when `result` is 0).
+    int Result(int result, std::string why = {});
+
     void* library_ = nullptr;
     bool bound_ = false;
+    bool driverLibrary_ = false; // the bound library is the driver's own, which needs the daemon
+    std::string failure_;
 };
 
 } // namespace zelhart::hart

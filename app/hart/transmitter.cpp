@@ -7,13 +7,20 @@ namespace {
 
 constexpr uint8_t kIdentityMarker = 254; // first data byte of an identity answer
 
+// A link message with the transport's cause on its second line, when there is one.
+void ShowLinkFailure(IUserInterface& ui, int stringId, const std::string& cause) {
+    std::string text(LoadString(stringId));
+    if (!cause.empty()) text += "\n" + cause;
+    ui.ShowMessage(stringId, text, MessageIcon::Stop);
+}
+
 } // namespace
 
 CTransmitter::CTransmitter(ISettings& settings, IUserInterface& ui, IClock& clock)
     : settings_(settings), ui_(ui), clock_(clock) {}
 
 CTransmitter::~CTransmitter() {
-    if (open_ && driver_.ClosePort() != 0) ShowString(ui_, str::kCannotClosePort, MessageIcon::Stop);
+    if (open_ && driver_.ClosePort() != 0) ShowLinkFailure(ui_, str::kCannotClosePort, driver_.LastFailure());
 }
 
 int CTransmitter::Transact(CommandIndex index, std::initializer_list<FieldValue> values) {
@@ -129,13 +136,14 @@ int CTransmitter::EnsureOpen() {
     if (open_) return 1;
     const int port = settings_.GetInt(kGeneralSection, kPortSettingsKey, kDefaultPort) & 0xFF;
     if (driver_.OpenPort(port) != 0) {
-        ShowString(ui_, str::kCannotOpenPort, MessageIcon::Stop);
+        ShowLinkFailure(ui_, str::kCannotOpenPort, driver_.LastFailure());
         return 0;
     }
     if (driver_.ConfigurePort() != 0) {
+        const std::string cause = driver_.LastFailure();
         // The device is open in the library; left so, every later open would find it taken.
         driver_.ClosePort();
-        ShowString(ui_, str::kCannotConfigurePort, MessageIcon::Stop);
+        ShowLinkFailure(ui_, str::kCannotConfigurePort, cause);
         return 0;
     }
     open_ = true;
@@ -147,7 +155,7 @@ int CTransmitter::ReleaseLink() {
     const int rc = driver_.ClosePort();
     open_ = false;
     if (rc == 0) return 1;
-    ShowString(ui_, str::kCannotClosePort, MessageIcon::Stop);
+    ShowLinkFailure(ui_, str::kCannotClosePort, driver_.LastFailure());
     return 0;
 }
 

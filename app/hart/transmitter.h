@@ -150,6 +150,10 @@ class CTransmitter : public CTransmitterModel {
     int WriteCalibrationMode();               // 145 with m_calMode
     int TrimSensorLower();                    // 131 with m_calUnits, m_trimLower
     int TrimSensorUpper();                    // 130 with m_calUnits, m_trimUpper
+    // The current this program last put the loop output to and has not released since (NaN when
+    // released or never fixed). A command 40 with a current that got no valid answer counts as
+    // fixing the output: the transmitter may have taken it.
+    float FixedOutputCurrent() const { return fixedOutput_; }
 
     IUserInterface& UserInterface() { return ui_; }
     IClock& Clock() { return clock_; }
@@ -206,6 +210,7 @@ class CTransmitter : public CTransmitterModel {
     uint8_t deviceRevision_ = 0;
     uint8_t softwareRevision_ = 0;
     bool open_ = false;
+    float fixedOutput_ = NotANumber;
 };
 
 } // namespace zelhart::hart

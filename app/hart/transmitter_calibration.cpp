@@ -11,13 +11,17 @@ constexpr uint8_t kCalibrationFirstByte = 0; // the byte before the units or mod
 
 int CTransmitter::SetFixedCurrent() {
     if (IsNotSet(m_fixedCurrent)) return 1;
-    if (Exchange(CommandIndex::SetFixedCurrent, {&m_fixedCurrent}) != kResponseSuccess) {
+    const int rc = Exchange(CommandIndex::SetFixedCurrent, {&m_fixedCurrent});
+    if (rc != kResponseSuccess) {
+        // No valid answer (bit 7: a line fault or silence): the request may still have been taken.
+        if ((rc & 0x80) != 0) fixedOutput_ = m_fixedCurrent;
         Flag(Field::FixedCurrent);
         return 0;
     }
     float echo = m_fixedCurrent;
     ParseResponse(CommandIndex::SetFixedCurrent, {&echo});
     Put(m_fixedCurrent, echo, Field::FixedCurrent);
+    fixedOutput_ = echo;
     return 1;
 }
 
@@ -28,6 +32,7 @@ int CTransmitter::ExitFixedCurrent() {
         return 0;
     }
     m_fieldError.Clear(Field::FixedCurrent);
+    fixedOutput_ = NotANumber;
     return 1;
 }
 

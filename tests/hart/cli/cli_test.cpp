@@ -9,6 +9,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace zelhart::cli {
@@ -133,8 +134,9 @@ TEST_F(CliTest, ARefusedTrimIsRepeatedWithTheSameUnitsAndPoint) {
     EXPECT_EQ(Count(err, "Применяемый процесс слишком низок"), 2u);
 }
 
-TEST_F(CliTest, LoopTrimWithoutAnyoneToAsk) {
-    ASSERT_EQ(Run({"loop-trim", "4.01", "19.99"}), kExitOk) << err;
+TEST_F(CliTest, LoopTrimTakesEachReadingAfterSettingItsPoint) {
+    // Nobody to ask: the readings come from standard input, one a line, when the procedure needs them.
+    ASSERT_EQ(Run({"loop-trim"}, "4.01\n19.99\n"), kExitOk) << err;
     std::vector<float> fixed, zero, gain;
     for (const auto& f : SentFrames(lib)) {
         if (f.command == 40) fixed.push_back(FloatAt(f.data, 0));
@@ -144,27 +146,78 @@ TEST_F(CliTest, LoopTrimWithoutAnyoneToAsk) {
     EXPECT_EQ(fixed, (std::vector<float>{4.0f, 20.0f, 0.0f}));
     EXPECT_EQ(zero, std::vector<float>{4.01f});
     EXPECT_EQ(gain, std::vector<float>{19.99f});
-    EXPECT_NE(err.find("вопрос 1272"), std::string::npos);
-    EXPECT_NE(err.find("-> Продолжить"), std::string::npos);
-    EXPECT_NE(
-        err.find(
-            "вопрос 1249: Точка 4 мА откалибрована! Значение соответствует эталонному измерителю? -> Да"),
-        std::string::npos);
-    EXPECT_NE(err.find("сообщение 1275: Калибровка токового выхода завершена!"), std::string::npos);
+    // The 20 mA reading is taken after the 4 mA point is trimmed and confirmed and 20 mA is set.
+    const size_t connect = err.find("вопрос 1272: Перед началом калибровки необходимо подключить мультиметр");
+    const size_t enter4 = err.find("сообщение 1273: Введите в поле");
+    const size_t reading4 = err.find("показание мультиметра в точке 4 мА: -> 4.01\n");
+    const size_t confirm4 = err.find(
+        "вопрос 1249: Точка 4 мА откалибрована! Значение соответствует эталонному измерителю? -> Да");
+    const size_t enter20 = err.find("сообщение 1274: Введите в поле");
+    const size_t reading20 = err.find("показание мультиметра в точке 20 мА: -> 19.99\n");
+    const size_t done = err.find("сообщение 1275: Калибровка токового выхода завершена!");
+    EXPECT_TRUE(connect < enter4 && enter4 < reading4 && reading4 < confirm4 && confirm4 < enter20 &&
+                enter20 < reading20 && reading20 < done)
+        << err;
+    EXPECT_EQ(err.find("токовый выход остаётся"), std::string::npos);
 }
 
-TEST_F(CliTest, LoopTrimRepeatedAfterTheMeterDisagrees) {
-    // Enter (Продолжить) for 1272; "нет" to 1249 and a new reading; "да"; Enter (Да) for 1251.
-    ASSERT_EQ(Run({"loop-trim", "4.01", "19.99"}, "\nнет\n4.02\nда\n\n", true), kExitOk) << err;
+TEST_F(CliTest, LoopTrimAsksForEveryReadingOnTheTerminal) {
+    // Enter (Продолжить) for 1272; a reading that is no current, then 4.01; "нет" to 1249 and a new
+    // reading; "да"; 19.99 and Enter (Да) for 1251.
+    ASSERT_EQ(Run({"loop-trim"}, "\n1e3\n4.01\nнет\n4.02\nда\n19.99\n\n", true), kExitOk) << err;
     std::vector<float> zero;
     for (const auto& f : SentFrames(lib))
         if (f.command == 45) zero.push_back(FloatAt(f.data, 0));
     EXPECT_EQ(zero, (std::vector<float>{4.01f, 4.02f}));
+    EXPECT_EQ(Count(err, "показание '1e3' - не ток в мА"), 1u);
+    EXPECT_EQ(Count(err, "сообщение 1273"), 2u);
+    EXPECT_EQ(Count(err, "показание мультиметра в точке 4 мА: "), 3u);
+    EXPECT_EQ(Count(err, "показание мультиметра в точке 20 мА: "), 1u);
+
+    // The readings from a file; the questions still on the terminal.
+    zelhart::testing::TempDir dir;
+    const std::string readings = dir / "readings";
+    std::ofstream(readings) << "4.03\n20.01\n";
+    ASSERT_EQ(Run({"loop-trim", "--readings", readings}, "\n\n\n", true), kExitOk) << err;
+    EXPECT_EQ(FloatAt(SentFrames(lib).back().data, 0), 0.0f);
+    EXPECT_NE(err.find("показание мультиметра в точке 20 мА: -> 20.01\n"), std::string::npos) << err;
+    EXPECT_EQ(Run({"loop-trim", "--readings", dir / "absent"}), kExitFailure);
+    EXPECT_NE(err.find("не удалось открыть файл показаний"), std::string::npos);
+    EXPECT_EQ(Run({"loop-trim", "4.01", "19.99"}), kExitUsage); // readings taken before the trim
+}
+
+TEST_F(CliTest, LoopTrimWithoutAReadingFailsAndReleasesTheOutput) {
+    struct Case {
+        std::string input;
+        std::string says;
+        int trims;
+    };
+    const Case cases[] = {
+        {"4.01\n", "ошибка 1281: Не введено значение тока для калибруемой точки 20 мА!", 1},
+        {"", "ошибка 1278: Не введено значение тока для калибруемой точки 4 мА", 0},
+        {"\n19.99\n", "ошибка 1278", 0},
+        {"4.01\ninf\n", "показание 'inf' - не ток в мА", 1},
+        {"4,01\n", "показание '4,01' - не ток в мА", 0}, // scripts write a full stop, whatever the locale
+    };
+    for (const Case& k : cases) {
+        lib.Load(kKorvel);
+        EXPECT_EQ(Run({"loop-trim"}, k.input), kExitFailure) << k.input;
+        EXPECT_NE(err.find(k.says), std::string::npos) << err;
+        EXPECT_NE(err.find("сообщение 1311"), std::string::npos) << err;
+        EXPECT_EQ(err.find("токовый выход остаётся"), std::string::npos) << err;
+        const auto frames = SentFrames(lib);
+        int trims = 0;
+        for (const auto& f : frames)
+            trims += f.command == 45 || f.command == 46;
+        EXPECT_EQ(trims, k.trims) << k.input;
+        EXPECT_EQ(frames.back().command, 40);
+        EXPECT_EQ(FloatAt(frames.back().data, 0), 0.0f);
+    }
 }
 
 TEST_F(CliTest, LoopTrimRefusedValueAbortsAndReleasesTheLoop) {
     lib.Load(kKorvel + "reply 45 3 0\n");
-    EXPECT_EQ(Run({"loop-trim", "4.5", "20"}), kExitFailure);
+    EXPECT_EQ(Run({"loop-trim"}, "4.5\n20\n"), kExitFailure);
     EXPECT_NE(err.find("внимание 1279"), std::string::npos); // above 4.2: a warning, the value is used
     EXPECT_NE(err.find("вопрос 1341"), std::string::npos);
     EXPECT_NE(err.find("-> Нет"), std::string::npos);
@@ -172,6 +225,22 @@ TEST_F(CliTest, LoopTrimRefusedValueAbortsAndReleasesTheLoop) {
     const auto frames = SentFrames(lib);
     EXPECT_EQ(frames.back().command, 40);
     EXPECT_EQ(FloatAt(frames.back().data, 0), 0.0f);
+}
+
+TEST_F(CliTest, LoopTrimThatCannotReleaseTheOutputFailsAndSaysSo) {
+    // The transmitter is write-protected after the 20 mA trim: its 16th request is the read of the
+    // protection before the output is released.
+    std::string script = kKorvel + "reply 40 0 0 f:20\n"; // the echo of the 20 mA point
+    for (int i = 0; i < 15; ++i)
+        script += "step standing\n";
+    lib.Load(script + "step answer 0 0 u8:0 u8:0 u8:32 f:100 f:0 f:1.5 u8:1 u8:0\n");
+    EXPECT_EQ(Run({"loop-trim"}, "4.01\n19.99\n"), kExitFailure);
+    EXPECT_NE(err.find("ошибка 1004"), std::string::npos);
+    EXPECT_EQ(err.find("1275"), std::string::npos) << err;
+    EXPECT_NE(err.find("внимание: токовый выход остаётся фиксированным: 20.00 мА"), std::string::npos) << err;
+    const auto sent = SentCommands(lib);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 46), 1);
+    EXPECT_EQ(sent.back(), 15); // nothing was sent after the refusal
 }
 
 TEST_F(CliTest, MonitorPollsCountTimesAtTheInterval) {
@@ -205,6 +274,21 @@ TEST_F(CliTest, APartialReadIsShownButNotSaved) {
     EXPECT_FALSE(std::ifstream(file).good());
 }
 
+TEST_F(CliTest, ASavePathThatCannotBeWrittenFailsBeforeTheRead) {
+    zelhart::testing::TempDir dir;
+    const std::string file = dir / "no/such/dir/x.4810";
+    EXPECT_EQ(Run({"read", "--save", file}), kExitFailure);
+    EXPECT_EQ(lib.SentCount(), 0);
+    // The cause on the message's second line.
+    EXPECT_NE(err.find("4810cli: ошибка 20102: Failed to save document.\n4810cli:   " + file + ": " +
+                       std::system_category().message(ENOENT) + "\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(Run({"read", "--save", dir.path()}), kExitFailure);
+    EXPECT_EQ(lib.SentCount(), 0);
+    EXPECT_NE(err.find(dir.path() + ": " + std::system_category().message(EISDIR)), std::string::npos);
+}
+
 TEST_F(CliTest, ThePortOptionOverridesTheStoredSetting) {
     settings.SetInt(hart::kGeneralSection, hart::kPortSettingsKey, 200);
     EXPECT_EQ(Run({"find"}), kExitFailure);
@@ -212,6 +296,23 @@ TEST_F(CliTest, ThePortOptionOverridesTheStoredSetting) {
     EXPECT_EQ(Run({"find", "--port", "1"}), kExitOk);
     EXPECT_EQ(lib.LastOpenName(), "HART1");
     EXPECT_EQ(settings.GetInt(hart::kGeneralSection, hart::kPortSettingsKey, 0), 200); // not stored
+}
+
+TEST_F(CliTest, WithoutTheDriverDaemonTheLinkFailsAtOnceAndSaysWhy) {
+    // The double under the driver library's file name, and no daemon at the runtime directory's
+    // socket (cli_test.sh runs the program with the library itself).
+    const std::string asDriverLibrary = platform::RuntimeDir() + "/" + kInterfaceLibraryName;
+    std::filesystem::copy_file(hart::testing::kDoublePath, asDriverLibrary);
+    env.UseLibrary(asDriverLibrary);
+    EXPECT_EQ(Run({"check"}), kExitFailure);
+    EXPECT_TRUE(clock.Histogram().empty()) << "no polling, no retries";
+    EXPECT_NE(err.find("4810cli: ошибка 908: Нельзя открыть Com порт\n4810cli:   Драйвер ZelHartDriver не "
+                       "запущен: никто не слушает сокет " +
+                       platform::RuntimeDir() + "/zelhart.sock\n"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("сообщение 906: Датчик Корвел-4810 не найден"), std::string::npos);
+    EXPECT_EQ(err.find("907"), std::string::npos);
 }
 
 TEST(CliQuestions, DefaultsWhenNobodyIsAsked) {
@@ -243,10 +344,26 @@ TEST(CliQuestions, TerminalAnswers) {
     EXPECT_NE(shown.find("вопрос 906: Датчик Корвел-4810 не найден [Повторить/*Отмена]"), std::string::npos);
 }
 
+TEST(CliNumbers, TypedNumbersFollowTheCommandLineRule) {
+    // Each refused entry is asked again; the first the command line would take is the answer.
+    std::FILE* in = Input("inf\n1e3\n-infinity\n0x10\n4.5\n");
+    std::FILE* err = std::tmpfile();
+    TerminalUi ui(in, err, true);
+    EXPECT_EQ(ui.AskNumber("x"), 4.5f);
+    std::fclose(in);
+    in = Input("nan\n1E3\n\n");
+    TerminalUi again(in, err, true);
+    EXPECT_EQ(again.AskNumber("x"), std::nullopt); // Enter after refused entries: nothing
+    std::fclose(in);
+    std::fclose(err);
+}
+
 TEST(CliNumbers, CommandLineNumbersIgnoreTheLocaleAndShownOnesFollowIt) {
     if (!std::setlocale(LC_NUMERIC, "ru_RU.UTF-8")) GTEST_SKIP() << "no ru_RU.UTF-8 locale";
     EXPECT_EQ(ParseFloat("3.5"), 3.5f);
     EXPECT_EQ(ParseFloat("3,5"), std::nullopt);
+    EXPECT_EQ(ParseTypedFloat("3,5"), 3.5f); // typed at the terminal: the user's separator too
+    EXPECT_EQ(ParseTypedFloat("3,5e1"), std::nullopt);
     EXPECT_EQ(ParseFloat("-0.25"), -0.25f);
     EXPECT_EQ(FormatNumber(3.5f, 2), "3,50");
     EXPECT_EQ(FormatNumber(NotANumber, 2), "");

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# 4810cli as a program, against the simulator's Korvel-4810 in-process (libZelHartLoopback.so).
-#   cli_test.sh <4810cli> <libZelHartLoopback.so>
+# 4810cli as a program, against the simulator's Korvel-4810 in-process (libZelHartLoopback.so), and
+# with the interface library itself where no driver daemon runs.
+#   cli_test.sh <4810cli> <libZelHartLoopback.so> <libZelHartDriverInterface.so>
 set -euo pipefail
-cli=$1 loopback=$2
+cli=$1 loopback=$2 library=$3
 work=$(mktemp -d "${TMPDIR:-/tmp}/zelhart-cli-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 export ZELHART_RUNTIME_DIR=$work/run ZELHART_CONFIG_DIR=$work/etc XDG_CONFIG_HOME=$work/config HOME=$work
@@ -21,7 +22,7 @@ ok() { passed=$((passed + 1)); }
 run() { # run <expected status> <args...>: output in $work/out and $work/err
     local want=$1 status=0
     shift
-    "$cli" "$@" >"$work/out" 2>"$work/err" </dev/null || status=$?
+    "$cli" "$@" >"$work/out" 2>"$work/err" <"${input:-/dev/null}" || status=$?
     [ "$status" -eq "$want" ] || fail "4810cli $*: exit $status, not $want; stderr: $(cat "$work/err")"
 }
 has() { grep -qF -- "$2" "$work/$1" || fail "$1 lacks '$2': $(cat "$work/$1")"; }
@@ -102,6 +103,18 @@ run 1 --port 4 read --save "$work/no/such/dir/x.4810"
 has err "Failed to save document."
 ok
 
+# --- the interface library without its daemon: at once, with the socket path (it polled for 15 s)
+started=$(date +%s)
+ZELHART_INTERFACE_LIBRARY=$library run 1 --port 4 check
+[ $(($(date +%s) - started)) -lt 10 ] || fail "check without a daemon took $(($(date +%s) - started)) s"
+has err "ошибка 908: Нельзя открыть Com порт"
+has err "4810cli:   Драйвер ZelHartDriver не запущен: никто не слушает сокет $ZELHART_RUNTIME_DIR/zelhart.sock"
+has err "сообщение 906: Датчик Корвел-4810 не найден"
+! grep -q 907 "$work/err" || fail "907 without a daemon: $(cat "$work/err")"
+ZELHART_INTERFACE_LIBRARY=$work/libZelHartDriverInterface.so run 1 --port 4 check
+has err "$work/libZelHartDriverInterface.so: cannot open shared object file"
+ok
+
 # --- sending: the question takes its default, a protected transmitter refuses
 run 0 --port 4 send-basic "$work/x.4810"
 has err "вопрос 905: Нажатие 'Продолжить' приведет к изменению выхода датчика. Установите ручной режим петли -> Продолжить"
@@ -117,8 +130,15 @@ run 0 --port 4 fixed-current 4.5
 has err "сообщение 1287: Фиксированный ток (4.50 mA) успешно установлен!"
 LC_ALL=ru_RU.UTF-8 run 1 --port 4 fixed-current 3.5
 has err "ошибка 1285: Записываемое значение фиксированного тока ниже нижнего уровня аварии! (3,60 mA)"
-run 0 --port 4 loop-trim 4.01 19.99
+printf '4.01\n19.99\n' >"$work/readings"
+input=$work/readings run 0 --port 4 loop-trim
+has err "показание мультиметра в точке 20 мА: -> 19.99"
 has err "сообщение 1275: Калибровка токового выхода завершена!"
+run 0 --port 4 loop-trim --readings "$work/readings"
+has err "сообщение 1275: Калибровка токового выхода завершена!"
+run 1 --port 4 loop-trim
+has err "ошибка 1278: Не введено значение тока для калибруемой точки 4 мА"
+has err "сообщение 1311"
 run 0 --port 4 calibration-reset
 has err "сообщение 1293: Установлен заводской режим калибровки"
 run 0 --port 4 fixed-current off
@@ -154,6 +174,7 @@ fixed-current -1
 fixed-current nan
 loop-trim 4
 loop-trim 4 x
+loop-trim --readings
 sensor-trim X 1
 sensor-trim C
 sensor-trim C 1 2 3

@@ -1,4 +1,5 @@
 // CHARTDriver through the real dlopen path, against the interface library double.
+#include "hart/driver_socket.h"
 #include "hart/hart_driver.h"
 #include "interface_double.h"
 #include "link_environment.h"
@@ -8,7 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 namespace zelhart::hart {
@@ -102,6 +109,43 @@ TEST_F(HartDriverTest, OpenFailureOfTheLibraryIsPassedOn) {
     env.AddPort(1);
     CHARTDriver driver;
     EXPECT_EQ(driver.OpenPort(1), HDRV_ALREADY_OPEN);
+}
+
+TEST_F(HartDriverTest, TheDriversOwnLibraryOpensOnlyWithTheDaemonListening) {
+    // The double under the driver library's file name stands for the library that needs the daemon.
+    env.AddPort(1);
+    const std::string asDriverLibrary = platform::RuntimeDir() + "/" + kInterfaceLibraryName;
+    std::filesystem::copy_file(testing::kDoublePath, asDriverLibrary);
+    env.UseLibrary(asDriverLibrary);
+    const std::string socket = DriverSocketPath();
+    const std::string notStarted = "Драйвер ZelHartDriver не запущен: никто не слушает сокет " + socket;
+    CHARTDriver driver;
+    EXPECT_EQ(driver.OpenPort(1), CHARTDriver::kNoDriver);
+    EXPECT_EQ(driver.LastFailure(), notStarted);
+
+    {
+        platform::UniqueFd listener(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
+        ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(::listen(listener.get(), 4), 0);
+        EXPECT_EQ(ProbeDriverSocket(socket), 0);
+        EXPECT_EQ(driver.OpenPort(1), 0);
+        EXPECT_TRUE(driver.LastFailure().empty());
+        EXPECT_EQ(driver.ClosePort(), 0);
+    }
+    // A socket left behind by a daemon that is gone.
+    EXPECT_EQ(ProbeDriverSocket(socket), ECONNREFUSED);
+    EXPECT_EQ(driver.OpenPort(1), CHARTDriver::kNoDriver);
+    EXPECT_EQ(driver.LastFailure(), notStarted);
+    EXPECT_EQ(ProbeDriverSocket(std::string(200, 'x')), ENAMETOOLONG);
+
+    // Stand-ins under other names bring their own transport: no daemon is asked for.
+    ::unlink(socket.c_str());
+    env.UseLibrary(testing::kDoublePath);
+    CHARTDriver standIn;
+    EXPECT_EQ(standIn.OpenPort(1), 0);
 }
 
 TEST_F(HartDriverTest, RequestGoesOutAsOneRecordAndTheAnswerComesBack) {

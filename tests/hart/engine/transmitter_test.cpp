@@ -238,11 +238,13 @@ TEST_F(TransmitterTest, MismatchedValueIsRefusedBeforeThePortIsTouched) {
 // Opening the link: every way it can fail, and what the user is told.
 class LinkOpenTest : public TransmitterTest {
   protected:
-    void ExpectRefused(int messageId) {
+    // The program's message, and the transport's cause on the next line (it begins with `cause`).
+    void ExpectRefused(int messageId, const std::string& cause) {
         EXPECT_EQ(transmitter->Transact(CommandIndex::IdentifyDevice), kResponseNoAnswer);
         ASSERT_EQ(ui.shown.size(), 1u);
         EXPECT_EQ(ui.shown[0].id, messageId);
-        EXPECT_EQ(ui.shown[0].text, LoadString(messageId));
+        EXPECT_TRUE(ui.shown[0].text.starts_with(std::string(LoadString(messageId)) + "\n" + cause))
+            << ui.shown[0].text;
         EXPECT_EQ(ui.shown[0].icon, MessageIcon::Stop);
         EXPECT_FALSE(transmitter->IsLinkOpen());
         EXPECT_EQ(lib.SentCount(), 0);
@@ -252,8 +254,8 @@ class LinkOpenTest : public TransmitterTest {
 
 TEST_F(LinkOpenTest, MissingLibrary) {
     env.UseLibrary(platform::RuntimeDir() + "/absent.so");
-    ExpectRefused(str::kCannotOpenPort);
-    EXPECT_EQ(ui.shown[0].text, "Нельзя открыть Com порт");
+    ExpectRefused(str::kCannotOpenPort,
+                  platform::RuntimeDir() + "/absent.so: cannot open shared object file");
     // Once the library is there, the next transaction loads it.
     env.UseLibrary(testing::kDoublePath);
     lib.Load(kKorvelIdentity);
@@ -262,30 +264,29 @@ TEST_F(LinkOpenTest, MissingLibrary) {
 
 TEST_F(LinkOpenTest, MissingExport) {
     env.UseLibrary(testing::kDoubleWithoutClosePath);
-    ExpectRefused(str::kCannotOpenPort);
+    ExpectRefused(str::kCannotOpenPort, testing::kDoubleWithoutClosePath + ": undefined symbol: hart_close");
 }
 
 TEST_F(LinkOpenTest, BusyComPort) {
     platform::ExclusiveSerialPort holder;
     ASSERT_EQ(holder.Open(*platform::LookupComPort(1)), 0);
-    ExpectRefused(str::kCannotOpenPort);
+    ExpectRefused(str::kCannotOpenPort, "Порт COM1 занят другой программой");
     EXPECT_EQ(lib.Calls("hart_open"), 0);
 }
 
 TEST_F(LinkOpenTest, MissingComPort) {
     settings.SetInt(kGeneralSection, kPortSettingsKey, 200); // no such port in the map
-    ExpectRefused(str::kCannotOpenPort);
+    ExpectRefused(str::kCannotOpenPort, "Порт COM200 не найден");
 }
 
 TEST_F(LinkOpenTest, LibraryRefusesTheDevice) {
     lib.Load("open -1\n");
-    ExpectRefused(str::kCannotOpenPort);
+    ExpectRefused(str::kCannotOpenPort, "hart_open(\"HART1\") вернула -1");
 }
 
 TEST_F(LinkOpenTest, ConfigurationRefusedClosesTheDeviceAgain) {
     lib.Load("configure -3\n");
-    ExpectRefused(str::kCannotConfigurePort);
-    EXPECT_EQ(ui.shown[0].text, "Нельзя сконфигурировать Com порт");
+    ExpectRefused(str::kCannotConfigurePort, "hart_configure вернула -3");
     // Left open in the library, the device could never be opened again.
     EXPECT_FALSE(lib.IsOpen());
     EXPECT_EQ(lib.Calls("hart_close"), 1);
@@ -296,7 +297,7 @@ TEST_F(TransmitterTest, CloseFailureAfterAnAnswerIsReportedAndTheLinkCountsAsClo
     EXPECT_EQ(transmitter->Transact(CommandIndex::IdentifyDevice), 0);
     EXPECT_FALSE(transmitter->IsLinkOpen());
     ASSERT_EQ(ui.Ids(), std::vector<int>{str::kCannotClosePort});
-    EXPECT_EQ(ui.shown[0].text, "Нельзя закрыть Com порт");
+    EXPECT_EQ(ui.shown[0].text, "Нельзя закрыть Com порт\nhart_close вернула -1");
     EXPECT_EQ(transmitter->ReleaseLink(), 1); // nothing open any more
 }
 

@@ -114,7 +114,9 @@ TEST_F(DocumentTest, LoopCalibrationHappyPath) {
     ASSERT_EQ(doc->SetFixedCurrentMode(true, false), 1);
     t().SetLoop20mAMeasured(19.98f);
     ASSERT_EQ(doc->CalibrateLoop20mA(), LoopStepResult::Done);
-    ASSERT_EQ(doc->SetFixedCurrentMode(false, false), 1);
+    EXPECT_TRUE(IsSet(t().FixedOutputCurrent()));
+    ASSERT_EQ(doc->FinishLoopCalibration(), 1);
+    EXPECT_FALSE(IsSet(t().FixedOutputCurrent()));
 
     const auto frames = SentFrames(lib);
     EXPECT_EQ(SentCommands(lib),
@@ -124,7 +126,28 @@ TEST_F(DocumentTest, LoopCalibrationHappyPath) {
     EXPECT_EQ(FloatAt(frames[10].data, 0), 20.0f);
     EXPECT_EQ(FloatAt(frames[13].data, 0), 19.98f);
     EXPECT_EQ(FloatAt(frames[16].data, 0), 0.0f);
-    EXPECT_TRUE(ui.shown.empty());
+    EXPECT_EQ(ui.Ids(), std::vector<int>{str::kLoopCalibrationDone});
+}
+
+TEST_F(DocumentTest, LoopCalibrationEndsOnlyWithTheOutputReleased) {
+    Load("reply 40 0 0 f:20\n");
+    t().SetFixedCurrent(20.0f);
+    ASSERT_EQ(doc->SetFixedCurrentMode(true, false), 1);
+    EXPECT_EQ(t().FixedOutputCurrent(), 20.0f);
+    Load(kProtected); // protected meanwhile: the output cannot be released
+    EXPECT_EQ(doc->FinishLoopCalibration(), 0);
+    EXPECT_EQ(ui.Ids(), std::vector<int>{str::kWriteProtected}); // no 1275
+    EXPECT_EQ(t().FixedOutputCurrent(), 20.0f);
+
+    // A current the transmitter refused does not fix the output; one that got no answer may have.
+    Load("");
+    ASSERT_EQ(doc->SetFixedCurrentMode(false, false), 1);
+    Load("reply 40 11 0\n");
+    EXPECT_EQ(doc->SetFixedCurrentMode(true, false), 0);
+    EXPECT_FALSE(IsSet(t().FixedOutputCurrent()));
+    Load("step standing\nstep standing\nstep standing\nstep silence\nstep silence\nstep silence\n");
+    EXPECT_EQ(doc->SetFixedCurrentMode(true, false), 0);
+    EXPECT_EQ(t().FixedOutputCurrent(), 20.0f);
 }
 
 TEST_F(DocumentTest, LoopTrimValueRefusedAsTooLargeAsksToRepeat) {

@@ -193,6 +193,45 @@ TEST_F(DocumentFileTest, AFailedSaveKeepsThePreviousFile) {
     EXPECT_TRUE(doc->IsModified());
 }
 
+TEST_F(DocumentFileTest, FileErrorsNameThePathAndTheSystemsReason) {
+    const std::string file = dir / "a.4810";
+    ASSERT_TRUE(doc->OnSaveDocument(file));
+    struct Case {
+        std::string path;
+        int error;
+        bool canSave;
+    };
+    const Case cases[] = {
+        {dir / "missing.4810", ENOENT, true},
+        {dir.path(), EISDIR, false},
+        {file + "/x.4810", ENOTDIR, false},
+        {dir / "no/such/dir.4810", ENOENT, false},
+    };
+    auto expected = [](int id, const Case& k) {
+        return std::string(LoadString(id)) + "\n" + k.path + ": " + std::system_category().message(k.error);
+    };
+    for (const Case& k : cases) {
+        ui.shown.clear();
+        EXPECT_FALSE(doc->OnOpenDocument(k.path));
+        ASSERT_EQ(Ids(), std::vector<int>{str::kFailedToOpenDocument});
+        EXPECT_EQ(ui.shown[0].text, expected(str::kFailedToOpenDocument, k));
+        if (k.canSave) continue;
+
+        // A save is checked before anything is read for it, and fails with the same reason.
+        ui.shown.clear();
+        EXPECT_FALSE(doc->CheckSavePath(k.path));
+        EXPECT_FALSE(doc->OnSaveDocument(k.path));
+        ASSERT_EQ(Ids(), (std::vector<int>{str::kFailedToSaveDocument, str::kFailedToSaveDocument}));
+        EXPECT_EQ(ui.shown[0].text, expected(str::kFailedToSaveDocument, k));
+        EXPECT_EQ(ui.shown[1].text, expected(str::kFailedToSaveDocument, k));
+    }
+    ui.shown.clear();
+    EXPECT_TRUE(doc->CheckSavePath(file));
+    EXPECT_TRUE(doc->CheckSavePath(dir / "new.4810"));
+    EXPECT_TRUE(ui.shown.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir / "new.4810")); // a check writes nothing
+}
+
 TEST_F(DocumentFileTest, SaveEnablingAndTheDataLossRule) {
     doc->OnNewDocument();
     EXPECT_TRUE(doc->CanSave()); // never saved

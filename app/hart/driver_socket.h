@@ -1,0 +1,18 @@
+// Is the driver daemon there? The interface library reaches ZelHartDriver through one Unix socket in
+// the runtime directory; when nothing listens there, every device the library opens is absent and
+// every exchange would only time out. One connect tells it at once.
+#pragma once
+
+#include <string>
+
+namespace zelhart::hart {
+
+// <runtime dir>/zelhart.sock, where the daemon listens.
+std::string DriverSocketPath();
+
+// Connects to `path` and hangs up at once: 0 when something listens there (also when it is too busy
+// to take the connection just now), else the errno of the failed connect (ENOENT: no socket;
+// ECONNREFUSED: a socket nobody listens at any more; EACCES; ENAMETOOLONG).
+int ProbeDriverSocket(const std::string& path);
+
+} // namespace zelhart::hart
