@@ -46,7 +46,7 @@ void LinkRunner::WorkerLoop() {
         jobFinished_ = true;
         changed_.notify_all();
         lock.unlock();
-        post_([token = std::weak_ptr<int>(token_), this] {
+        post_([token = weakToken_, this] {
             if (token.lock()) FinishOnUi();
         });
         lock.lock();
@@ -65,7 +65,7 @@ bool LinkRunner::CallOnUi(const Call& call) {
     callDone_ = false;
     lock.unlock();
     changed_.notify_all(); // WaitUntilIdle may be waiting for it
-    post_([token = std::weak_ptr<int>(token_), this] {
+    post_([token = weakToken_, this] {
         if (!token.lock()) return;
         std::unique_lock uiLock(mutex_);
         RunPendingCall(uiLock);

@@ -61,8 +61,10 @@ class LinkRunner {
 
     PostToUi post_;
     const std::thread::id uiThread_;
-    // Posted calls hold it weakly: once the runner is gone they do nothing.
+    // Posted calls hold it weakly: once the runner is gone they do nothing. The worker copies the
+    // weak reference, which never changes, while the destructor drops the token.
     std::shared_ptr<int> token_ = std::make_shared<int>(0);
+    const std::weak_ptr<int> weakToken_ = token_;
 
     std::mutex mutex_;
     std::condition_variable changed_;
