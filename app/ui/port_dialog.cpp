@@ -21,7 +21,7 @@ CPortSettingsDialog::Ports CPortSettingsDialog::SystemPorts() {
 }
 
 CPortSettingsDialog::CPortSettingsDialog(int storedPort, Ports ports, QWidget* parent)
-    : QDialog(parent), ports_(std::move(ports)), logic_(ports_.list, storedPort), list_(new QComboBox(this)),
+    : QDialog(parent), ports_(std::move(ports)), storedPort_(storedPort), logic_(ports_.list, storedPort), list_(new QComboBox(this)),
       ok_(new QPushButton(Text(str::kPortDialogOk), this)) {
     setObjectName("CPortSettingsDialog");
     setWindowTitle(Text(str::kPortDialogCaption));
@@ -47,7 +47,8 @@ CPortSettingsDialog::CPortSettingsDialog(int storedPort, Ports ports, QWidget* p
 
     connect(ok_, &QPushButton::clicked, this, &CPortSettingsDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(list_, &QComboBox::currentIndexChanged, this, &CPortSettingsDialog::OnSelectionChanged);
+    // Every choice of the user counts, also of the entry already selected (its busy mark may be stale).
+    connect(list_, &QComboBox::activated, this, &CPortSettingsDialog::OnSelectionChanged);
 
     logic_.Open();
     Show();
@@ -68,8 +69,9 @@ void CPortSettingsDialog::OnSelectionChanged(int index) {
 }
 
 void CPortSettingsDialog::accept() {
+    // A port chosen here whose device went away since; the stored port is confirmed as it is.
     const int number = logic_.PortNumber();
-    if (number > 0 && !ports_.present(number)) {
+    if (number > 0 && number != storedPort_ && !ports_.present(number)) {
         modal::Message(str::kPortVanished, Text(str::kPortVanished).arg(QStringLiteral("COM%1").arg(number)),
                        hart::MessageIcon::Warning, this);
         logic_.Open(); // fresh list, the stored port again

@@ -2,8 +2,8 @@
 // the chosen port's number. It writes nothing itself; the main window stores the number and
 // releases the link when the user confirms.
 //
-// A port whose device went away between listing and "Продолжить" cannot be confirmed: the dialog
-// says so, lists the ports again and keeps the stored port.
+// A port chosen in the dialog whose device went away before "Продолжить" cannot be confirmed: the
+// dialog says so, lists the ports again and keeps the stored port.
 #pragma once
 
 #include "core/port_list.h"
@@ -44,6 +44,7 @@ class CPortSettingsDialog : public QDialog {
     void Show(); // the logic's entries, selection and button state onto the controls
 
     Ports ports_;
+    int storedPort_;
     PortDialogLogic logic_;
     QComboBox* list_;
     QPushButton* ok_;

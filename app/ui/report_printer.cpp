@@ -41,6 +41,7 @@ void PaintReport(QPainter& painter, const ReportContent& content) {
 
 bool PrintReport(QPrinter& printer, const ReportContent& content, QString* error) {
     printer.setFromTo(1, 1); // one page
+    printer.setFullPage(true); // millimetres from the paper's edge
     QPainter painter;
     if (!painter.begin(&printer)) {
         if (error)

@@ -1,5 +1,5 @@
-// The printed report: one page, a 12-point font, the title at 25 mm from the left and 15 mm from the
-// top, the rows 17 mm below it at a pitch of 5 mm, each label at 25 mm and its ": value unit" at the
+// The printed report: one page, a 12-point font, the title at 25 mm from the paper's left edge and
+// 15 mm from its top, the rows 17 mm below it at a pitch of 5 mm, each label at 25 mm and its ": value unit" at the
 // value column, 94 mm.
 #pragma once
 
