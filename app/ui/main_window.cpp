@@ -273,6 +273,9 @@ void CLrxPcMainWin::closeEvent(QCloseEvent* event) {
         return;
     }
     event->accept();
+    // A window hidden while its operation ended is no longer "the last visible window" whose
+    // closing ends the program: end it here.
+    if (closeAfterOperation_ && QGuiApplication::quitOnLastWindowClosed()) QCoreApplication::quit();
 }
 
 void CLrxPcMainWin::dragEnterEvent(QDragEnterEvent* event) {

@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
         {"PortDialogTest", [] { return zelhart::ui::testing::MakePortDialogTest(); }},
         {"MainWindowTest", [] { return zelhart::ui::testing::MakeMainWindowTest(); }},
         {"ReportTest", [] { return zelhart::ui::testing::MakeReportTest(); }},
+        {"StackTest", [] { return zelhart::ui::testing::MakeStackTest(); }},
     };
     int failed = 0;
     bool ran = false;

@@ -11,5 +11,6 @@ std::unique_ptr<QObject> MakeDialogsTest();
 std::unique_ptr<QObject> MakePortDialogTest();
 std::unique_ptr<QObject> MakeMainWindowTest();
 std::unique_ptr<QObject> MakeReportTest();
+std::unique_ptr<QObject> MakeStackTest();
 
 } // namespace zelhart::ui::testing
