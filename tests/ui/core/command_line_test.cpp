@@ -20,7 +20,7 @@ TEST(CommandLineTest, VerbsAndFiles) {
         std::string file, printer, output;
     } cases[] = {
         {{}, Action::New, "", "", ""},
-        {{"/home/u/a.4810"}, Action::Open, "/home/u/a.4810", "", ""},
+        {{"/data/sensors/a.4810"}, Action::Open, "/data/sensors/a.4810", "", ""},
         {{"--", "--odd.4810"}, Action::Open, "--odd.4810", "", ""},
         {{"/p", "a.4810"}, Action::Print, "a.4810", "", ""},
         {{"/P", "a.4810"}, Action::Print, "a.4810", "", ""},
