@@ -1,9 +1,13 @@
 // The program's string table: every text shown to the user, keyed by its string id.
 //
 // One table for the whole program. Texts are UTF-8 and exactly as the user sees them. Ids below 20000
-// and from 57344 up are the program's resource ids; the range 20000-20099 holds the response-code
-// texts that have no resource id of their own, 20100-20199 the other texts without one (the document
-// framework's file messages and a few texts of the device operations).
+// and from 57344 to 65535 are the program's resource ids (a command's id keys its prompt: the status
+// tip, then after a line break its short form); the range 20000-20099 holds the response-code texts
+// that have no resource id of their own, 20100-20199 the other texts without one (the document
+// framework's file messages and a few texts of the device operations and the desktop program).
+// Captions of menus and dialog templates have no string id: they are keyed TemplateText(template,
+// control) = template * 100000 + control id (a menu item by its command id, a menu's pop-ups by their
+// position 1, 2, 3, a dialog's own caption by 0).
 #pragma once
 
 #include <span>
@@ -14,6 +18,18 @@ namespace zelhart::hart {
 namespace str {
 // Document template: window title, document name, new-file name, filter, extension, type id, type name.
 inline constexpr int kDocumentTemplate = 101;
+
+// Key of a caption of menu or dialog template `templateId`.
+constexpr int TemplateText(int templateId, int controlId) {
+    return templateId * 100000 + controlId;
+}
+
+// Captions of the four tabs of the main view: 201, 202, 203 and 205 (204 "Параметры" makes no tab).
+inline constexpr int kTabBasic = 201;
+inline constexpr int kTabAdvanced = 202;
+inline constexpr int kTabInformation = 203;
+inline constexpr int kTabParameters = 204;
+inline constexpr int kTabCalibration = 205;
 
 // Texts of the lists (first entry of each group; the others follow by id).
 inline constexpr int kConnectionTwoWire = 300; // "2-проводное", 301 three-wire, 302 four-wire
@@ -33,6 +49,28 @@ inline constexpr int kLoopOutputWillChange = 905;
 inline constexpr int kFileVersionIncompatible = 910;
 inline constexpr int kSensorFound = 935; // "Датчик Корвел-4810 найден"
 inline constexpr int kProtectionUnreadable = 1244;
+
+// Hyperlinks that cannot be opened: 925 followed by the text of the reason.
+inline constexpr int kLinkOutOfMemory = 911;
+inline constexpr int kLinkPathNotFound = 912;
+inline constexpr int kLinkFileNotFound = 913;
+inline constexpr int kLinkBadFormat = 914;
+inline constexpr int kLinkAccessDenied = 915;
+inline constexpr int kLinkAssocIncomplete = 916;
+inline constexpr int kLinkDdeBusy = 917;
+inline constexpr int kLinkDdeFail = 918;
+inline constexpr int kLinkDdeTimeout = 919;
+inline constexpr int kLinkDllNotFound = 920;
+inline constexpr int kLinkNoAssociation = 921;
+inline constexpr int kLinkNotEnoughMemory = 922;
+inline constexpr int kLinkSharingViolation = 923;
+inline constexpr int kLinkUnknownError = 924; // "%s (%d)" with the code
+inline constexpr int kLinkCannotOpen = 925;
+inline constexpr int kCreateProcessFailed = 1284;
+
+// Tool tips of the main view's buttons.
+inline constexpr int kTipOpenButton = 1200;
+inline constexpr int kTipLoadButton = 1201;
 
 // Link and transport.
 inline constexpr int kSensorNotFound = 906;      // "Датчик Корвел-4810 не найден"
@@ -161,14 +199,59 @@ inline constexpr int kButtonYes = 1338;      // "Да"
 inline constexpr int kButtonNo = 1339;       // "Нет"
 inline constexpr int kButtonAbort = 1340;    // "Отмена" (Abort)
 
-// Texts without a resource id: the document framework's file messages, the fixed-current reset failure.
+// Texts without a resource id: the document framework's file messages, the fixed-current reset
+// failure, and the desktop program's own texts.
 inline constexpr int kUnexpectedFileFormat = 20100; // "Unexpected file format."
 inline constexpr int kFailedToOpenDocument = 20101; // "Failed to open document."
 inline constexpr int kFailedToSaveDocument = 20102; // "Failed to save document."
+inline constexpr int kAskToSave = 20103;            // "Save changes to %1?"
+inline constexpr int kAllFilesFilter = 20104;       // second filter of the file dialogs
+inline constexpr int kPortBusyMark = 20105;         // " (занят)" after a port's name
+inline constexpr int kVersionPrefix = 20106;        // "Версия: " before the program's version
+inline constexpr int kPortVanished = 20107;         // %1: the port's name
+inline constexpr int kPrintFailed = 20108;          // %1: the printer or file
+inline constexpr int kPrinterNotFound = 20109;      // %1: the printer's name
 inline constexpr int kFixedCurrentResetFailed = 20110;
+inline constexpr int kProgramUsage = 20111;         // the command line of 4810PC
+inline constexpr int kNoDisplay = 20112;            // 4810PC started without a display
+
+// Status prompts of the commands (the command's id): the tip, a line break, the short form.
+inline constexpr int kPromptReadDevice = 32783;
+inline constexpr int kPromptRefresh = 32785;
+inline constexpr int kPromptPortSettings = 32786;
+inline constexpr int kPromptSendBasic = 32790;
+inline constexpr int kPromptSendAdvanced = 32791;
 
 // The application title: caption of the question box, name of the settings.
 inline constexpr int kApplicationTitle = 57344;
+
+// The document framework's prompts of the standard commands and its name of a new document.
+inline constexpr int kPromptNew = 57600;
+inline constexpr int kPromptOpen = 57601;
+inline constexpr int kPromptSave = 57603;
+inline constexpr int kPromptSaveAs = 57604;
+inline constexpr int kPromptRecentFile = 57616;
+inline constexpr int kPromptAbout = 57664;
+inline constexpr int kPromptExit = 57665;
+inline constexpr int kUntitled = 61443;
+
+// Captions of menu 101 and of dialog templates 104 (main form), 105-107 and 1238 (pages), 108 (port
+// settings) and 109 (About box).
+inline constexpr int kMenuFile = TemplateText(101, 1);
+inline constexpr int kMenuConnection = TemplateText(101, 2);
+inline constexpr int kMenuHelp = TemplateText(101, 3);
+inline constexpr int kMainOpenButton = TemplateText(104, 188);
+inline constexpr int kMainLoadButton = TemplateText(104, 189);
+inline constexpr int kPortDialogCaption = TemplateText(108, 0);
+inline constexpr int kPortDialogOk = TemplateText(108, 1);
+inline constexpr int kPortDialogCancel = TemplateText(108, 2);
+inline constexpr int kPortDialogGroup = TemplateText(108, 119);
+inline constexpr int kPortDialogLabel = TemplateText(108, 179);
+inline constexpr int kAboutCaption = TemplateText(109, 0);
+inline constexpr int kAboutOk = TemplateText(109, 1);
+inline constexpr int kAboutLink = TemplateText(109, 186);
+inline constexpr int kAboutProgram = TemplateText(109, 189);
+inline constexpr int kAboutMaker = TemplateText(109, 190);
 } // namespace str
 
 // The text of string `id`; empty when the table has no such string.

@@ -31,6 +31,7 @@ int CTransmitter::Transact(CommandIndex index, std::span<const FieldValue> value
     const CommandLayout& layout = RequestLayout(index);
     CheckValuesFit(layout, values); // a caller's fault must not cost a port open
 
+    if (stop_ && stop_->load()) return kResponseNoAnswer;
     if (!EnsureOpen()) return kResponseNoAnswer;
     driver_.DrainInput();
     requestLength_ = BuildRequest(index, values);

@@ -22,6 +22,7 @@
 #include "hart/user_interface.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -90,6 +91,12 @@ class CTransmitter : public CTransmitterModel {
 
     // The two status bytes of the last accepted answer; either pointer may be null.
     void GetLastStatus(uint8_t* responseCode, uint8_t* deviceStatus) const;
+
+    // While `*stop` is true, Transact sends nothing: it returns 255 at once, without opening the link
+    // or showing anything, so that an operation ends after the transaction it is in (the desktop
+    // program closing during a read). Null (the default): transactions always run. The flag may be
+    // set from any thread and must outlive the transmitter.
+    void SetStopFlag(const std::atomic<bool>* stop) { stop_ = stop; }
 
     // 1 when the link is open (now or already); 0 after message 908 or 909.
     int EnsureOpen();
@@ -211,6 +218,7 @@ class CTransmitter : public CTransmitterModel {
     uint8_t softwareRevision_ = 0;
     bool open_ = false;
     float fixedOutput_ = NotANumber;
+    const std::atomic<bool>* stop_ = nullptr;
 };
 
 } // namespace zelhart::hart

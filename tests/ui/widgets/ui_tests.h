@@ -1,0 +1,16 @@
+// The widget test classes, one factory each (ui_test_main.cpp runs them).
+#pragma once
+
+#include <QObject>
+
+#include <memory>
+
+namespace zelhart::ui::testing {
+
+std::unique_ptr<QObject> MakeDialogsTest();
+std::unique_ptr<QObject> MakePortDialogTest();
+std::unique_ptr<QObject> MakeMainWindowTest();
+std::unique_ptr<QObject> MakeReportTest();
+std::unique_ptr<QObject> MakeStackTest();
+
+} // namespace zelhart::ui::testing
