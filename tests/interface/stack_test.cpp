@@ -207,6 +207,20 @@ TEST_F(StackTest, TransmitterUnpluggedAndBackUnderAnOpenDevice) {
     EXPECT_EQ(*protocol, (HartProtocolInfo{0, HART_SECONDARY_MASTER, 4})) << "configuration applied again";
 }
 
+// A C program compiled against the public header (C11, pedantic) exchanges one frame through the
+// library and the real driver.
+TEST_F(StackTest, ProgramInCExchangesAFrame) {
+    ShortQuietTime();
+    StartStack(false);
+    sim::ChildSpec spec = Cli({});
+    spec.executable = sim::ExecutableBesideThisProgram("interface_c_client");
+    spec.args = {std::to_string(kPort)};
+    auto result = sim::RunToExit(spec, 60s);
+    ASSERT_TRUE(result.has_value()) << "did not end in time";
+    EXPECT_EQ(result->first, 0) << result->second;
+    EXPECT_NE(result->second.find("answer: 06 "), std::string::npos) << result->second;
+}
+
 // 4810cli monitoring while the transmitter goes away and comes back: the lost connection is reported,
 // polling goes on, and readings come again once the transmitter is back.
 TEST_F(StackTest, MonitoringReportsTheLostTransmitterAndCarriesOn) {
