@@ -32,7 +32,11 @@ int32_t CHartModemController::CommunicationLoop() {
         result = StartRead();
     }
     while (!m_bStopThread) {
-        switch (m_hEvents.Wait()) {
+        int event = m_hEvents.Wait();
+        // The stop goes before everything else that is signalled: Disconnect does not wait for the
+        // queued requests (the write event is set again and again while requests remain).
+        if (event >= 0 && StopRequested()) event = EVT_STOP_THREAD;
+        switch (event) {
         case EVT_READ_COMPLETE:
             OnReadComplete(lastRequest, result);
             break;
@@ -96,9 +100,17 @@ void CHartModemController::WriteStep(HartMessage& lastRequest) {
     if (!m_WriteQueue.Peek(&head)) return;
     int32_t written = -3;
     if (IsPresent()) {
-        std::lock_guard device(m_csDevice);
+        auto device = DeviceLockForWrite();
+        {
+            std::lock_guard write(m_csWrite);
+            if (StopRequested()) return; // the device is being closed: nothing more goes out
+            m_pWritingModem = m_pHartModem.get();
+        }
         written = InternalWriteHartMsg(&head);
+        std::lock_guard write(m_csWrite);
+        m_pWritingModem = nullptr;
     }
+    if (StopRequested()) return; // the queue is discarded, failure records included
     lastRequest = head;
     m_WriteQueue.DropFront();
     if (written != 0) QueueRecord(FailureRecord(head.RequestTag, HART_ERROR_WRITE));

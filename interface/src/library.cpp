@@ -49,7 +49,8 @@ int32_t Library::Open(const char* name, uint16_t* index) {
     const std::string devicePath = kDevicePathPrefix + deviceName;
     ControllerPtr controller;
     {
-        std::lock_guard lock(openClose_);
+        std::unique_lock lock(openClose_);
+        closed_.wait(lock, [&] { return closing_.count(devicePath) == 0; });
         if (auto slot = table_.FindDevicePath(devicePath)) {
             *index = *slot;
             return HDRV_ALREADY_OPEN;
@@ -116,10 +117,22 @@ int32_t Library::Close(uint32_t index) {
     TraceScope scope("hart_close");
     const uint16_t slot = Slot(index);
     if (slot >= ControllerTable::kSlots) return HDRV_INVALID_INDEX;
-    std::lock_guard lock(openClose_);
-    auto controller = table_.Take(slot);
-    if (!controller) return HDRV_FAILURE;
-    return controller->Disconnect();
+    ControllerPtr controller;
+    std::string path;
+    {
+        std::lock_guard lock(openClose_);
+        controller = table_.Take(slot);
+        if (!controller) return HDRV_FAILURE;
+        path = controller->DevicePath();
+        closing_.insert(path);
+    }
+    const int32_t result = controller->Disconnect();
+    {
+        std::lock_guard lock(openClose_);
+        closing_.erase(closing_.find(path));
+    }
+    closed_.notify_all();
+    return result;
 }
 
 void Library::OnDeviceChange(const std::string& portName, const std::string& serialDeviceName, bool arrival) {

@@ -12,7 +12,9 @@
 #include "zelhart/hart_api.h"
 #include "zelhart/platform/serial_port_map.h"
 
+#include <condition_variable>
 #include <memory>
+#include <set>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -54,7 +56,12 @@ private:
     platform::SerialPortMapSources sources_;
     FunctionDevice functionDevice_;
     ControllerTable table_;
-    std::mutex openClose_; // hart_open and hart_close one at a time: no two controllers for one path
+    // hart_open and hart_close take their slots one at a time; a device being closed keeps its path in
+    // closing_ until it has let go of the device, and an open of that path waits for that (an open of
+    // any other device does not).
+    std::mutex openClose_;
+    std::condition_variable closed_;
+    std::multiset<std::string> closing_;
     DeviceChangeWatcher watcher_;
 };
 
