@@ -120,6 +120,7 @@ void CHartModemController::WriteStep(HartMessage& lastRequest) {
 
 void CHartModemController::OnPortArrival(HartMessage& lastRequest) {
     m_hEvents.Reset(EVT_PORT_ARRIVAL);
+    if (m_bDaemonArrived.exchange(false)) DropHandleOfAnotherDaemon();
     if (OpenDevice(DevicePath()) != HDRV_SUCCESS || !IsPresent()) return;
     m_bStarted = 1;
     {
@@ -139,6 +140,19 @@ void CHartModemController::OnPortArrival(HartMessage& lastRequest) {
     }
     QueueRecord(HartMessage{}); // all zero: the device is back
     WriteStep(lastRequest);
+}
+
+void CHartModemController::DropHandleOfAnotherDaemon() {
+    std::lock_guard device(m_csDevice);
+    if (!IsPresent() || !DeviceUsable()) return;
+    // The daemon that went has ended the pending read by now, or is about to: a handle it served
+    // answers no request, while one of the running daemon does (and is kept: the reconnect then
+    // finds the device open and changes nothing).
+    HartProtocolInfo protocol{};
+    uint32_t returned = 0;
+    if (m_pHartModem->Control(IOCTL_HART_GET_PROTOCOL, &protocol, sizeof(protocol), &returned)) return;
+    TryCloseDevice();
+    m_bIsModemDevicePresent = 0;
 }
 
 void CHartModemController::OnPortRemoval() {
@@ -243,6 +257,11 @@ bool CHartModemController::ApplyRememberedSettings() {
         m_ProtocolData = {0, masterType, retries};
     }
     return mask == RCV_MASK_ACK_THIS_MASTER || m_pHartModem->SetReadMask(mask);
+}
+
+void CHartModemController::DaemonArrived(const std::string& serialDeviceName) {
+    m_bDaemonArrived = true;
+    UpdateComPortState(ComPortName(), serialDeviceName, true);
 }
 
 void CHartModemController::UpdateComPortState(const std::string& portName, const std::string& serialDeviceName,

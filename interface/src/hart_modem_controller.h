@@ -60,6 +60,9 @@ public:
 
     // A port arrived or was removed (run on the watcher thread).
     void UpdateComPortState(const std::string& portName, const std::string& serialDeviceName, bool arrival);
+    // The driver daemon started (again): the device's port is announced to it and the device
+    // reconnected as on a port arrival, a handle of the daemon that went being let go first.
+    void DaemonArrived(const std::string& serialDeviceName);
 
     std::string DevicePath() const;
     std::string ComPortName() const;
@@ -78,6 +81,8 @@ private:
     void OnReadComplete(HartMessage& lastRequest, int32_t& result);
     void OnPortArrival(HartMessage& lastRequest);
     void OnPortRemoval();
+    // After a daemon arrival: closes a device handle that the running daemon does not serve.
+    void DropHandleOfAnotherDaemon();
     void WriteStep(HartMessage& lastRequest);
 
     // Steps of Connect that open and set up the device; takes m_csDevice.
@@ -115,6 +120,7 @@ private:
     std::atomic<FunctionDevice*> m_phFunctionDriver{nullptr};
     std::atomic<int32_t> m_bIsModemDevicePresent{0};
     std::atomic<int32_t> m_bStarted{0};
+    std::atomic<bool> m_bDaemonArrived{false}; // the next port arrival follows a daemon's start
 
     mutable std::mutex m_csNames;
     std::string m_strComPortName;

@@ -25,6 +25,8 @@ struct LibraryOptions {
     std::shared_ptr<IDeviceIo> deviceIo;                       // null: DefaultDeviceIo()
     std::optional<platform::SerialPortMapSources> portSources; // none: the running system's
     bool watchPorts = true;
+    std::optional<std::string> daemonSocket; // watched for the daemon starting; none: the socket path
+                                             // of the runtime directory; "": not watched
 };
 
 class Library {
@@ -44,6 +46,9 @@ public:
 
     // A port arrived or was removed: the first controller of that COM port is told.
     void OnDeviceChange(const std::string& portName, const std::string& serialDeviceName, bool arrival);
+    // The daemon's socket appeared: the function device is opened afresh and every device is
+    // reconnected as on the arrival of its port.
+    void OnDaemonArrival();
 
     ControllerTable& Table() { return table_; }
     FunctionDevice& Function() { return functionDevice_; }
@@ -51,9 +56,12 @@ public:
 
 private:
     void CatchUpWithPort(CHartModemController& controller);
+    // The device path the serial port map has for a COM name; nothing for another name.
+    std::optional<std::string> SerialDeviceOf(const std::string& port) const;
 
     std::shared_ptr<IDeviceIo> io_;
     platform::SerialPortMapSources sources_;
+    std::string daemonSocket_;
     FunctionDevice functionDevice_;
     ControllerTable table_;
     // hart_open and hart_close take their slots one at a time; a device being closed keeps its path in

@@ -83,7 +83,7 @@ protected:
 
     // The library in-process over the real daemon, following this test's ports.
     void AttachLibrary() {
-        LibraryAttach({MakeClientDeviceIo(), platform::SerialPortMapSources{run + "/ports", "", "", ""}, true});
+        LibraryAttach({MakeClientDeviceIo(), platform::SerialPortMapSources{run + "/ports", "", "", ""}, true, {}});
     }
     // HART<kPort> opened and configured as the program does it (secondary master, 4 retries).
     uint16_t OpenConfigured() {
@@ -291,6 +291,34 @@ TEST_F(StackTest, DaemonThatStopsAnsweringGivesFailureCodesNotAHang) {
               std::optional<int32_t>(HDRV_FAILURE));
     auto closed = within([&] { return hart_close(index); }, 20s);
     EXPECT_TRUE(closed.has_value()) << "hart_close came back";
+}
+
+// The daemon started after the device was opened, and started again after it was killed under the
+// open device: each time the library sees its socket appear, reconnects the device with the remembered
+// configuration and subscription, and the next exchange is answered.
+TEST_F(StackTest, DaemonStartedLaterOrAgainIsFoundWithoutReopening) {
+    ShortQuietTime();
+    ASSERT_EQ(sim.Start(run, SimArgs(false)), "");
+    AttachLibrary();
+    uint16_t index = OpenConfigured();
+    ASSERT_EQ(hart_subscribe(index, HART_SUBSCRIBE_OTHER_MASTER_REQUESTS), HDRV_SUCCESS);
+    HartMessage request = IdentityRequest(1), record{};
+    ASSERT_EQ(hart_write(index, &request), HDRV_SUCCESS);
+    ASSERT_TRUE(NextRecord(index, &record));
+    EXPECT_EQ(record.Error, HART_ERROR_WRITE) << "no daemon yet";
+
+    StartDaemon();
+    ExpectDeviceBack(index);
+    ExpectExchange(index, 2);
+
+    ASSERT_EQ(::kill(daemon.process().pid(), SIGKILL), 0);
+    ASSERT_TRUE(daemon.process().Wait(5s).has_value());
+    StartDaemon();
+    ExpectDeviceBack(index);
+    ExpectExchange(index, 3);
+    EXPECT_EQ(hart_close(index), HDRV_SUCCESS);
+    EXPECT_EQ(DeviceProtocol(), (HartProtocolInfo{0, HART_SECONDARY_MASTER, 4}));
+    EXPECT_EQ(DeviceQuery<uint8_t>(IOCTL_HART_GET_READ_MASK), uint8_t(RCV_MASK_ACK_THIS_MASTER | RCV_MASK_STX_OTHER_MASTER));
 }
 
 // A C program compiled against the public header (C11, pedantic) exchanges one frame through the
