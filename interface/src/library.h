@@ -14,9 +14,9 @@
 
 #include <condition_variable>
 #include <memory>
-#include <set>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace zelhart::hartif {

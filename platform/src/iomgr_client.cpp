@@ -72,8 +72,7 @@ uint32_t OpenSession(UniqueFd* sock, std::vector<uint8_t>* buffer) {
     if (SendPacket(sock->get(), Encode(HelloRecord{kProtocolMagic, kProtocolVersion, 0})) != 0)
         return ERROR_FILE_NOT_FOUND;
     Message reply;
-    if (!ReceiveMessage(sock->get(), Clock::now() + std::chrono::milliseconds(kTimeoutMs), buffer,
-                        &reply) ||
+    if (!ReceiveMessage(sock->get(), Clock::now() + std::chrono::milliseconds(kTimeoutMs), buffer, &reply) ||
         reply.type() != MessageType::HelloReply)
         return ERROR_NOT_READY;
     const auto& r = std::get<HelloReplyRecord>(reply.record);
@@ -245,7 +244,8 @@ uint32_t DeviceFile::GetOverlappedResult(Overlapped* overlapped, uint32_t* trans
     return NT_SUCCESS(overlapped->Internal) ? ERROR_SUCCESS : NtStatusToWin32Error(overlapped->Internal);
 }
 
-uint32_t DeviceFile::GetOverlappedResultEx(Overlapped* overlapped, uint32_t* transferred, uint32_t timeoutMs) {
+uint32_t DeviceFile::GetOverlappedResultEx(Overlapped* overlapped, uint32_t* transferred,
+                                           uint32_t timeoutMs) {
     if (!overlapped) return ERROR_INVALID_PARAMETER;
     if (timeoutMs == INFINITE) return GetOverlappedResult(overlapped, transferred, true);
     {
@@ -368,8 +368,8 @@ uint32_t LookupDeviceInterface(const Guid& interfaceClass, uint32_t index, std::
     if (e != ERROR_SUCCESS) return e;
     CompleteRecord result{};
     std::string data;
-    e = Transact(sock.get(), &buffer, Encode(LookupInterfaceRecord{1, interfaceClass, index}), 1,
-                 kTimeoutMs, &result, &data);
+    e = Transact(sock.get(), &buffer, Encode(LookupInterfaceRecord{1, interfaceClass, index}), 1, kTimeoutMs,
+                 &result, &data);
     if (e != ERROR_SUCCESS) return e;
     if (!NT_SUCCESS(result.status)) return NtStatusToWin32Error(result.status);
     *path = std::move(data);

@@ -163,8 +163,8 @@ class DeviceFile {
     std::condition_variable completed_;
     std::map<uint64_t, Outstanding> outstanding_;
     std::set<uint64_t> abandoned_; // given up here; the daemon's answer, if it comes, is dropped
-    uint64_t nextId_ = 2;   // 1 was the Create
-    bool connected_ = true; // false once the daemon has gone
+    uint64_t nextId_ = 2;          // 1 was the Create
+    bool connected_ = true;        // false once the daemon has gone
     bool closed_ = false;
     std::thread receiver_;
 };
