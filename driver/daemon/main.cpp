@@ -5,6 +5,7 @@
 #include "../hart/hart_trace.h"
 #include "daemon_options.h"
 #include "readiness.h"
+#include "zelhart/platform/runtime_dir.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -82,7 +83,11 @@ int main(int argc, char** argv) {
         std::fputs(DaemonUsage().c_str(), stdout);
         return 0;
     }
-    if (!options.runtimeDir.empty()) ::setenv("ZELHART_RUNTIME_DIR", options.runtimeDir.c_str(), 1);
+    // The daemon's own rule: /run/zelhart also when it still has to be made (clients only look there
+    // once it exists). Set for the whole process, so that the socket and the port map follow it.
+    namespace platform = zelhart::platform;
+    if (options.runtimeDir.empty()) options.runtimeDir = platform::RuntimeDir(platform::RuntimeRole::kDaemon);
+    ::setenv("ZELHART_RUNTIME_DIR", options.runtimeDir.c_str(), 1);
     if (!options.configDir.empty()) ::setenv("ZELHART_CONFIG_DIR", options.configDir.c_str(), 1);
     if (options.readyFd >= 0) ::fcntl(options.readyFd, F_SETFD, FD_CLOEXEC);
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <vector>
 
 namespace zelhart::hartif {
@@ -60,10 +61,33 @@ public:
         return e;
     }
 
+    // An overlapped write, waited for at most the client's request time-out; CancelWrite, from the
+    // thread that closes the device, gives it up at once.
     Win32Error Write(const uint8_t* data, uint32_t length, uint32_t* written) override {
         *written = 0;
         if (!file_) return ERROR_INVALID_HANDLE;
-        return file_->Write(data, length, written, nullptr);
+        {
+            std::lock_guard lock(writeLock_);
+            if (writeCancelled_) return ERROR_OPERATION_ABORTED;
+            writeOverlapped_ = {};
+            Win32Error e = file_->Write(data, length, nullptr, &writeOverlapped_);
+            if (e != ERROR_IO_PENDING) return e;
+            writing_ = true;
+        }
+        Win32Error e = file_->GetOverlappedResultEx(&writeOverlapped_, written, iomgr::kRequestTimeoutMs);
+        std::lock_guard lock(writeLock_);
+        writing_ = false;
+        if (e == iomgr::WAIT_TIMEOUT) {
+            file_->Abandon(&writeOverlapped_);
+            return ERROR_TIMEOUT;
+        }
+        return writeCancelled_ ? ERROR_OPERATION_ABORTED : e;
+    }
+
+    void CancelWrite() override {
+        std::lock_guard lock(writeLock_);
+        writeCancelled_ = true;
+        if (writing_) file_->Abandon(&writeOverlapped_);
     }
 
     Win32Error DeviceIoControl(uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength,
@@ -94,6 +118,10 @@ private:
     std::unique_ptr<iomgr::Event> readEvent_;
     iomgr::Overlapped readOverlapped_;
     bool readStarted_ = false;
+    std::mutex writeLock_; // the write's state, shared with CancelWrite
+    iomgr::Overlapped writeOverlapped_;
+    bool writing_ = false;
+    bool writeCancelled_ = false;
     std::unique_ptr<iomgr::DeviceFile> file_;
 };
 

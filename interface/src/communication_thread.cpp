@@ -32,7 +32,11 @@ int32_t CHartModemController::CommunicationLoop() {
         result = StartRead();
     }
     while (!m_bStopThread) {
-        switch (m_hEvents.Wait()) {
+        int event = m_hEvents.Wait();
+        // The stop goes before everything else that is signalled: Disconnect does not wait for the
+        // queued requests (the write event is set again and again while requests remain).
+        if (event >= 0 && StopRequested()) event = EVT_STOP_THREAD;
+        switch (event) {
         case EVT_READ_COMPLETE:
             OnReadComplete(lastRequest, result);
             break;
@@ -96,9 +100,17 @@ void CHartModemController::WriteStep(HartMessage& lastRequest) {
     if (!m_WriteQueue.Peek(&head)) return;
     int32_t written = -3;
     if (IsPresent()) {
-        std::lock_guard device(m_csDevice);
+        auto device = DeviceLockForWrite();
+        {
+            std::lock_guard write(m_csWrite);
+            if (StopRequested()) return; // the device is being closed: nothing more goes out
+            m_pWritingModem = m_pHartModem.get();
+        }
         written = InternalWriteHartMsg(&head);
+        std::lock_guard write(m_csWrite);
+        m_pWritingModem = nullptr;
     }
+    if (StopRequested()) return; // the queue is discarded, failure records included
     lastRequest = head;
     m_WriteQueue.DropFront();
     if (written != 0) QueueRecord(FailureRecord(head.RequestTag, HART_ERROR_WRITE));
@@ -108,6 +120,7 @@ void CHartModemController::WriteStep(HartMessage& lastRequest) {
 
 void CHartModemController::OnPortArrival(HartMessage& lastRequest) {
     m_hEvents.Reset(EVT_PORT_ARRIVAL);
+    if (m_bDaemonArrived.exchange(false)) DropHandleOfAnotherDaemon();
     if (OpenDevice(DevicePath()) != HDRV_SUCCESS || !IsPresent()) return;
     m_bStarted = 1;
     {
@@ -127,6 +140,19 @@ void CHartModemController::OnPortArrival(HartMessage& lastRequest) {
     }
     QueueRecord(HartMessage{}); // all zero: the device is back
     WriteStep(lastRequest);
+}
+
+void CHartModemController::DropHandleOfAnotherDaemon() {
+    std::lock_guard device(m_csDevice);
+    if (!IsPresent() || !DeviceUsable()) return;
+    // The daemon that went has ended the pending read by now, or is about to: a handle it served
+    // answers no request, while one of the running daemon does (and is kept: the reconnect then
+    // finds the device open and changes nothing).
+    HartProtocolInfo protocol{};
+    uint32_t returned = 0;
+    if (m_pHartModem->Control(IOCTL_HART_GET_PROTOCOL, &protocol, sizeof(protocol), &returned)) return;
+    TryCloseDevice();
+    m_bIsModemDevicePresent = 0;
 }
 
 void CHartModemController::OnPortRemoval() {
@@ -231,6 +257,11 @@ bool CHartModemController::ApplyRememberedSettings() {
         m_ProtocolData = {0, masterType, retries};
     }
     return mask == RCV_MASK_ACK_THIS_MASTER || m_pHartModem->SetReadMask(mask);
+}
+
+void CHartModemController::DaemonArrived(const std::string& serialDeviceName) {
+    m_bDaemonArrived = true;
+    UpdateComPortState(ComPortName(), serialDeviceName, true);
 }
 
 void CHartModemController::UpdateComPortState(const std::string& portName, const std::string& serialDeviceName,

@@ -47,4 +47,12 @@ std::vector<ControllerPtr> ControllerTable::TakeAll() {
     return all;
 }
 
+std::vector<ControllerPtr> ControllerTable::All() const {
+    std::lock_guard lock(lock_);
+    std::vector<ControllerPtr> all;
+    for (const auto& c : slots_)
+        if (c) all.push_back(c);
+    return all;
+}
+
 } // namespace zelhart::hartif

@@ -32,6 +32,8 @@ public:
     ControllerPtr Take(uint16_t index);
     // Empties every slot, in slot order.
     std::vector<ControllerPtr> TakeAll();
+    // Every controller, in slot order.
+    std::vector<ControllerPtr> All() const;
 
 private:
     mutable std::mutex lock_;

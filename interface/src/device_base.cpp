@@ -74,6 +74,10 @@ bool CDeviceBase::SynchronousWrite(const uint8_t* data, uint32_t length) {
     return true;
 }
 
+void CDeviceBase::CancelWrite() {
+    if (m_hDevice) m_hDevice->CancelWrite();
+}
+
 bool CDeviceBase::Control(uint32_t code, void* buffer, uint32_t length, uint32_t* returned) {
     *returned = 0;
     if (!m_hDevice) {

@@ -30,6 +30,9 @@ public:
     bool GetAsynchronousReadData(uint8_t* buffer, uint32_t capacity, uint32_t* bytes, bool wait);
     // Writes the bytes and waits for the write to complete; false with LastErrorCode() on failure.
     bool SynchronousWrite(const uint8_t* data, uint32_t length);
+    // Ends the write in progress (and refuses later ones): callable from another thread while
+    // SynchronousWrite runs, and only then.
+    void CancelWrite();
     // Synchronous control request; false with LastErrorCode() on failure or when not open.
     bool Control(uint32_t code, void* buffer, uint32_t length, uint32_t* returned);
     // Closes the device if open; a failing close keeps it open. True when it was open and is now closed.

@@ -3,25 +3,35 @@
 #include "trace.h"
 
 #include "zelhart/platform/port_watcher.h"
+#include "zelhart/platform/socket_watcher.h"
 
 #include <cerrno>
+#include <optional>
 #include <system_error>
 
 namespace zelhart::hartif {
 namespace {
 
-// ThreadDeviceChangeWatcher: waits on the stop event and the port watcher, stop first.
+// ThreadDeviceChangeWatcher: waits on the stop event, the port watcher and the socket watcher, in
+// this order.
 int ThreadDeviceChangeWatcher(const ManualResetEvent& stop, platform::PortWatcher& ports,
-                              const DeviceChangeWatcher::Handler& onDeviceChange) {
+                              platform::FileAppearanceWatcher* socket,
+                              const DeviceChangeWatcher::Handler& onDeviceChange,
+                              const DeviceChangeWatcher::DaemonHandler& onDaemonArrival) {
     try {
-        const int fds[] = {stop.fd(), ports.fd()};
+        const int fds[] = {stop.fd(), ports.fd(), socket ? socket->fd() : -1};
         for (;;) {
-            int index = WaitForAny(fds, 2, -1);
+            int index = WaitForAny(fds, socket ? 3 : 2, -1);
             if (index == 0) return 0;
-            if (index != 1) return 1;
-            for (const auto& event : ports.ReadEvents()) {
-                const bool arrival = event.kind == platform::PortEvent::Kind::Arrival;
-                onDeviceChange(event.comName, arrival ? event.devicePath : std::string(), arrival);
+            if (index == 1) {
+                for (const auto& event : ports.ReadEvents()) {
+                    const bool arrival = event.kind == platform::PortEvent::Kind::Arrival;
+                    onDeviceChange(event.comName, arrival ? event.devicePath : std::string(), arrival);
+                }
+            } else if (index == 2) {
+                if (socket->ReadEvents()) onDaemonArrival();
+            } else {
+                return 1;
             }
         }
     } catch (...) {
@@ -32,15 +42,25 @@ int ThreadDeviceChangeWatcher(const ManualResetEvent& stop, platform::PortWatche
 
 } // namespace
 
-int DeviceChangeWatcher::Start(const platform::SerialPortMapSources& sources, Handler onDeviceChange) {
+int DeviceChangeWatcher::Start(const platform::SerialPortMapSources& sources, const std::string& daemonSocket,
+                               Handler onDeviceChange, DaemonHandler onDaemonArrival) {
     Stop();
     if (int e = stop_.Create()) return e;
     platform::PortWatcher ports(sources);
     if (int e = ports.Start()) return e;
+    std::optional<platform::FileAppearanceWatcher> socket;
+    if (!daemonSocket.empty()) {
+        socket.emplace(daemonSocket);
+        if (int e = socket->Start()) {
+            Trace("%s Error: cannot watch %s: %d\n", "DeviceChangeWatcher::Start", daemonSocket.c_str(), e);
+            socket.reset();
+        }
+    }
     result_ = 0;
     try {
-        thread_ = std::thread([this, ports = std::move(ports), handler = std::move(onDeviceChange)]() mutable {
-            result_ = ThreadDeviceChangeWatcher(stop_, ports, handler);
+        thread_ = std::thread([this, ports = std::move(ports), socket = std::move(socket),
+                               handler = std::move(onDeviceChange), daemon = std::move(onDaemonArrival)]() mutable {
+            result_ = ThreadDeviceChangeWatcher(stop_, ports, socket ? &*socket : nullptr, handler, daemon);
         });
     } catch (const std::system_error& e) {
         return e.code().value() > 0 ? e.code().value() : EAGAIN;

@@ -1,5 +1,6 @@
 // The watcher thread: follows serial ports coming and going (platform::PortWatcher) and hands each
-// change to the library as the port's COM name, the device behind it and arrival or removal.
+// change to the library as the port's COM name, the device behind it and arrival or removal; and
+// tells the library when the driver daemon's socket appears (the daemon started, or started again).
 #pragma once
 
 #include "events.h"
@@ -17,6 +18,7 @@ class DeviceChangeWatcher {
 public:
     // serialDeviceName: the port's device path on arrival, empty on removal.
     using Handler = std::function<void(const std::string& portName, const std::string& serialDeviceName, bool arrival)>;
+    using DaemonHandler = std::function<void()>;
 
     DeviceChangeWatcher() = default;
     ~DeviceChangeWatcher() { Stop(); }
@@ -24,8 +26,11 @@ public:
     DeviceChangeWatcher& operator=(const DeviceChangeWatcher&) = delete;
 
     // Takes the first picture of the ports (so that any change after Start returns is reported) and
-    // starts the thread. 0, or an errno value when the watch or the thread could not be set up.
-    int Start(const platform::SerialPortMapSources& sources, Handler onDeviceChange);
+    // starts the thread. `daemonSocket` (when not empty) is watched for appearing. 0, or an errno
+    // value when the port watch or the thread could not be set up (without the socket watch the
+    // thread runs all the same).
+    int Start(const platform::SerialPortMapSources& sources, const std::string& daemonSocket, Handler onDeviceChange,
+              DaemonHandler onDaemonArrival);
     // Ends the thread and waits for it.
     void Stop();
     bool Running() const { return thread_.joinable(); }

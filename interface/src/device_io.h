@@ -15,7 +15,8 @@
 
 namespace zelhart::hartif {
 
-// One open file object (a HANDLE). The library never calls one file from two threads at once.
+// One open file object (a HANDLE). The library never calls one file from two threads at once, with
+// one exception: CancelWrite.
 class IDeviceFile {
 public:
     virtual ~IDeviceFile() = default; // closes as Close() does when still open
@@ -34,8 +35,15 @@ public:
     virtual Win32Error GetReadResult(uint8_t* buffer, uint32_t capacity, uint32_t* bytes, bool wait) = 0;
 
     // WriteFile of the whole buffer followed by GetOverlappedResult(wait): returns once the device has
-    // completed the write (for a HART device: when the exchange it started has ended).
+    // completed the write (for a HART device: when the exchange it started has ended), or with
+    // ERROR_OPERATION_ABORTED once CancelWrite was called. A driver that does not complete the write
+    // in time may make it fail with ERROR_TIMEOUT.
     virtual Win32Error Write(const uint8_t* data, uint32_t length, uint32_t* written) = 0;
+
+    // CancelIoEx of the write in progress, callable from any thread while Write runs: that write ends
+    // at once with ERROR_OPERATION_ABORTED, and so does every later one (the file is about to be
+    // closed). Nothing else of the file is touched.
+    virtual void CancelWrite() = 0;
 
     // DeviceIoControl without OVERLAPPED (synchronous, buffered: input and output share one buffer).
     virtual Win32Error DeviceIoControl(uint32_t code, const void* in, uint32_t inLength, void* out,

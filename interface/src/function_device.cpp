@@ -42,6 +42,14 @@ bool FunctionDevice::EnsureOpen() {
     return OpenLocked();
 }
 
+bool FunctionDevice::Reopen() {
+    std::lock_guard lock(lock_);
+    std::unique_ptr<IDeviceFile> previous = std::move(file_);
+    const bool open = OpenLocked();
+    if (previous) previous->Close(); // after the new open: a live driver keeps its HART devices
+    return open;
+}
+
 bool FunctionDevice::IsOpen() const {
     std::lock_guard lock(lock_);
     return file_ != nullptr;

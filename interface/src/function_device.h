@@ -21,6 +21,9 @@ public:
     // library tries at load, and again whenever it needs the device and has none (the driver may
     // have started after the library was loaded).
     bool EnsureOpen();
+    // Opens the device afresh (a daemon started again: the handle held may belong to the one that
+    // went) and only then lets the previous handle go; true when open afterwards.
+    bool Reopen();
     bool IsOpen() const;
     std::string Path() const;
     // Sends the record (as input and output buffer) and waits for the answer. A handle that turns

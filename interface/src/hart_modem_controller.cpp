@@ -129,10 +129,33 @@ int32_t CHartModemController::OpenDevice(const std::string& deviceName) {
     return HDRV_SUCCESS;
 }
 
+CHartModemController::CallerDeviceLock::CallerDeviceLock(CHartModemController& c) : c_(c) {
+    ++c_.m_deviceCallers;
+    lock_ = std::unique_lock(c_.m_csDevice);
+}
+
+CHartModemController::CallerDeviceLock::~CallerDeviceLock() {
+    --c_.m_deviceCallers; // under the lock: the thread's wait for its turn sees it at once
+    lock_.unlock();
+    c_.m_deviceTurn.notify_all();
+}
+
+std::unique_lock<std::mutex> CHartModemController::DeviceLockForWrite() {
+    std::unique_lock device(m_csDevice);
+    m_deviceTurn.wait(device, [&] { return m_deviceCallers.load() == 0; });
+    return device;
+}
+
 int32_t CHartModemController::Disconnect() {
     TraceScope scope("CHartModemController::Disconnect");
     if (m_hThread.joinable()) {
-        m_hEvents.Set(EVT_STOP_THREAD);
+        {
+            // The stop wins over everything queued: a write on its way is cancelled, and no other
+            // starts (the thread looks at the stop under this lock before each write).
+            std::lock_guard write(m_csWrite);
+            m_hEvents.Set(EVT_STOP_THREAD);
+            if (m_pWritingModem) m_pWritingModem->CancelWrite();
+        }
         m_hThread.join();
     }
     m_ReadQueue.Clear();
@@ -200,7 +223,7 @@ int32_t CHartModemController::SetConfiguration(const HartConfig* config) {
         m_bConfigured = true;
         m_DeviceRcvMask = RCV_MASK_ACK_THIS_MASTER; // configuring puts the device back to its own replies
     }
-    std::lock_guard device(m_csDevice);
+    CallerDeviceLock device(*this);
     if (IsPresent() && DeviceUsable() && m_pHartModem->Configure(masterType, retries) == HDRV_SUCCESS) {
         std::lock_guard lock(m_csConfig);
         m_ProtocolData = {0, masterType, retries};
@@ -218,7 +241,7 @@ int32_t CHartModemController::Subscribe(uint8_t flags) {
         m_RcvMask = mask;
         m_DeviceRcvMask = mask;
     }
-    std::lock_guard device(m_csDevice);
+    CallerDeviceLock device(*this);
     if (!IsPresent() || !DeviceUsable()) return HDRV_SUCCESS; // remembered; sent when the device connects
     if (m_pHartModem->SetReadMask(mask)) return HDRV_SUCCESS;
     {
@@ -226,7 +249,8 @@ int32_t CHartModemController::Subscribe(uint8_t flags) {
         m_RcvMask = previousRemembered;
         m_DeviceRcvMask = previousDevice;
     }
-    if (DeviceUsable()) m_pHartModem->SetReadMask(previousDevice);
+    // A driver that did not answer in time would not answer the second request either.
+    if (DeviceUsable() && m_pHartModem->LastErrorCode() != ERROR_TIMEOUT) m_pHartModem->SetReadMask(previousDevice);
     return HDRV_FAILURE;
 }
 

@@ -4,8 +4,10 @@
 //
 // Locks, each held only briefly and taken in this order: m_csState (port events; tried by
 // SendHartMessage) -> m_csDevice (the wrapper and every request on it; held by the communication
-// thread for the length of a write) -> m_csNames / m_csConfig (leaf locks for the strings and the
-// remembered settings). The queues have their own locks; m_csNotify guards the notification target.
+// thread for the length of a write, but a caller of hart_configure or hart_subscribe who waits for it
+// goes before the next write) -> m_csWrite (the write in progress, for Disconnect to cancel) ->
+// m_csNames / m_csConfig (leaf locks for the strings and the remembered settings). The queues have
+// their own locks; m_csNotify guards the notification target.
 #pragma once
 
 #include "device_base.h"
@@ -15,6 +17,7 @@
 #include "zelhart/hart_api.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -44,7 +47,8 @@ public:
     // already open; -1 when the device refuses the initial mask or protocol; a positive errno when
     // the thread cannot be started.
     int32_t Connect(const std::string& deviceName, FunctionDevice* functionDriver);
-    // Stops the thread, discards the queues, closes the device: 0 when an open device was closed.
+    // Stops the thread (a write in progress is cancelled, queued requests are not sent), discards the
+    // queues, closes the device: 0 when an open device was closed.
     int32_t Disconnect();
 
     // The exports' operations on this device.
@@ -56,6 +60,9 @@ public:
 
     // A port arrived or was removed (run on the watcher thread).
     void UpdateComPortState(const std::string& portName, const std::string& serialDeviceName, bool arrival);
+    // The driver daemon started (again): the device's port is announced to it and the device
+    // reconnected as on a port arrival, a handle of the daemon that went being let go first.
+    void DaemonArrived(const std::string& serialDeviceName);
 
     std::string DevicePath() const;
     std::string ComPortName() const;
@@ -65,6 +72,8 @@ public:
     bool EventSignalled(int event) const { return m_hEvents.IsSet(event); }
     // The thread's result once it has ended (after Disconnect).
     int32_t ThreadResult() const { return m_threadResult.load(); }
+    // Callers of hart_configure or hart_subscribe waiting for the device right now.
+    int DeviceCallersWaiting() const { return m_deviceCallers.load(); }
 
 private:
     static void ThreadCommunicationProc(CHartModemController* controller);
@@ -72,10 +81,28 @@ private:
     void OnReadComplete(HartMessage& lastRequest, int32_t& result);
     void OnPortArrival(HartMessage& lastRequest);
     void OnPortRemoval();
+    // After a daemon arrival: closes a device handle that the running daemon does not serve.
+    void DropHandleOfAnotherDaemon();
     void WriteStep(HartMessage& lastRequest);
 
     // Steps of Connect that open and set up the device; takes m_csDevice.
     int32_t OpenDevice(const std::string& deviceName);
+
+    // m_csDevice for a caller's thread: announced, so that the communication thread lets it go first.
+    class CallerDeviceLock {
+    public:
+        explicit CallerDeviceLock(CHartModemController& c);
+        ~CallerDeviceLock();
+        CallerDeviceLock(const CallerDeviceLock&) = delete;
+        CallerDeviceLock& operator=(const CallerDeviceLock&) = delete;
+
+    private:
+        CHartModemController& c_;
+        std::unique_lock<std::mutex> lock_;
+    };
+    // The write step's turn on the device: after every caller who waits for it.
+    std::unique_lock<std::mutex> DeviceLockForWrite();
+    bool StopRequested() const { return m_hEvents.IsSet(EVT_STOP_THREAD); }
 
     // Called with m_csDevice held.
     int32_t StartRead();
@@ -93,6 +120,7 @@ private:
     std::atomic<FunctionDevice*> m_phFunctionDriver{nullptr};
     std::atomic<int32_t> m_bIsModemDevicePresent{0};
     std::atomic<int32_t> m_bStarted{0};
+    std::atomic<bool> m_bDaemonArrived{false}; // the next port arrival follows a daemon's start
 
     mutable std::mutex m_csNames;
     std::string m_strComPortName;
@@ -100,7 +128,11 @@ private:
     std::string m_strDevicePath;
 
     std::mutex m_csDevice;
+    std::atomic<int> m_deviceCallers{0};     // callers waiting for m_csDevice or holding it
+    std::condition_variable m_deviceTurn;    // signalled when a caller is done with it
     std::unique_ptr<CHartModem> m_pHartModem;
+    std::mutex m_csWrite;
+    CHartModem* m_pWritingModem = nullptr;   // the wrapper a write is running on, for Disconnect
     uint8_t m_ReadBuffer[kReadBufferSize] = {};
     uint32_t m_dwBytesRead = 0;
 

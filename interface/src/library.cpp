@@ -2,10 +2,14 @@
 
 #include "trace.h"
 
+#include "zelhart/platform/iomgr_client.h"
+
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <thread>
 
 namespace zelhart::hartif {
 namespace {
@@ -18,16 +22,23 @@ std::atomic<Library*> g_library{nullptr};
 
 uint16_t Slot(uint32_t index) { return uint16_t(index & 0xFFFF); }
 
+// How long a daemon whose socket has appeared is given to accept connections.
+constexpr int kDaemonStartMs = 2000;
+
 } // namespace
 
 Library::Library(LibraryOptions options)
     : io_(options.deviceIo ? options.deviceIo : DefaultDeviceIo()),
       sources_(options.portSources ? *options.portSources : platform::DefaultSerialPortMapSources()),
+      daemonSocket_(options.daemonSocket ? *options.daemonSocket : platform::iomgr::SocketPath()),
       functionDevice_(io_) {
     if (options.watchPorts) {
-        int e = watcher_.Start(sources_, [this](const std::string& port, const std::string& serial, bool arrival) {
-            OnDeviceChange(port, serial, arrival);
-        });
+        int e = watcher_.Start(
+            sources_, daemonSocket_,
+            [this](const std::string& port, const std::string& serial, bool arrival) {
+                OnDeviceChange(port, serial, arrival);
+            },
+            [this] { OnDaemonArrival(); });
         if (e != 0) Trace("%s Error: Failed to create the Main Thread! Error: %d\n", "DllMain", e);
     }
     functionDevice_.EnsureOpen();
@@ -49,7 +60,8 @@ int32_t Library::Open(const char* name, uint16_t* index) {
     const std::string devicePath = kDevicePathPrefix + deviceName;
     ControllerPtr controller;
     {
-        std::lock_guard lock(openClose_);
+        std::unique_lock lock(openClose_);
+        closed_.wait(lock, [&] { return closing_.count(devicePath) == 0; });
         if (auto slot = table_.FindDevicePath(devicePath)) {
             *index = *slot;
             return HDRV_ALREADY_OPEN;
@@ -79,12 +91,16 @@ int32_t Library::Open(const char* name, uint16_t* index) {
 // or before the driver started) is announced now, as its arrival would have been.
 void Library::CatchUpWithPort(CHartModemController& controller) {
     const std::string port = controller.ComPortName();
-    auto number = platform::ParseComName(port);
-    if (!number || port != "COM" + std::to_string(*number)) return;
-    auto devicePath = platform::LookupComPort(*number, sources_);
+    auto devicePath = SerialDeviceOf(port);
     if (!devicePath) return;
     functionDevice_.EnsureOpen();
     controller.UpdateComPortState(port, *devicePath, true);
+}
+
+std::optional<std::string> Library::SerialDeviceOf(const std::string& port) const {
+    auto number = platform::ParseComName(port);
+    if (!number || port != "COM" + std::to_string(*number)) return std::nullopt;
+    return platform::LookupComPort(*number, sources_);
 }
 
 int32_t Library::Configure(uint32_t index, const HartConfig* config) {
@@ -116,10 +132,22 @@ int32_t Library::Close(uint32_t index) {
     TraceScope scope("hart_close");
     const uint16_t slot = Slot(index);
     if (slot >= ControllerTable::kSlots) return HDRV_INVALID_INDEX;
-    std::lock_guard lock(openClose_);
-    auto controller = table_.Take(slot);
-    if (!controller) return HDRV_FAILURE;
-    return controller->Disconnect();
+    ControllerPtr controller;
+    std::string path;
+    {
+        std::lock_guard lock(openClose_);
+        controller = table_.Take(slot);
+        if (!controller) return HDRV_FAILURE;
+        path = controller->DevicePath();
+        closing_.insert(path);
+    }
+    const int32_t result = controller->Disconnect();
+    {
+        std::lock_guard lock(openClose_);
+        closing_.erase(closing_.find(path));
+    }
+    closed_.notify_all();
+    return result;
 }
 
 void Library::OnDeviceChange(const std::string& portName, const std::string& serialDeviceName, bool arrival) {
@@ -128,6 +156,19 @@ void Library::OnDeviceChange(const std::string& portName, const std::string& ser
     if (!controller) return;
     if (arrival) functionDevice_.EnsureOpen();
     controller->UpdateComPortState(portName, serialDeviceName, arrival);
+}
+
+void Library::OnDaemonArrival() {
+    TraceScope scope("OnDaemonArrival");
+    // The socket is there from the daemon's bind on; it accepts connections a moment later.
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kDaemonStartMs);
+    while (platform::iomgr::ProbeDaemonSocket(daemonSocket_) == platform::iomgr::DaemonSocketState::kNotAccepting &&
+           Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    functionDevice_.Reopen();
+    for (const auto& controller : table_.All())
+        controller->DaemonArrived(SerialDeviceOf(controller->ComPortName()).value_or(std::string()));
 }
 
 void LibraryAttach(LibraryOptions options) {

@@ -12,9 +12,11 @@
 #include "zelhart/hart_api.h"
 #include "zelhart/platform/serial_port_map.h"
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace zelhart::hartif {
@@ -23,6 +25,8 @@ struct LibraryOptions {
     std::shared_ptr<IDeviceIo> deviceIo;                       // null: DefaultDeviceIo()
     std::optional<platform::SerialPortMapSources> portSources; // none: the running system's
     bool watchPorts = true;
+    std::optional<std::string> daemonSocket; // watched for the daemon starting; none: the socket path
+                                             // of the runtime directory; "": not watched
 };
 
 class Library {
@@ -42,6 +46,9 @@ public:
 
     // A port arrived or was removed: the first controller of that COM port is told.
     void OnDeviceChange(const std::string& portName, const std::string& serialDeviceName, bool arrival);
+    // The daemon's socket appeared: the function device is opened afresh and every device is
+    // reconnected as on the arrival of its port.
+    void OnDaemonArrival();
 
     ControllerTable& Table() { return table_; }
     FunctionDevice& Function() { return functionDevice_; }
@@ -49,12 +56,20 @@ public:
 
 private:
     void CatchUpWithPort(CHartModemController& controller);
+    // The device path the serial port map has for a COM name; nothing for another name.
+    std::optional<std::string> SerialDeviceOf(const std::string& port) const;
 
     std::shared_ptr<IDeviceIo> io_;
     platform::SerialPortMapSources sources_;
+    std::string daemonSocket_;
     FunctionDevice functionDevice_;
     ControllerTable table_;
-    std::mutex openClose_; // hart_open and hart_close one at a time: no two controllers for one path
+    // hart_open and hart_close take their slots one at a time; a device being closed keeps its path in
+    // closing_ until it has let go of the device, and an open of that path waits for that (an open of
+    // any other device does not).
+    std::mutex openClose_;
+    std::condition_variable closed_;
+    std::multiset<std::string> closing_;
     DeviceChangeWatcher watcher_;
 };
 

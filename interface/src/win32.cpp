@@ -23,6 +23,7 @@ std::string SystemErrorText(Win32Error code) {
     case ERROR_IO_INCOMPLETE: return "Overlapped I/O event is not in a signaled state.";
     case ERROR_IO_PENDING: return "Overlapped I/O operation is in progress.";
     case ERROR_DEVICE_NOT_CONNECTED: return "The device is not connected.";
+    case ERROR_TIMEOUT: return "This operation returned because the timeout period expired.";
     default: return "Error " + std::to_string(code);
     }
 }

@@ -32,6 +32,7 @@ using platform::ERROR_OPERATION_ABORTED;
 using platform::ERROR_PATH_NOT_FOUND;
 using platform::ERROR_SEM_TIMEOUT;
 using platform::ERROR_SUCCESS;
+using platform::ERROR_TIMEOUT;
 using platform::ERROR_UNEXP_NET_ERR;
 
 // Access, share and flag words of an open.

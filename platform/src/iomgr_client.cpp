@@ -10,15 +10,15 @@
 #include <functional>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <vector>
 
 namespace zelhart::platform::iomgr {
 namespace {
 
-constexpr int kHandshakeTimeoutMs = 5000;
-constexpr int kCreateTimeoutMs = 15000;
-constexpr int kCloseTimeoutMs = 5000;
+constexpr int kTimeoutMs = static_cast<int>(kRequestTimeoutMs);
 
 using Clock = std::chrono::steady_clock;
 
@@ -26,15 +26,17 @@ std::span<const uint8_t> Bytes(std::string_view s) {
     return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
 }
 
-// Connects to the daemon's socket; 0 or an errno value.
-int Connect(UniqueFd* out) {
-    std::string path = SocketPath();
+// Connects to the daemon's socket; 0 or an errno value. Sending on it gives up after the request
+// time-out, so that not even a daemon that stopped reading can hold a caller.
+int Connect(UniqueFd* out, const std::string& path = SocketPath()) {
     sockaddr_un addr{};
     if (path.size() >= sizeof(addr.sun_path)) return ENAMETOOLONG;
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
     UniqueFd sock(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
     if (!sock) return errno;
+    timeval sendTimeout{kTimeoutMs / 1000, (kTimeoutMs % 1000) * 1000};
+    ::setsockopt(sock.get(), SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof(sendTimeout));
     for (;;) {
         if (::connect(sock.get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) break;
         if (errno == EINTR) continue;
@@ -70,8 +72,7 @@ uint32_t OpenSession(UniqueFd* sock, std::vector<uint8_t>* buffer) {
     if (SendPacket(sock->get(), Encode(HelloRecord{kProtocolMagic, kProtocolVersion, 0})) != 0)
         return ERROR_FILE_NOT_FOUND;
     Message reply;
-    if (!ReceiveMessage(sock->get(), Clock::now() + std::chrono::milliseconds(kHandshakeTimeoutMs), buffer,
-                        &reply) ||
+    if (!ReceiveMessage(sock->get(), Clock::now() + std::chrono::milliseconds(kTimeoutMs), buffer, &reply) ||
         reply.type() != MessageType::HelloReply)
         return ERROR_NOT_READY;
     const auto& r = std::get<HelloReplyRecord>(reply.record);
@@ -122,7 +123,7 @@ uint32_t DeviceFile::Open(std::string_view path, uint32_t desiredAccess, uint32_
     CreateRecord create{1, desiredAccess, shareMode, static_cast<uint32_t>(name.size())};
     CompleteRecord result{};
     if (uint32_t e =
-            Transact(sock.get(), &buffer, Encode(create, Bytes(name)), 1, kCreateTimeoutMs, &result, nullptr);
+            Transact(sock.get(), &buffer, Encode(create, Bytes(name)), 1, kTimeoutMs, &result, nullptr);
         e != ERROR_SUCCESS)
         return e;
     if (!NT_SUCCESS(result.status)) return NtStatusToWin32Error(result.status);
@@ -157,11 +158,49 @@ uint32_t DeviceFile::Submit(std::span<const uint8_t> packet, uint8_t* buffer, ui
     if (overlapped) return ERROR_IO_PENDING;
     std::unique_lock lock(mutex_);
     auto it = outstanding_.find(id);
-    completed_.wait(lock, [&] { return it->second.done; });
+    if (!completed_.wait_for(lock, std::chrono::milliseconds(kTimeoutMs), [&] { return it->second.done; })) {
+        // The daemon does not answer: the caller's buffer is let go of, the request given up.
+        const bool cancel = AbandonLocked(id);
+        lock.unlock();
+        if (cancel) SendCancel(id);
+        return ERROR_TIMEOUT;
+    }
     NTSTATUS status = it->second.status;
     if (transferred) *transferred = it->second.information;
     outstanding_.erase(it);
     return NT_SUCCESS(status) ? ERROR_SUCCESS : NtStatusToWin32Error(status);
+}
+
+bool DeviceFile::AbandonLocked(uint64_t id) {
+    auto it = outstanding_.find(id);
+    if (it == outstanding_.end() || it->second.done) return false;
+    abandoned_.insert(id);
+    if (it->second.overlapped) {
+        CompleteLocked(id, it->second, STATUS_CANCELLED, 0); // sets its event and forgets it
+    } else {
+        outstanding_.erase(it); // a synchronous request: its caller has gone already
+        completed_.notify_all();
+    }
+    return connected_;
+}
+
+void DeviceFile::SendCancel(uint64_t id) {
+    SendPacket(sock_.get(), Encode(CancelRecord{id}));
+}
+
+uint32_t DeviceFile::Abandon(Overlapped* overlapped) {
+    if (!overlapped) return ERROR_INVALID_PARAMETER;
+    bool cancel;
+    uint64_t id;
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_) return ERROR_INVALID_HANDLE;
+        id = overlapped->requestId;
+        if (id == 0 || outstanding_.count(id) == 0) return ERROR_NOT_FOUND;
+        cancel = AbandonLocked(id);
+    }
+    if (cancel) SendCancel(id);
+    return ERROR_SUCCESS;
 }
 
 uint32_t DeviceFile::Read(void* buffer, uint32_t length, uint32_t* transferred, Overlapped* overlapped) {
@@ -205,6 +244,19 @@ uint32_t DeviceFile::GetOverlappedResult(Overlapped* overlapped, uint32_t* trans
     return NT_SUCCESS(overlapped->Internal) ? ERROR_SUCCESS : NtStatusToWin32Error(overlapped->Internal);
 }
 
+uint32_t DeviceFile::GetOverlappedResultEx(Overlapped* overlapped, uint32_t* transferred,
+                                           uint32_t timeoutMs) {
+    if (!overlapped) return ERROR_INVALID_PARAMETER;
+    if (timeoutMs == INFINITE) return GetOverlappedResult(overlapped, transferred, true);
+    {
+        std::unique_lock lock(mutex_);
+        if (!completed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                 [&] { return outstanding_.count(overlapped->requestId) == 0; }))
+            return WAIT_TIMEOUT;
+    }
+    return GetOverlappedResult(overlapped, transferred, false);
+}
+
 uint32_t DeviceFile::CancelIo() {
     {
         std::lock_guard lock(mutex_);
@@ -241,7 +293,7 @@ uint32_t DeviceFile::Close() {
     ::shutdown(sock_.get(), SHUT_WR);
     {
         std::unique_lock lock(mutex_);
-        completed_.wait_for(lock, std::chrono::milliseconds(kCloseTimeoutMs), [&] { return !connected_; });
+        completed_.wait_for(lock, std::chrono::milliseconds(kTimeoutMs), [&] { return !connected_; });
     }
     ::shutdown(sock_.get(), SHUT_RDWR);
     if (receiver_.joinable()) receiver_.join();
@@ -283,6 +335,7 @@ void DeviceFile::ReceiveLoop() {
             break;
         const auto& c = std::get<CompleteRecord>(m.record);
         std::lock_guard lock(mutex_);
+        if (abandoned_.erase(c.requestId)) continue; // given up here already: nobody waits for it
         auto it = outstanding_.find(c.requestId);
         if (it == outstanding_.end() || it->second.done || c.dataLength > it->second.capacity) break;
         if (c.dataLength) std::memcpy(it->second.buffer, m.payload.data(), c.dataLength);
@@ -294,8 +347,17 @@ void DeviceFile::ReceiveLoop() {
     ::shutdown(sock_.get(), SHUT_RDWR);
     std::lock_guard lock(mutex_);
     connected_ = false;
+    abandoned_.clear();
     FailAllLocked(STATUS_CANCELLED);
     completed_.notify_all();
+}
+
+DaemonSocketState ProbeDaemonSocket(const std::string& socketPath) {
+    const std::string path = socketPath.empty() ? SocketPath() : socketPath;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) return DaemonSocketState::kAbsent;
+    UniqueFd sock;
+    return Connect(&sock, path) == 0 ? DaemonSocketState::kAccepting : DaemonSocketState::kNotAccepting;
 }
 
 uint32_t LookupDeviceInterface(const Guid& interfaceClass, uint32_t index, std::string* path) {
@@ -306,8 +368,8 @@ uint32_t LookupDeviceInterface(const Guid& interfaceClass, uint32_t index, std::
     if (e != ERROR_SUCCESS) return e;
     CompleteRecord result{};
     std::string data;
-    e = Transact(sock.get(), &buffer, Encode(LookupInterfaceRecord{1, interfaceClass, index}), 1,
-                 kHandshakeTimeoutMs, &result, &data);
+    e = Transact(sock.get(), &buffer, Encode(LookupInterfaceRecord{1, interfaceClass, index}), 1, kTimeoutMs,
+                 &result, &data);
     if (e != ERROR_SUCCESS) return e;
     if (!NT_SUCCESS(result.status)) return NtStatusToWin32Error(result.status);
     *path = std::move(data);

@@ -13,23 +13,34 @@ std::string EnvOrEmpty(const char* name) {
     return (v && *v) ? std::string(v) : std::string();
 }
 
-bool WritableDir(const std::string& path) {
+bool IsDir(const std::string& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) && ::access(path.c_str(), W_OK) == 0;
-    // Not there yet: usable when its parent lets us create it.
-    auto slash = path.find_last_of('/');
-    std::string parent = slash == 0 ? "/" : path.substr(0, slash);
-    return ::access(parent.c_str(), W_OK) == 0;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 } // namespace
 
-std::string RuntimeDir() {
-    if (auto v = EnvOrEmpty("ZELHART_RUNTIME_DIR"); !v.empty()) return v;
-    if (WritableDir("/run/zelhart")) return "/run/zelhart";
-    if (auto x = EnvOrEmpty("XDG_RUNTIME_DIR"); !x.empty()) return x + "/zelhart";
-    return "/tmp/zelhart-" + std::to_string(::getuid());
+RuntimeDirInputs CurrentRuntimeDirInputs() {
+    RuntimeDirInputs in;
+    in.zelhartRuntimeDir = EnvOrEmpty("ZELHART_RUNTIME_DIR");
+    in.xdgRuntimeDir = EnvOrEmpty("XDG_RUNTIME_DIR");
+    in.uid = ::getuid();
+    return in;
 }
+
+std::string ChooseRuntimeDir(RuntimeRole role, const RuntimeDirInputs& in) {
+    if (!in.zelhartRuntimeDir.empty()) return in.zelhartRuntimeDir;
+    const std::string installed = in.runRoot + "/zelhart";
+    // A client only needs to find the daemon's socket there; the daemon must be able to make the
+    // directory when it is not there yet.
+    if (IsDir(installed)) return installed;
+    if (role == RuntimeRole::kDaemon && IsDir(in.runRoot) && ::access(in.runRoot.c_str(), W_OK) == 0)
+        return installed;
+    if (!in.xdgRuntimeDir.empty()) return in.xdgRuntimeDir + "/zelhart";
+    return "/tmp/zelhart-" + std::to_string(in.uid);
+}
+
+std::string RuntimeDir(RuntimeRole role) { return ChooseRuntimeDir(role, CurrentRuntimeDirInputs()); }
 
 std::string ConfigDir() {
     if (auto v = EnvOrEmpty("ZELHART_CONFIG_DIR"); !v.empty()) return v;

@@ -9,7 +9,7 @@ namespace {
 using Api = LibraryFixture;
 
 TEST_F(Api, WithoutDriverOpenSucceedsAndWriteComesBackAsFailureRecord) {
-    LibraryAttach({nullptr, sources, true}); // the library's own default: no driver to talk to
+    LibraryAttach({nullptr, sources, true, ""}); // the library's own default: no driver to talk to
     uint16_t index = 0xFFFF;
     ASSERT_EQ(hart_open("HART3", &index), HDRV_SUCCESS);
     EXPECT_EQ(index, 0);

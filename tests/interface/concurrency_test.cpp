@@ -1,7 +1,9 @@
 // The exports from several threads at once, against port events from the watcher's side.
 #include "library_fixture.h"
 
+#include <algorithm>
 #include <atomic>
+#include <future>
 #include <fstream>
 #include <set>
 #include <thread>
@@ -93,6 +95,79 @@ TEST_F(Concurrency, DevicesExchangeInParallelWithoutMixingRecords) {
     for (auto& t : threads) t.join();
     EXPECT_EQ(mismatches, 0);
     for (auto index : indexes) EXPECT_EQ(hart_close(index), HDRV_SUCCESS);
+}
+
+// A caller of hart_configure or hart_subscribe waits for the write on its way, not for the queue: the
+// communication thread lets it have the device before the next queued write.
+TEST_F(Concurrency, ConfigureAndSubscribeGoBeforeTheNextQueuedWrite) {
+    Attach();
+    const std::string path = FakeDriver::HartPath(3);
+    const uint16_t index = OpenPresent(3);
+    auto controller = Controller(index);
+    for (uint32_t code : {IOCTL_HART_SET_PROTOCOL, IOCTL_HART_SET_READ_MASK}) {
+        const size_t written = driver->Writes(path).size(), started = driver->WritesStarted(path);
+        driver->HoldWrites(true);
+        for (uint16_t tag = 1; tag <= 20; ++tag) {
+            HartMessage m = Request(tag);
+            ASSERT_EQ(hart_write(index, &m), HDRV_SUCCESS);
+        }
+        ASSERT_TRUE(driver->WaitUntil([&] { return driver->WritesStarted(path) == started + 1; }));
+        std::thread caller([&] {
+            HartConfig config{0x00, 4};
+            EXPECT_EQ(code == IOCTL_HART_SET_PROTOCOL ? hart_configure(index, &config)
+                                                      : hart_subscribe(index, HART_SUBSCRIBE_OTHER_MASTER_REQUESTS),
+                      HDRV_SUCCESS);
+        });
+        ASSERT_TRUE(driver->WaitUntil([&] { return controller->DeviceCallersWaiting() > 0; }));
+        driver->HoldWrites(false);
+        caller.join();
+        auto calls = driver->Ioctls(path);
+        auto last = std::find_if(calls.rbegin(), calls.rend(), [&](const IoctlCall& c) { return c.code == code; });
+        ASSERT_NE(last, calls.rend());
+        EXPECT_EQ(last->writesBefore, written + 1) << "frames written before the request";
+        ASSERT_TRUE(driver->WaitUntil([&] { return driver->Writes(path).size() == written + 20; }));
+    }
+    EXPECT_EQ(hart_close(index), HDRV_SUCCESS);
+}
+
+// hart_close does not wait for the queue: the write on its way is cancelled, nothing queued is sent;
+// and while a device is being closed, only an open of that same device waits for it.
+TEST_F(Concurrency, CloseCancelsTheWriteOnItsWayAndHoldsUpOnlyOpensOfItsDevice) {
+    Attach();
+    const std::string path = FakeDriver::HartPath(3);
+    const uint16_t index = OpenPresent(3);
+    driver->HoldWrites(true);
+    for (uint16_t tag = 1; tag <= 10; ++tag) {
+        HartMessage m = Request(tag);
+        ASSERT_EQ(hart_write(index, &m), HDRV_SUCCESS);
+    }
+    ASSERT_TRUE(driver->WaitUntil([&] { return driver->WritesStarted(path) == 1; }));
+    auto closed = std::async(std::launch::async, [&] { return hart_close(index); });
+    EXPECT_EQ(closed.wait_for(kWait), std::future_status::ready) << "hart_close waits for the held write";
+    driver->HoldWrites(false);
+    EXPECT_EQ(closed.get(), HDRV_SUCCESS);
+    EXPECT_EQ(driver->WritesStarted(path), 1u);
+    EXPECT_TRUE(driver->Writes(path).empty());
+    EXPECT_EQ(driver->OpenFiles(path), 0);
+
+    // A close held up in the driver: another device opens meanwhile, the same one waits for it.
+    const uint16_t again = OpenPresent(3);
+    driver->HoldCloses(true);
+    auto closing = std::async(std::launch::async, [&] { return hart_close(again); });
+    ASSERT_TRUE(driver->WaitUntil([&] { return driver->ClosesStarted(path) == 2; }));
+    driver->AddDevice(FakeDriver::HartPath(4));
+    uint16_t other = 0xFFFF, same = 0xFFFF;
+    auto openOther = std::async(std::launch::async, [&] { return hart_open("HART4", &other); });
+    EXPECT_EQ(openOther.wait_for(kWait), std::future_status::ready) << "an open waits for another device's close";
+    auto openSame = std::async(std::launch::async, [&] { return hart_open("HART3", &same); });
+    EXPECT_EQ(openSame.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout)
+        << "the device opened again before its close had let go of it";
+    driver->HoldCloses(false);
+    EXPECT_EQ(closing.get(), HDRV_SUCCESS);
+    EXPECT_EQ(openOther.get(), HDRV_SUCCESS);
+    EXPECT_EQ(openSame.get(), HDRV_SUCCESS);
+    EXPECT_EQ(hart_close(other), HDRV_SUCCESS);
+    EXPECT_EQ(hart_close(same), HDRV_SUCCESS);
 }
 
 TEST_F(Concurrency, WatcherThreadFollowsPortsWhileDevicesOpenAndClose) {

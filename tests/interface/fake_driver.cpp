@@ -69,12 +69,13 @@ public:
         std::unique_lock lock(driver_->lock_);
         *written = 0;
         if (Win32Error e = Usable()) return e;
+        if (writeCancelled_) return ERROR_OPERATION_ABORTED;
         auto& device = driver_->DeviceAt(path_);
         const Win32Error error = device.writeError;
         ++device.writesStarted;
         driver_->Changed();
-        driver_->changed_.wait(lock, [&] { return !driver_->holdWrites_ || lost_ || closed_; });
-        if (lost_ || closed_) return ERROR_OPERATION_ABORTED;
+        driver_->changed_.wait(lock, [&] { return !driver_->holdWrites_ || lost_ || closed_ || writeCancelled_; });
+        if (lost_ || closed_ || writeCancelled_) return ERROR_OPERATION_ABORTED;
         Bytes frame(data, data + length);
         device.writes.push_back(frame);
         if (error == ERROR_SUCCESS && device.responder) {
@@ -94,7 +95,7 @@ public:
         if (Win32Error e = Usable()) return e;
         auto& device = driver_->DeviceAt(path_);
         const auto* input = static_cast<const uint8_t*>(in);
-        device.ioctls.push_back({path_, code, Bytes(input, input + inLength)});
+        device.ioctls.push_back({path_, code, Bytes(input, input + inLength), device.writes.size()});
         driver_->Changed();
         auto failure = device.ioctlFailures.find(code);
         if (failure != device.ioctlFailures.end() && failure->second.second > 0) {
@@ -114,6 +115,12 @@ public:
         return ERROR_SUCCESS;
     }
 
+    void CancelWrite() override {
+        std::lock_guard lock(driver_->lock_);
+        writeCancelled_ = true;
+        driver_->Changed();
+    }
+
     Win32Error CancelIo() override {
         std::lock_guard lock(driver_->lock_);
         if (closed_) return ERROR_INVALID_HANDLE;
@@ -122,8 +129,11 @@ public:
     }
 
     Win32Error Close() override {
-        std::lock_guard lock(driver_->lock_);
+        std::unique_lock lock(driver_->lock_);
         if (closed_) return ERROR_INVALID_HANDLE;
+        ++driver_->DeviceAt(path_).closesStarted;
+        driver_->Changed();
+        driver_->changed_.wait(lock, [&] { return !driver_->holdCloses_; });
         auto& device = driver_->DeviceAt(path_);
         if (device.closeError != ERROR_SUCCESS) return device.closeError;
         CloseLocked();
@@ -172,6 +182,7 @@ private:
     Read read_;
     bool closed_ = false;
     bool lost_ = false;
+    bool writeCancelled_ = false;
 };
 
 std::string FakeDriver::HartPath(int port) {
@@ -241,6 +252,12 @@ void FakeDriver::HoldWrites(bool hold) {
     Changed();
 }
 
+void FakeDriver::HoldCloses(bool hold) {
+    std::lock_guard lock(lock_);
+    holdCloses_ = hold;
+    Changed();
+}
+
 void FakeDriver::DeliverLocked(Device& device, const Bytes& frame, Win32Error status) {
     for (auto* file : device.files) {
         if (file->ReadWaiting()) {
@@ -273,6 +290,12 @@ size_t FakeDriver::WritesStarted(const std::string& path) const {
     std::lock_guard lock(lock_);
     auto it = devices_.find(path);
     return it == devices_.end() ? 0 : it->second.writesStarted;
+}
+
+int FakeDriver::ClosesStarted(const std::string& path) const {
+    std::lock_guard lock(lock_);
+    auto it = devices_.find(path);
+    return it == devices_.end() ? 0 : it->second.closesStarted;
 }
 
 int FakeDriver::OpenCount(const std::string& path) const {

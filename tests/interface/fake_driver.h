@@ -27,6 +27,7 @@ struct IoctlCall {
     std::string path;
     uint32_t code = 0;
     Bytes input;
+    size_t writesBefore = 0; // frames the device had been written when the request came
 };
 
 class FakeFile;
@@ -52,6 +53,7 @@ public:
     void SetCloseError(const std::string& path, Win32Error error);
     void SetSignalOnClose(bool signal); // a read abandoned by close still signals its event
     void HoldWrites(bool hold);         // writes wait until released (or the device goes away)
+    void HoldCloses(bool hold);         // closes wait until released
 
     // Completes the pending read with the frame (or the error), or keeps it for the next read.
     void DeliverFrame(const std::string& path, const Bytes& frame, Win32Error status = ERROR_SUCCESS);
@@ -60,6 +62,7 @@ public:
     std::vector<IoctlCall> Ioctls(const std::string& path) const;
     std::vector<Bytes> Writes(const std::string& path) const;
     size_t WritesStarted(const std::string& path) const;
+    int ClosesStarted(const std::string& path) const;
     int OpenCount(const std::string& path) const;
     int OpenFiles(const std::string& path) const;
     bool ReadPending(const std::string& path) const;
@@ -87,6 +90,7 @@ private:
         std::vector<IoctlCall> ioctls;
         std::vector<Bytes> writes;
         size_t writesStarted = 0;
+        int closesStarted = 0;
         std::optional<std::pair<Bytes, Win32Error>> buffered;
         int openCount = 0;
         std::vector<FakeFile*> files;
@@ -103,6 +107,7 @@ private:
     bool modemInitCreates_ = true;
     bool signalOnClose_ = false;
     bool holdWrites_ = false;
+    bool holdCloses_ = false;
 };
 
 } // namespace zelhart::hartif::testing

@@ -88,7 +88,7 @@ protected:
     }
     void TearDown() override { LibraryDetach(); }
 
-    void Attach(bool watchPorts = false) { LibraryAttach({driver, sources, watchPorts}); }
+    void Attach(bool watchPorts = false) { LibraryAttach({driver, sources, watchPorts, root / "zelhart.sock"}); }
     Library& Lib() { return *CurrentLibrary(); }
     std::shared_ptr<CHartModemController> Controller(uint16_t index) { return Lib().Table().Get(index); }
 

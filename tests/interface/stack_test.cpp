@@ -19,6 +19,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <future>
 #include <optional>
 #include <sstream>
 #include <string_view>
@@ -70,10 +72,60 @@ protected:
     }
     void StartStack(bool paced) {
         ASSERT_EQ(sim.Start(run, SimArgs(paced)), "");
+        StartDaemon();
+    }
+    void StartDaemon() {
         hartdriver::DaemonLaunch launch;
         launch.runtimeDir = run;
         launch.configDir = etc;
         ASSERT_EQ(daemon.Start(launch), "");
+    }
+
+    // The library in-process over the real daemon, following this test's ports.
+    void AttachLibrary() {
+        LibraryAttach({MakeClientDeviceIo(), platform::SerialPortMapSources{run + "/ports", "", "", ""}, true, {}});
+    }
+    // HART<kPort> opened and configured as the program does it (secondary master, 4 retries).
+    uint16_t OpenConfigured() {
+        uint16_t index = 0xFFFF;
+        EXPECT_EQ(hart_open(("HART" + std::to_string(kPort)).c_str(), &index), HDRV_SUCCESS);
+        HartConfig config{0x00600000, 0x00060004};
+        EXPECT_EQ(hart_configure(index, &config), HDRV_SUCCESS);
+        return index;
+    }
+    static bool NextRecord(uint16_t index, HartMessage* record, std::chrono::milliseconds timeout = 10s) {
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (hart_read(index, record) == HDRV_NO_MESSAGE)
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            else std::this_thread::sleep_for(2ms);
+        return true;
+    }
+    // One identity request and its answer, tagged.
+    static void ExpectExchange(uint16_t index, uint16_t tag) {
+        HartMessage request = IdentityRequest(tag), record{};
+        ASSERT_EQ(hart_write(index, &request), HDRV_SUCCESS);
+        ASSERT_TRUE(NextRecord(index, &record)) << "no answer to " << tag;
+        EXPECT_EQ(record.Status, HART_STATUS_SLAVE_REPLY);
+        EXPECT_EQ(record.Error, HART_ERROR_NONE);
+        EXPECT_EQ(record.RequestTag, tag);
+        ASSERT_GT(record.Length, 3);
+        EXPECT_EQ(record.Data[2], 0) << "command 0 answered";
+    }
+    // The all-zero record that says the device is back.
+    static void ExpectDeviceBack(uint16_t index, std::chrono::milliseconds timeout = 10s) {
+        HartMessage record{};
+        record.Length = 99;
+        ASSERT_TRUE(NextRecord(index, &record, timeout)) << "no \"device is back\" record";
+        EXPECT_EQ(record.Length, 0);
+        EXPECT_EQ(record.Status, 0);
+        EXPECT_EQ(record.Error, 0);
+    }
+    // Frames the simulator has heard so far (its frame log).
+    size_t FramesHeard() const {
+        std::ifstream log(root / "frames.log");
+        size_t n = 0;
+        for (std::string line; std::getline(log, line);) n += line.starts_with("RX") ? 1 : 0;
+        return n;
     }
 
     sim::ChildSpec Cli(std::vector<std::string> args) const {
@@ -96,18 +148,21 @@ protected:
         return result ? *result : std::pair<int, std::string>{-1, "did not end in time"};
     }
 
-    // The protocol the HART device of the port holds now, asked of the device as any client would.
-    std::optional<HartProtocolInfo> DeviceProtocol() {
+    // What the HART device of the port holds now (IOCTL_HART_GET_PROTOCOL or _GET_READ_MASK), asked of
+    // the device as any client would.
+    template <typename T>
+    std::optional<T> DeviceQuery(uint32_t code) {
         std::unique_ptr<iomgr::DeviceFile> file;
         std::string path = std::string(kDevicePathPrefix) + kDeviceNameGuidPrefix + "HART" + std::to_string(kPort);
         if (iomgr::DeviceFile::Open(path, iomgr::GENERIC_READ | iomgr::GENERIC_WRITE, 0, 0, &file) != 0) return {};
-        HartProtocolInfo p{};
+        T value{};
         uint32_t returned = 0;
-        if (file->DeviceIoControl(IOCTL_HART_GET_PROTOCOL, &p, sizeof(p), &p, sizeof(p), &returned) != 0 ||
-            returned != sizeof(p))
+        if (file->DeviceIoControl(code, &value, sizeof(value), &value, sizeof(value), &returned) != 0 ||
+            returned != sizeof(value))
             return {};
-        return p;
+        return value;
     }
+    std::optional<HartProtocolInfo> DeviceProtocol() { return DeviceQuery<HartProtocolInfo>(IOCTL_HART_GET_PROTOCOL); }
 
     zelhart::testing::TempDir root;
     std::string run = root / "run", etc = root / "etc", home = root / "home";
@@ -157,29 +212,9 @@ TEST_F(StackTest, FindAndReadAndSaveAtTheRealLineRate) {
 TEST_F(StackTest, TransmitterUnpluggedAndBackUnderAnOpenDevice) {
     ShortQuietTime();
     StartStack(false);
-    LibraryAttach({MakeClientDeviceIo(), platform::SerialPortMapSources{run + "/ports", "", "", ""}, true});
-    uint16_t index = 0xFFFF;
-    ASSERT_EQ(hart_open(("HART" + std::to_string(kPort)).c_str(), &index), HDRV_SUCCESS);
-    HartConfig config{0x00600000, 0x00060004};
-    ASSERT_EQ(hart_configure(index, &config), HDRV_SUCCESS);
-    auto next = [&](HartMessage* record) {
-        auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (hart_read(index, record) == HDRV_NO_MESSAGE)
-            if (std::chrono::steady_clock::now() >= deadline) return false;
-            else std::this_thread::sleep_for(2ms);
-        return true;
-    };
-    auto exchange = [&](uint16_t tag) {
-        HartMessage request = IdentityRequest(tag), record{};
-        ASSERT_EQ(hart_write(index, &request), HDRV_SUCCESS);
-        ASSERT_TRUE(next(&record)) << "no answer to " << tag;
-        EXPECT_EQ(record.Status, HART_STATUS_SLAVE_REPLY);
-        EXPECT_EQ(record.Error, HART_ERROR_NONE);
-        EXPECT_EQ(record.RequestTag, tag);
-        ASSERT_GT(record.Length, 3);
-        EXPECT_EQ(record.Data[2], 0) << "command 0 answered";
-    };
-    exchange(1);
+    AttachLibrary();
+    uint16_t index = OpenConfigured();
+    ExpectExchange(index, 1);
 
     ASSERT_EQ(sim.Stop(), 0);
     auto* controller = CurrentLibrary()->Table().Get(index).get();
@@ -188,23 +223,116 @@ TEST_F(StackTest, TransmitterUnpluggedAndBackUnderAnOpenDevice) {
     ASSERT_FALSE(controller->IsPresent()) << "the port's removal reached the library";
     HartMessage request = IdentityRequest(2), record{};
     ASSERT_EQ(hart_write(index, &request), HDRV_SUCCESS);
-    ASSERT_TRUE(next(&record));
+    ASSERT_TRUE(NextRecord(index, &record));
     EXPECT_EQ(record.Length, 0);
     EXPECT_EQ(record.Error, HART_ERROR_WRITE);
     EXPECT_EQ(record.RequestTag, 2);
 
     ASSERT_EQ(sim.Start(run, SimArgs(false)), "");
-    record.Length = 99;
-    ASSERT_TRUE(next(&record)) << "no \"device is back\" record";
-    EXPECT_EQ(record.Length, 0);
-    EXPECT_EQ(record.Status, 0);
-    EXPECT_EQ(record.Error, 0);
-    exchange(3);
+    ExpectDeviceBack(index);
+    ExpectExchange(index, 3);
     EXPECT_EQ(hart_close(index), HDRV_SUCCESS);
     // The device admits one handle at a time: asked once the library has let it go.
     auto protocol = DeviceProtocol();
     ASSERT_TRUE(protocol.has_value());
     EXPECT_EQ(*protocol, (HartProtocolInfo{0, HART_SECONDARY_MASTER, 4})) << "configuration applied again";
+}
+
+// hart_close stops the device at once: the requests still queued are discarded, the one on the line
+// is cancelled, and nothing of the device reaches the transmitter afterwards (its frame log says so).
+TEST_F(StackTest, CloseDiscardsQueuedRequestsAndReturnsWithinAnExchange) {
+    StartStack(true);
+    AttachLibrary();
+    uint16_t index = OpenConfigured();
+    for (uint16_t tag = 1; tag <= 30; ++tag) {
+        HartMessage request = IdentityRequest(tag);
+        ASSERT_EQ(hart_write(index, &request), HDRV_SUCCESS);
+    }
+    HartMessage record{};
+    ASSERT_TRUE(NextRecord(index, &record, 20s)) << "the first answer; the second request is on its way";
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(hart_close(index), HDRV_SUCCESS);
+    const auto took = std::chrono::steady_clock::now() - started;
+    // One exchange at 1200 baud takes about 0.4 s; the 29 requests left would take over 10 s.
+    EXPECT_LT(took, 2s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    std::this_thread::sleep_for(300ms); // what the daemon wrote before the close has been heard by now
+    const size_t atClose = FramesHeard();
+    EXPECT_LE(atClose, 3u) << "requests sent after the first answer";
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(FramesHeard(), atClose) << "a request of the closed device reached the line";
+}
+
+// A daemon that stops answering (SIGSTOP) holds no call of the library for long: the write on its
+// way, a subscription and the close each end with a failure code within the library's time-outs.
+TEST_F(StackTest, DaemonThatStopsAnsweringGivesFailureCodesNotAHang) {
+    ShortQuietTime();
+    StartStack(false);
+    AttachLibrary();
+    uint16_t index = OpenConfigured();
+    ExpectExchange(index, 1);
+    ASSERT_TRUE(daemon.Signal(SIGSTOP));
+    struct Continue {
+        hartdriver::DaemonProcess& daemon;
+        ~Continue() { daemon.Signal(SIGCONT); }
+    } continueAtTheEnd{daemon};
+    // Each call runs in a thread of its own, so that a hang fails the test instead of holding it.
+    auto within = [&](auto call, std::chrono::seconds limit) -> std::optional<int32_t> {
+        auto result = std::async(std::launch::async, call);
+        if (result.wait_for(limit) == std::future_status::ready) return result.get();
+        daemon.Signal(SIGCONT); // lets the call end, so that the test can
+        return std::nullopt;
+    };
+    HartMessage request = IdentityRequest(2), record{};
+    ASSERT_EQ(hart_write(index, &request), HDRV_SUCCESS);
+    ASSERT_TRUE(NextRecord(index, &record, 20s)) << "the write is given up";
+    EXPECT_EQ(record.Error, HART_ERROR_WRITE);
+    EXPECT_EQ(record.RequestTag, 2);
+    EXPECT_EQ(within([&] { return hart_subscribe(index, HART_SUBSCRIBE_OTHER_MASTER_REQUESTS); }, 20s),
+              std::optional<int32_t>(HDRV_FAILURE));
+    auto closed = within([&] { return hart_close(index); }, 20s);
+    EXPECT_TRUE(closed.has_value()) << "hart_close came back";
+}
+
+// The daemon started after the device was opened, and started again after it was killed under the
+// open device: each time the library sees its socket appear, reconnects the device with the remembered
+// configuration and subscription, and the next exchange is answered.
+TEST_F(StackTest, DaemonStartedLaterOrAgainIsFoundWithoutReopening) {
+    ShortQuietTime();
+    ASSERT_EQ(sim.Start(run, SimArgs(false)), "");
+    AttachLibrary();
+    uint16_t index = OpenConfigured();
+    ASSERT_EQ(hart_subscribe(index, HART_SUBSCRIBE_OTHER_MASTER_REQUESTS), HDRV_SUCCESS);
+    HartMessage request = IdentityRequest(1), record{};
+    ASSERT_EQ(hart_write(index, &request), HDRV_SUCCESS);
+    ASSERT_TRUE(NextRecord(index, &record));
+    EXPECT_EQ(record.Error, HART_ERROR_WRITE) << "no daemon yet";
+
+    StartDaemon();
+    ExpectDeviceBack(index);
+    ExpectExchange(index, 2);
+
+    ASSERT_EQ(::kill(daemon.process().pid(), SIGKILL), 0);
+    ASSERT_TRUE(daemon.process().Wait(5s).has_value());
+    StartDaemon();
+    ExpectDeviceBack(index);
+    ExpectExchange(index, 3);
+    EXPECT_EQ(hart_close(index), HDRV_SUCCESS);
+    EXPECT_EQ(DeviceProtocol(), (HartProtocolInfo{0, HART_SECONDARY_MASTER, 4}));
+    EXPECT_EQ(DeviceQuery<uint8_t>(IOCTL_HART_GET_READ_MASK), uint8_t(RCV_MASK_ACK_THIS_MASTER | RCV_MASK_STX_OTHER_MASTER));
+}
+
+// A C program compiled against the public header (C11, pedantic) exchanges one frame through the
+// library and the real driver.
+TEST_F(StackTest, ProgramInCExchangesAFrame) {
+    ShortQuietTime();
+    StartStack(false);
+    sim::ChildSpec spec = Cli({});
+    spec.executable = sim::ExecutableBesideThisProgram("interface_c_client");
+    spec.args = {std::to_string(kPort)};
+    auto result = sim::RunToExit(spec, 60s);
+    ASSERT_TRUE(result.has_value()) << "did not end in time";
+    EXPECT_EQ(result->first, 0) << result->second;
+    EXPECT_NE(result->second.find("answer: 06 "), std::string::npos) << result->second;
 }
 
 // 4810cli monitoring while the transmitter goes away and comes back: the lost connection is reported,

@@ -100,6 +100,40 @@ TEST_F(Watcher, RefusedAnnouncementStillReconnects) {
     EXPECT_TRUE(Controller(index)->IsPresent());
 }
 
+// The daemon's socket appearing (a daemon started, or started again): every open device is announced
+// and reconnected. A handle the running driver still serves is kept; one that answers nothing any
+// more (it belonged to the daemon that went) is opened afresh.
+TEST_F(Watcher, DaemonSocketAppearingReconnectsEveryDevice) {
+    Attach(true);
+    const uint16_t absent = Open("HART3"), live = OpenPresent(4), dead = OpenPresent(5);
+    const std::string livePath = FakeDriver::HartPath(4), deadPath = FakeDriver::HartPath(5);
+    driver->AddDevice(FakeDriver::HartPath(3));
+    driver->FailNextIoctl(deadPath, IOCTL_HART_GET_PROTOCOL, ERROR_NOT_READY);
+    const int liveOpens = driver->OpenCount(livePath), deadOpens = driver->OpenCount(deadPath);
+
+    std::ofstream(root / "zelhart.sock") << "";
+    for (uint16_t index : {absent, dead}) {
+        HartMessage record{};
+        record.Length = 99;
+        ASSERT_TRUE(NextRecord(index, &record)) << "device " << index << " is back";
+        EXPECT_EQ(record.Length, 0);
+        EXPECT_TRUE(Controller(index)->IsPresent());
+    }
+    EXPECT_EQ(driver->OpenCount(deadPath), deadOpens + 1);
+    auto asked = [&] {
+        for (const auto& call : driver->Ioctls(livePath))
+            if (call.code == IOCTL_HART_GET_PROTOCOL) return !Controller(live)->EventSignalled(EVT_PORT_ARRIVAL);
+        return false;
+    };
+    ASSERT_TRUE(driver->WaitUntil(asked));
+    EXPECT_EQ(driver->OpenCount(livePath), liveOpens);
+    EXPECT_TRUE(NoRecord(live));
+    std::vector<std::string> announced;
+    for (size_t i = 0; i < driver->Ioctls(FakeDriver::kFunctionPath).size(); ++i)
+        announced.push_back(PortName(ModemInitAt(driver->Ioctls(FakeDriver::kFunctionPath), i)));
+    EXPECT_EQ(announced, (std::vector<std::string>{"COM3", "COM4", "COM5"}));
+}
+
 TEST_F(Watcher, OnlyTheControllerInTheLowestSlotIsTold) {
     Attach();
     uint16_t upper = Open("HART3"), lower = Open("hart3"); // both belong to COM3

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <thread>
 
 using namespace zelhart::platform;
@@ -206,6 +209,71 @@ TEST_F(IomgrClient, SynchronousDeviceIoControlReturnsTheOutput) {
     EXPECT_EQ(returned, 4u);
     EXPECT_EQ(out[2], 0x80);
     EXPECT_EQ(out[3], 0x02);
+}
+
+// No request waits for the daemon without end: a synchronous one it leaves unanswered fails with
+// ERROR_TIMEOUT and is cancelled, an overlapped one can be given up at once, and the answers that come
+// for them later are dropped while the connection goes on.
+TEST_F(IomgrClient, UnansweredRequestsAreGivenUpAndTheirLateAnswersDropped) {
+    FakeIomgrDaemon daemon(dir_.path());
+    auto f = OpenGood();
+    uint8_t out[4] = {};
+    uint32_t returned = 99;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(f->DeviceIoControl(0x9C400E40, nullptr, 0, out, sizeof(out), &returned), ERROR_TIMEOUT);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kRequestTimeoutMs));
+    auto control = daemon.WaitFor(MessageType::DeviceControl);
+    auto cancel = daemon.WaitFor(MessageType::Cancel);
+    ASSERT_TRUE(control && cancel);
+    EXPECT_EQ(cancel->requestId, control->requestId);
+
+    Event done;
+    Overlapped ov{};
+    ov.hEvent = &done;
+    uint8_t buffer[8] = {};
+    ASSERT_EQ(f->Read(buffer, sizeof(buffer), nullptr, &ov), ERROR_IO_PENDING);
+    auto read = daemon.WaitFor(MessageType::Read);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(f->GetOverlappedResultEx(&ov, nullptr, 20), WAIT_TIMEOUT);
+    EXPECT_EQ(f->Abandon(&ov), ERROR_SUCCESS);
+    EXPECT_TRUE(done.IsSet());
+    EXPECT_EQ(f->GetOverlappedResult(&ov, nullptr, false), ERROR_OPERATION_ABORTED);
+    EXPECT_EQ(f->Abandon(&ov), ERROR_NOT_FOUND);
+    cancel = daemon.WaitFor(MessageType::Cancel);
+    ASSERT_TRUE(cancel);
+    EXPECT_EQ(cancel->requestId, read->requestId);
+
+    daemon.Complete(control->conn, control->requestId, STATUS_SUCCESS, 4, V("late"));
+    daemon.Complete(read->conn, read->requestId, STATUS_SUCCESS, 3, V("abc"));
+    std::thread answer([&] {
+        auto req = daemon.WaitFor(MessageType::DeviceControl);
+        ASSERT_TRUE(req);
+        daemon.Complete(req->conn, req->requestId, STATUS_SUCCESS, 0);
+    });
+    EXPECT_EQ(f->DeviceIoControl(0x9C400E40, nullptr, 0, nullptr, 0, &returned), ERROR_SUCCESS)
+        << "the connection goes on after the late answers";
+    answer.join();
+    EXPECT_EQ(out[0], 0) << "a late answer reached a buffer given up";
+    EXPECT_EQ(buffer[0], 0) << "a late answer reached a buffer given up";
+}
+
+TEST_F(IomgrClient, ProbeTellsAbsentLeftBehindAndServingSockets) {
+    const std::string path = dir_ / kSocketFileName;
+    EXPECT_EQ(ProbeDaemonSocket(), DaemonSocketState::kAbsent);
+    {
+        // A socket file nobody listens on, as a killed daemon leaves it.
+        UniqueFd sock(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, path.c_str(), sizeof(addr.sun_path) - 1);
+        ASSERT_EQ(::bind(sock.get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+    }
+    EXPECT_EQ(ProbeDaemonSocket(), DaemonSocketState::kNotAccepting);
+    EXPECT_EQ(ProbeDaemonSocket(path), DaemonSocketState::kNotAccepting);
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    FakeIomgrDaemon daemon(dir_.path());
+    EXPECT_EQ(ProbeDaemonSocket(), DaemonSocketState::kAccepting);
+    EXPECT_EQ(ProbeDaemonSocket(dir_ / "elsewhere.sock"), DaemonSocketState::kAbsent);
 }
 
 TEST_F(IomgrClient, AnEventPassedWithDeviceIoControlCanBeSetByTheDriver) {

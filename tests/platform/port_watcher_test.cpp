@@ -1,5 +1,6 @@
 #include "zelhart/platform/port_watcher.h"
 #include "zelhart/platform/runtime_dir.h"
+#include "zelhart/platform/socket_watcher.h"
 
 #include "temp_dir.h"
 
@@ -7,6 +8,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <poll.h>
 #include <pty.h>
 #include <unistd.h>
 
@@ -167,4 +169,45 @@ TEST(PortMapDiff, RemovalsComeFirstAndEachKindInComNumberOrder) {
     EXPECT_EQ(events[2], (PortEvent{Kind::Arrival, "COM9", "/e"}));
     EXPECT_EQ(events[3], (PortEvent{Kind::Arrival, "COM11", "/d"}));
     EXPECT_TRUE(DiffPortMaps(after, after).empty());
+}
+
+namespace {
+
+// Whether the watcher reports the file as appeared before the deadline (or, with a short one, now).
+bool Appears(FileAppearanceWatcher& w, std::chrono::milliseconds within = kDeadline) {
+    auto end = std::chrono::steady_clock::now() + within;
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        pollfd p{w.fd(), POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0) return false;
+        if (w.ReadEvents()) return true;
+    }
+}
+
+} // namespace
+
+// The daemon's socket: made in its directory, made again after a restart, and made together with
+// its directory (and that directory's parent) by a daemon starting on a fresh runtime directory.
+TEST(FileAppearance, CreatedRemovedAndCreatedAgainAlsoWithItsDirectories) {
+    TempDir root;
+    for (const std::string& dir : {root / "run", root / "fresh/run"}) {
+        const bool made = dir == root / "run";
+        if (made) {
+            ASSERT_TRUE(MakeDirs(dir));
+        }
+        const std::string path = dir + "/zelhart.sock";
+        FileAppearanceWatcher w(path);
+        ASSERT_EQ(w.Start(), 0);
+        if (!made) {
+            ASSERT_TRUE(MakeDirs(dir));
+        }
+        Touch(dir + "/other.sock");
+        EXPECT_FALSE(Appears(w, std::chrono::milliseconds(100))) << "another file";
+        Touch(path);
+        EXPECT_TRUE(Appears(w)) << path;
+        ASSERT_EQ(::unlink(path.c_str()), 0);
+        EXPECT_FALSE(Appears(w, std::chrono::milliseconds(100))) << "removed";
+        Touch(path);
+        EXPECT_TRUE(Appears(w)) << "made again";
+    }
 }

@@ -17,6 +17,12 @@
 // one receiving thread that completes requests and sets their events. When the daemon goes away,
 // outstanding requests complete with STATUS_CANCELLED (ERROR_OPERATION_ABORTED) and later ones fail
 // with STATUS_DEVICE_NOT_CONNECTED (ERROR_NOT_READY).
+//
+// No call waits for the daemon without end: a synchronous request (open, look-up, read, write, control
+// request, close) that the daemon has not answered within kRequestTimeoutMs is cancelled and given up,
+// and fails with ERROR_TIMEOUT (a close simply returns). An answer that comes after that is dropped
+// and the connection goes on. Overlapped requests stay pending as long as the daemon keeps them
+// (a read waiting for a frame); GetOverlappedResultEx waits for one with a time-out, Abandon gives it up.
 #pragma once
 
 #include "zelhart/platform/guid.h"
@@ -30,6 +36,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -44,6 +51,9 @@ inline constexpr uint32_t WAIT_FAILED = 0xFFFFFFFF;
 inline constexpr size_t MAXIMUM_WAIT_OBJECTS = 64;
 
 inline constexpr uint32_t FILE_FLAG_OVERLAPPED = 0x40000000;
+
+// How long any synchronous request waits for the daemon (see above).
+inline constexpr uint32_t kRequestTimeoutMs = 5000;
 
 // A manual-reset event: stays signalled from Set until Reset.
 class Event {
@@ -111,6 +121,14 @@ class DeviceFile {
 
     // ERROR_IO_INCOMPLETE while the request runs and `wait` is false; otherwise its outcome.
     uint32_t GetOverlappedResult(Overlapped* overlapped, uint32_t* transferred, bool wait);
+    // Waits at most timeoutMs (INFINITE: without end) for the request: its outcome, or WAIT_TIMEOUT.
+    uint32_t GetOverlappedResultEx(Overlapped* overlapped, uint32_t* transferred, uint32_t timeoutMs);
+    // Gives the request up without waiting for the daemon: the daemon is asked to cancel it, and it
+    // completes here and now with STATUS_CANCELLED (its event is set); whatever the daemon answers for
+    // it later is dropped. For a request that must end even when the daemon does not answer (the
+    // request of a handle about to be closed, or one that timed out). May be called from any thread.
+    // ERROR_NOT_FOUND when the request has completed already.
+    uint32_t Abandon(Overlapped* overlapped);
     uint32_t CancelIo();
     uint32_t CancelIoEx(const Overlapped* overlapped);
     // Ends the connection: the driver cleans up and closes the file object. Requests still outstanding
@@ -134,14 +152,19 @@ class DeviceFile {
     void ReceiveLoop();
     void CompleteLocked(uint64_t id, Outstanding& o, NTSTATUS status, uint32_t information);
     void FailAllLocked(NTSTATUS status);
+    // Completes the request here with STATUS_CANCELLED, remembers its id as abandoned (its answer is
+    // dropped) and returns true when a cancel is to be sent for it.
+    bool AbandonLocked(uint64_t id);
+    void SendCancel(uint64_t id);
 
     UniqueFd sock_;
     std::string objectName_;
     std::mutex mutex_;
     std::condition_variable completed_;
     std::map<uint64_t, Outstanding> outstanding_;
-    uint64_t nextId_ = 2;   // 1 was the Create
-    bool connected_ = true; // false once the daemon has gone
+    std::set<uint64_t> abandoned_; // given up here; the daemon's answer, if it comes, is dropped
+    uint64_t nextId_ = 2;          // 1 was the Create
+    bool connected_ = true;        // false once the daemon has gone
     bool closed_ = false;
     std::thread receiver_;
 };
@@ -149,5 +172,11 @@ class DeviceFile {
 // SetupDi look-up: the path of the index-th present device interface of `interfaceClass`.
 // ERROR_NO_MORE_ITEMS when there is none (also when the daemon is not running).
 uint32_t LookupDeviceInterface(const Guid& interfaceClass, uint32_t index, std::string* path);
+
+// Whether a daemon serves the socket at `socketPath` (default: SocketPath() of this process's runtime
+// directory): no socket file there, a file nobody accepts connections on (a daemon that is starting,
+// or one that died and left it behind), or a daemon that accepts. Only connects; says nothing.
+enum class DaemonSocketState { kAbsent, kNotAccepting, kAccepting };
+DaemonSocketState ProbeDaemonSocket(const std::string& socketPath = {});
 
 } // namespace zelhart::platform::iomgr
