@@ -100,8 +100,15 @@ def exchange_one_frame(lib, port, command):
     request.Data[0:10] = frame + [check_byte]
     request.Length = 10
     request.RequestTag = 0x0BEE
-    check(lib.hart_write(index.value, ctypes.byref(request)) == 0, "write")
-    record = read_record(lib, index.value)
+    # The library applies the driver's arrival on its own thread, a moment after the driver became
+    # ready; a request written meanwhile is not taken and comes back at once as a write failure
+    # (Error -1), and a program sends it again, as this one does a few times.
+    for attempt in range(5):
+        check(lib.hart_write(index.value, ctypes.byref(request)) == 0, "write")
+        record = read_record(lib, index.value)
+        if (record.Status, record.Error) != (6, -1):
+            break
+        time.sleep(0.2)
     data = bytes(record.Data[0:record.Length])
     check((record.Status, record.Error, record.RequestTag) == (6, 0, 0x0BEE),
           "a slave reply tagged as the request; got %r" % ((record.Status, record.Error, record.RequestTag),))
