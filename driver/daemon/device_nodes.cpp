@@ -60,9 +60,6 @@ bool SyncFunctionDevices(drvfw::Framework& fw, bool atStart) {
                      bound.reason.c_str(),
                      atStart ? "serving the driver's own device node ROOT\\ZELHARTDRIVER\\0000 as without one"
                              : "the function devices stay as they are");
-    else if (bound.state == setupapi::DeviceDatabaseState::Loaded && bound.nodes.empty())
-        std::fprintf(stderr, "ZelHartDriver: no device node in %s is bound to %s; no function device is served\n",
-                     database.c_str(), fw.options().serviceName.c_str());
     for (const auto& id : plan.remove) {
         NTSTATUS status = fw.RemoveDevice(id);
         std::fprintf(stderr, "ZelHartDriver: device node %s is gone; its function device %s\n", id.c_str(),
@@ -79,6 +76,9 @@ bool SyncFunctionDevices(drvfw::Framework& fw, bool atStart) {
             std::fprintf(stderr, "ZelHartDriver: device node %s: function device added\n", id.c_str());
         }
     }
+    if (bound.state == setupapi::DeviceDatabaseState::Loaded && bound.nodes.empty())
+        std::fprintf(stderr, "ZelHartDriver: no device node in %s is bound to %s; no function device is served\n",
+                     database.c_str(), fw.options().serviceName.c_str());
     return added;
 }
 
