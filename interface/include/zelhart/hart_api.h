@@ -3,17 +3,23 @@
 // One definition, used by the library itself, by the configuration program that binds it at run time,
 // and by the test doubles that stand in for it. Every record is little-endian without padding; the
 // static_asserts below pin each size and offset, because other processes (and other languages, through
-// ctypes) read these bytes as laid out here.
+// ctypes) read these bytes as laid out here. The header is also C (C99 and later): installed as
+// <zelhart/hart_api.h> for programs that link the library themselves.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
+// In C++ each group of codes has the type of the field that carries it; C makes them ints, which
+// hold every value.
 #ifdef __cplusplus
+#define ZELHART_CODES(type) enum : type
 extern "C" {
+#else
+#define ZELHART_CODES(type) enum
 #endif
 
-enum : int32_t {
+ZELHART_CODES(int32_t) {
     HDRV_SUCCESS = 0,
     HDRV_FAILURE = -1,
     HDRV_EMPTY_NAME = -2,      // connect step only; never returned by an export
@@ -23,13 +29,13 @@ enum : int32_t {
     HDRV_ALREADY_OPEN = -7,
 };
 
-enum : uint32_t {
+ZELHART_CODES(uint32_t) {
     HART_MAX_DEVICES = 256,     // slots 0..255
     HART_MESSAGE_DATA_SIZE = 284,
 };
 
 // Frame kinds in HartMessage::Status (low three bits, from the start delimiter).
-enum : uint16_t {
+ZELHART_CODES(uint16_t) {
     HART_STATUS_BURST = 1,
     HART_STATUS_MASTER_REQUEST = 2,
     HART_STATUS_SLAVE_REPLY = 6,
@@ -37,14 +43,14 @@ enum : uint16_t {
 };
 
 // Error values of a failure record.
-enum : int16_t {
+ZELHART_CODES(int16_t) {
     HART_ERROR_NONE = 0,
     HART_ERROR_WRITE = -1,
     HART_ERROR_READ = -2,
 };
 
 // Subscription flags of hart_subscribe.
-enum : uint8_t {
+ZELHART_CODES(uint8_t) {
     HART_SUBSCRIBE_OTHER_MASTER_REQUESTS = 0x02,
     HART_SUBSCRIBE_OTHER_MASTER_REPLIES = 0x04,
     HART_SUBSCRIBE_BURST_THIS_MASTER = 0x08,
