@@ -10,6 +10,7 @@
 #   /usr/share/zelhart/          ZelHartDriver.inf, the driver package the setup helper installs
 #   /usr/share/applications/, mime/packages/, icons/hicolor/scalable/   the desktop entry (with 4810PC),
 #                                the MIME type application/x-korvel-4810 (*.4810) and the icon
+#   /usr/share/man/man1, man8/   the programs' manual pages
 #   /usr/share/doc/korvel4810/   copyright, changelog.gz
 #   /etc/zelhart/                ZelHartDriver.reg, the driver's tunables
 # Tests, test doubles and benchmarks have no install rules. The package is built from a tree configured
@@ -73,7 +74,8 @@ string(REPLACE "--config-dir /etc/zelhart" "--config-dir ${CMAKE_INSTALL_FULL_SY
 file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/packaging/ZelHartDriver.service CONTENT "${zelhart_unit}")
 install(FILES ${PROJECT_BINARY_DIR}/packaging/ZelHartDriver.service DESTINATION lib/systemd/system)
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/driver/zelhart-sleep DESTINATION lib/systemd/system-sleep)
-install(FILES ${PROJECT_SOURCE_DIR}/driver/ZelHartDriver.reg DESTINATION ${CMAKE_INSTALL_SYSCONFDIR}/zelhart)
+# GNUInstallDirs puts the configuration in /etc (not /usr/etc) for the prefix /usr in its FULL_ form only.
+install(FILES ${PROJECT_SOURCE_DIR}/driver/ZelHartDriver.reg DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/zelhart)
 install(FILES ${PROJECT_SOURCE_DIR}/setup/inf/ZelHartDriver.inf DESTINATION ${CMAKE_INSTALL_DATADIR}/zelhart)
 
 # ---- The desktop: MIME type and icon always, the desktop entry with the program it starts ----
@@ -85,6 +87,21 @@ install(FILES ${ZELHART_PACKAGING_DIR}/korvel4810.svg
 if(TARGET 4810PC)
   install(FILES ${ZELHART_PACKAGING_DIR}/korvel4810.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 endif()
+
+# ---- Manual pages, compressed as Debian has them ----
+set(zelhart_man_pages 4810cli.1 korvel4810-sim.1 ZelHartDriver.8 ZelHartDriverSetupCustomAction.8)
+set(zelhart_man_outputs)
+foreach(page ${zelhart_man_pages})
+  string(REGEX REPLACE ".*\\.([0-9])$" "\\1" section ${page})
+  set(out ${PROJECT_BINARY_DIR}/packaging/man/${page}.gz)
+  add_custom_command(OUTPUT ${out}
+                     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/packaging/man
+                     COMMAND gzip -9nc ${ZELHART_PACKAGING_DIR}/man/${page} > ${out}
+                     DEPENDS ${ZELHART_PACKAGING_DIR}/man/${page} VERBATIM)
+  list(APPEND zelhart_man_outputs ${out})
+  install(FILES ${out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+endforeach()
+add_custom_target(zelhart_man_pages ALL DEPENDS ${zelhart_man_outputs})
 
 # ---- The Debian package ----
 set(CPACK_GENERATOR DEB)
@@ -105,14 +122,14 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configuration toolchain for the Korvel-4810 HART temperature transmitter")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- Configures, monitors and calibrates the Korvel-4810 temperature transmitter
- through a HART modem on a serial port: the command-line program 4810cli (and
- the desktop program 4810PC where built), the HART modem driver daemon
- ZelHartDriver with its systemd unit and the interface library
- libZelHartDriverInterface, the setup helper ZelHartDriverSetupCustomAction,
- which the package runs to install the driver package and its device node, and
- the transmitter simulator korvel4810-sim.")
+# The extended description; CPack puts the summary above it as the synopsis.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Configures, monitors and calibrates the Korvel-4810 temperature transmitter
+through a HART modem on a serial port: the command-line program 4810cli (and
+the desktop program 4810PC where built), the HART modem driver daemon
+ZelHartDriver with its systemd unit and the interface library
+libZelHartDriverInterface, the setup helper ZelHartDriverSetupCustomAction,
+which the package runs to install the driver package and its device node, and
+the transmitter simulator korvel4810-sim.")
 
 set(zelhart_deb_dir ${PROJECT_BINARY_DIR}/packaging/debian)
 set(ZELHART_FULL_SBINDIR ${CMAKE_INSTALL_FULL_SBINDIR})
