@@ -56,6 +56,7 @@ ZELHART_CODES(uint8_t) {
     HART_SUBSCRIBE_BURST_THIS_MASTER = 0x08,
     HART_SUBSCRIBE_BURST_OTHER_MASTER = 0x10,
 };
+#undef ZELHART_CODES
 
 #pragma pack(push, 1)
 typedef struct HartMessage {
