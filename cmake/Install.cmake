@@ -8,8 +8,8 @@
 #   /usr/include/zelhart/        hart_api.h, the library's C header
 #   /usr/lib/systemd/system/     ZelHartDriver.service; system-sleep/zelhart-sleep
 #   /usr/share/zelhart/          ZelHartDriver.inf, the driver package the setup helper installs
-#   /usr/share/applications/, mime/packages/, icons/hicolor/scalable/   the desktop entry (with 4810PC),
-#                                the MIME type application/x-korvel-4810 (*.4810) and the icon
+#   /usr/share/applications/korvel-4810pc.desktop (with 4810PC), mime/packages/korvel-4810.xml (the
+#                                MIME type application/x-korvel-4810, *.4810), icons/hicolor/scalable/
 #   /usr/share/man/man1, man8/   the programs' manual pages
 #   /usr/share/doc/korvel4810/   copyright, changelog.gz
 #   /etc/zelhart/                ZelHartDriver.reg, the driver's tunables
@@ -79,13 +79,14 @@ install(FILES ${PROJECT_SOURCE_DIR}/driver/ZelHartDriver.reg DESTINATION ${CMAKE
 install(FILES ${PROJECT_SOURCE_DIR}/setup/inf/ZelHartDriver.inf DESTINATION ${CMAKE_INSTALL_DATADIR}/zelhart)
 
 # ---- The desktop: MIME type and icon always, the desktop entry with the program it starts ----
-install(FILES ${ZELHART_PACKAGING_DIR}/korvel4810-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
-        RENAME korvel4810.xml)
+# The file names are those of 4810PC's registration for one user (korvel-4810.xml,
+# korvel-4810pc.desktop), so that the user's own copies replace these instead of adding a second entry.
+install(FILES ${ZELHART_PACKAGING_DIR}/korvel-4810.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
 install(FILES ${ZELHART_PACKAGING_DIR}/korvel4810.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${ZELHART_PACKAGING_DIR}/korvel4810.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/mimetypes RENAME application-x-korvel-4810.svg)
 if(TARGET 4810PC)
-  install(FILES ${ZELHART_PACKAGING_DIR}/korvel4810.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${ZELHART_PACKAGING_DIR}/korvel-4810pc.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 endif()
 
 # ---- Manual pages, compressed as Debian has them ----

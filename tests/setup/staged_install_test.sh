@@ -66,7 +66,7 @@ for f in "$bin/4810cli" "$bin/korvel4810-sim" "$sbin/ZelHartDriver" "$sbin/ZelHa
     "$libdir/libZelHartDriverInterface.so" "$libdir/libZelHartDriverInterface.so.1" \
     "$libdir/pkgconfig/ZelHartDriverInterface.pc" "$includedir/zelhart/hart_api.h" \
     "$stage$prefix/lib/systemd/system/ZelHartDriver.service" "$stage$prefix/lib/systemd/system-sleep/zelhart-sleep" \
-    "$inf" "$sysconfdir/zelhart/ZelHartDriver.reg" "$datadir/mime/packages/korvel4810.xml" \
+    "$inf" "$sysconfdir/zelhart/ZelHartDriver.reg" "$datadir/mime/packages/korvel-4810.xml" \
     "$datadir/icons/hicolor/scalable/apps/korvel4810.svg" "$datadir/doc/korvel4810/copyright"; do
     [ -e "$f" ] || fail "not installed: ${f#"$stage"}"
 done
@@ -92,7 +92,7 @@ EOF
 flags=$(PKG_CONFIG_SYSROOT_DIR=$stage PKG_CONFIG_LIBDIR=$libdir/pkgconfig pkg-config --cflags --libs ZelHartDriverInterface) ||
     fail "pkg-config does not know ZelHartDriverInterface"
 # shellcheck disable=SC2086 # the flags are words
-cc -std=c99 -Wall -Wextra -Werror "$work/use_library.c" $flags -o "$work/use_library" >"$work/cc.out" 2>&1 ||
+cc -std=c11 -Wall -Wextra -Werror "$work/use_library.c" $flags -o "$work/use_library" >"$work/cc.out" 2>&1 ||
     fail "a C program does not build against the installed header and library"
 # A sanitized library needs its runtime loaded first: the program runs only with a plain one.
 if ! readelf -d "$libdir/libZelHartDriverInterface.so" | grep -q 'lib[at]san'; then

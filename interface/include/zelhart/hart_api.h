@@ -2,24 +2,24 @@
 //
 // One definition, used by the library itself, by the configuration program that binds it at run time,
 // and by the test doubles that stand in for it. Every record is little-endian without padding; the
-// static_asserts below pin each size and offset, because other processes (and other languages, through
-// ctypes) read these bytes as laid out here. The header is also C (C99 and later): installed as
-// <zelhart/hart_api.h> for programs that link the library themselves.
+// static assertions below pin each size and offset, because other processes (and other languages, through
+// ctypes) read these bytes as laid out here. Valid C11 and C++: the constants are plain enumerations in
+// C, enumerations of the named fixed type in C++.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
-// In C++ each group of codes has the type of the field that carries it; C makes them ints, which
-// hold every value.
 #ifdef __cplusplus
-#define ZELHART_CODES(type) enum : type
+#define ZELHART_CONSTANTS(type) enum : type
+#define ZELHART_STATIC_ASSERT(condition, text) static_assert(condition, text)
 extern "C" {
 #else
-#define ZELHART_CODES(type) enum
+#define ZELHART_CONSTANTS(type) enum
+#define ZELHART_STATIC_ASSERT(condition, text) _Static_assert(condition, text)
 #endif
 
-ZELHART_CODES(int32_t) {
+ZELHART_CONSTANTS(int32_t) {
     HDRV_SUCCESS = 0,
     HDRV_FAILURE = -1,
     HDRV_EMPTY_NAME = -2,      // connect step only; never returned by an export
@@ -29,13 +29,13 @@ ZELHART_CODES(int32_t) {
     HDRV_ALREADY_OPEN = -7,
 };
 
-ZELHART_CODES(uint32_t) {
+ZELHART_CONSTANTS(uint32_t) {
     HART_MAX_DEVICES = 256,     // slots 0..255
     HART_MESSAGE_DATA_SIZE = 284,
 };
 
 // Frame kinds in HartMessage::Status (low three bits, from the start delimiter).
-ZELHART_CODES(uint16_t) {
+ZELHART_CONSTANTS(uint16_t) {
     HART_STATUS_BURST = 1,
     HART_STATUS_MASTER_REQUEST = 2,
     HART_STATUS_SLAVE_REPLY = 6,
@@ -43,20 +43,19 @@ ZELHART_CODES(uint16_t) {
 };
 
 // Error values of a failure record.
-ZELHART_CODES(int16_t) {
+ZELHART_CONSTANTS(int16_t) {
     HART_ERROR_NONE = 0,
     HART_ERROR_WRITE = -1,
     HART_ERROR_READ = -2,
 };
 
 // Subscription flags of hart_subscribe.
-ZELHART_CODES(uint8_t) {
+ZELHART_CONSTANTS(uint8_t) {
     HART_SUBSCRIBE_OTHER_MASTER_REQUESTS = 0x02,
     HART_SUBSCRIBE_OTHER_MASTER_REPLIES = 0x04,
     HART_SUBSCRIBE_BURST_THIS_MASTER = 0x08,
     HART_SUBSCRIBE_BURST_OTHER_MASTER = 0x10,
 };
-#undef ZELHART_CODES
 
 #pragma pack(push, 1)
 typedef struct HartMessage {
@@ -79,6 +78,21 @@ typedef struct AppRegistryInfo {
     int32_t lParam;
 } AppRegistryInfo;
 #pragma pack(pop)
+
+ZELHART_STATIC_ASSERT(sizeof(HartMessage) == 292, "HartMessage layout");
+ZELHART_STATIC_ASSERT(offsetof(HartMessage, Data) == 0, "HartMessage layout");
+ZELHART_STATIC_ASSERT(offsetof(HartMessage, Length) == 284, "HartMessage layout");
+ZELHART_STATIC_ASSERT(offsetof(HartMessage, Status) == 286, "HartMessage layout");
+ZELHART_STATIC_ASSERT(offsetof(HartMessage, RequestTag) == 288, "HartMessage layout");
+ZELHART_STATIC_ASSERT(offsetof(HartMessage, Error) == 290, "HartMessage layout");
+ZELHART_STATIC_ASSERT(sizeof(HartConfig) == 8, "HartConfig layout");
+ZELHART_STATIC_ASSERT(offsetof(HartConfig, MasterType) == 0, "HartConfig layout");
+ZELHART_STATIC_ASSERT(offsetof(HartConfig, Retries) == 4, "HartConfig layout");
+ZELHART_STATIC_ASSERT(sizeof(AppRegistryInfo) == 16, "AppRegistryInfo layout");
+ZELHART_STATIC_ASSERT(offsetof(AppRegistryInfo, hWnd) == 0, "AppRegistryInfo layout");
+ZELHART_STATIC_ASSERT(offsetof(AppRegistryInfo, Msg) == 4, "AppRegistryInfo layout");
+ZELHART_STATIC_ASSERT(offsetof(AppRegistryInfo, wParam) == 8, "AppRegistryInfo layout");
+ZELHART_STATIC_ASSERT(offsetof(AppRegistryInfo, lParam) == 12, "AppRegistryInfo layout");
 
 // The seven exports. Of the index only the low 16 bits count, of the flags only the low 8.
 typedef int32_t (*hart_open_fn)(const char* name, uint16_t* index);
@@ -114,18 +128,4 @@ inline constexpr const char* kDevicePathPrefix = "\\\\.\\";
 
 } // namespace zelhart
 
-static_assert(sizeof(HartMessage) == 292);
-static_assert(offsetof(HartMessage, Data) == 0);
-static_assert(offsetof(HartMessage, Length) == 284);
-static_assert(offsetof(HartMessage, Status) == 286);
-static_assert(offsetof(HartMessage, RequestTag) == 288);
-static_assert(offsetof(HartMessage, Error) == 290);
-static_assert(sizeof(HartConfig) == 8);
-static_assert(offsetof(HartConfig, MasterType) == 0);
-static_assert(offsetof(HartConfig, Retries) == 4);
-static_assert(sizeof(AppRegistryInfo) == 16);
-static_assert(offsetof(AppRegistryInfo, hWnd) == 0);
-static_assert(offsetof(AppRegistryInfo, Msg) == 4);
-static_assert(offsetof(AppRegistryInfo, wParam) == 8);
-static_assert(offsetof(AppRegistryInfo, lParam) == 12);
 #endif
