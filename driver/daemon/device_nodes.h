@@ -14,6 +14,7 @@
 // repaired, so the damage does not go unnoticed.
 #pragma once
 
+// Also the daemon's pid file (WriteDaemonPidFile, RemoveDaemonPidFile), which -ReEnumerate reads.
 #include "zelhart/setupapi/daemon_nodes.h"
 
 #include <string>

@@ -6,7 +6,6 @@
 #include "daemon_options.h"
 #include "device_nodes.h"
 #include "readiness.h"
-#include "zelhart/setupapi/daemon_nodes.h"
 
 #include <cerrno>
 #include <csignal>
