@@ -70,6 +70,11 @@ for f in "$bin/4810cli" "$bin/korvel4810-sim" "$sbin/ZelHartDriver" "$sbin/ZelHa
     "$datadir/icons/hicolor/scalable/apps/korvel4810.svg" "$datadir/doc/korvel4810/copyright"; do
     [ -e "$f" ] || fail "not installed: ${f#"$stage"}"
 done
+# The desktop entry comes with the program it starts, and only with it.
+program=no entry=no
+[ ! -e "$bin/4810PC" ] || program=yes
+[ ! -e "$datadir/applications/korvel-4810pc.desktop" ] || entry=yes
+[ "$program" = "$entry" ] || fail "4810PC installed: $program, its desktop entry installed: $entry"
 strays=$(find "$stage" -type f \( -iname '*test*' -o -iname '*double*' -o -iname '*bench*' -o -iname '*loopback*' \
     -o -iname '*fake*' -o -name '*.a' \))
 [ -z "$strays" ] || fail "test files installed: $strays"
