@@ -23,7 +23,11 @@ std::string DaemonUsage() {
            "  --verbose           also print the framework's information lines and the lines the\n"
            "                      driver writes to the debugger\n"
            "  --help              this text\n"
-           "Signals: SIGTERM or SIGINT stop (every port is closed), SIGUSR1 suspends, SIGUSR2 resumes.\n";
+           "Signals: SIGTERM or SIGINT stop (every port is closed), SIGUSR1 suspends, SIGUSR2 resumes,\n"
+           "SIGHUP reads the device nodes again.\n"
+           "Device nodes: one function device per node bound to ZelHartDriver in\n"
+           "$ZELHART_SYSROOT/var/lib/zelhart/devices.db (default system root /); the own node\n"
+           "ROOT\\ZELHARTDRIVER\\0000 when there is no such file.\n";
 }
 
 std::string ParseDaemonOptions(std::span<const char* const> args, DaemonOptions* out) {

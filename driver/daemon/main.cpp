@@ -1,26 +1,26 @@
-// ZelHartDriver: the HART modem driver daemon. Runs DriverEntry, adds the driver's function device,
-// serves <runtime dir>/zelhart.sock until SIGTERM or SIGINT, and takes SIGUSR1/SIGUSR2 as suspend
-// and resume.
+// ZelHartDriver: the HART modem driver daemon. Runs DriverEntry, adds a function device per device
+// node bound to it, serves <runtime dir>/zelhart.sock until SIGTERM or SIGINT, takes SIGUSR1/SIGUSR2
+// as suspend and resume and SIGHUP as the order to read its device nodes again.
 #include "../hart/contexts.h"
 #include "../hart/hart_trace.h"
 #include "daemon_options.h"
+#include "device_nodes.h"
 #include "readiness.h"
 #include "zelhart/platform/runtime_dir.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace zelhart::hartdriver;
 
 namespace {
-
-// The device node the driver is bound to.
-constexpr char kRootDeviceInstance[] = "ROOT\\ZELHARTDRIVER\\0000";
 
 // Every client connection and every open port takes a descriptor, and the usual soft limit (1024) is
 // far below what the connection limits allow: the soft limit goes up to the hard one.
@@ -38,7 +38,14 @@ int Serve(Readiness& readiness) {
     zelhart::drvfw::FrameworkOptions options;
     options.serviceName = "ZelHartDriver";
     options.handleSignals = true;
+    zelhart::drvfw::Framework* served = nullptr;
+    bool stopping = false; // a SIGHUP read together with a SIGTERM finds the devices gone
+    options.onSignal = [&](int signo) {
+        stopping = stopping || signo == SIGTERM || signo == SIGINT;
+        if (signo == SIGHUP && served && !stopping) SyncFunctionDevices(*served, false);
+    };
     zelhart::drvfw::Framework fw(options);
+    served = &fw;
 
     NTSTATUS status = DriverEntry(fw, fw.RegistryPath());
     if (!NT_SUCCESS(status)) {
@@ -47,12 +54,7 @@ int Serve(Readiness& readiness) {
         return 1;
     }
     RaiseOpenFileLimit();
-    status = fw.AddDevice(kRootDeviceInstance);
-    if (!NT_SUCCESS(status)) {
-        std::fprintf(stderr, "ZelHartDriver: adding the function device failed with status 0x%X\n",
-                     static_cast<unsigned>(status));
-        return 1;
-    }
+    if (!SyncFunctionDevices(fw, true)) return 1;
     status = fw.Listen();
     if (status == STATUS_OBJECT_NAME_COLLISION) {
         std::fprintf(stderr, "ZelHartDriver: another daemon serves %s\n", fw.SocketPath().c_str());
@@ -63,8 +65,14 @@ int Serve(Readiness& readiness) {
                      static_cast<unsigned>(status));
         return 1;
     }
+    // SIGHUP is blocked since the framework was made: one sent as soon as the file exists waits for Run.
+    if (!zelhart::setupapi::WriteDaemonPidFile(::getpid()))
+        std::fprintf(stderr, "ZelHartDriver: cannot write %s; -ReEnumerate will not reach this daemon\n",
+                     zelhart::setupapi::DaemonPidFilePath().c_str());
     readiness.Ready(fw.SocketPath());
-    return fw.Run();
+    int exitStatus = fw.Run();
+    zelhart::setupapi::RemoveDaemonPidFile();
+    return exitStatus;
 }
 
 } // namespace

@@ -51,6 +51,29 @@ void ModemInit(const WDFDEVICE& device, const WDFREQUEST& request) {
         status == STATUS_OBJECT_NAME_COLLISION ? STATUS_OBJECT_NAME_COLLISION : STATUS_SUCCESS, 0);
 }
 
+// The HART devices belong to the driver, not to one function device: with several device nodes
+// bound to the driver, the last close or the removal of one function device must not delete the
+// HART devices that programs reach through another one still open. Every caller runs on the loop
+// thread, so the other devices' counts cannot change meanwhile.
+bool AnotherFunctionDeviceIsOpen(const WDFDEVICE& device) {
+    for (const WDFDEVICE& other : device->framework().Devices()) {
+        if (other == device || other->IsControlDevice() || other->IsDeleted()) continue;
+        DEVICE_CONTEXT* ctx = DeviceGetContext(other);
+        if (!ctx || !ctx->DeviceCountLock) continue;
+        std::lock_guard lock(*ctx->DeviceCountLock);
+        if (ctx->lDeviceCount > 0) return true;
+    }
+    return false;
+}
+
+void DeleteHartDevicesOf(const WDFDEVICE& device) {
+    if (AnotherFunctionDeviceIsOpen(device)) {
+        HartTrace(HART_TRACE_DETAIL, "HART devices kept: another function device is open\n");
+        return;
+    }
+    DeleteHartDevices(DriverContextOf(device));
+}
+
 } // namespace
 
 NTSTATUS HartEvtDriverDeviceAdd(WDFDRIVER driver, PWDFDEVICE_INIT& init) {
@@ -175,7 +198,7 @@ void HartMainEvtFileCleanup(WDFFILEOBJECT file) {
     if (ctx->lDeviceCount == 0) {
         HartTrace(HART_TRACE_DETAIL, "%s: pDeviceContext->lDeviceCount: %d <<<<< Not Decremented. \n",
                   __func__, ctx->lDeviceCount);
-        DeleteHartDevices(DriverContextOf(device));
+        DeleteHartDevicesOf(device);
     }
 }
 
@@ -187,7 +210,7 @@ void HartMainEvtFileClose(WDFFILEOBJECT file) {
     if (ctx->lDeviceCount > 0 && --ctx->lDeviceCount == 0) {
         HartTrace(HART_TRACE_DETAIL, "%s: pDeviceContext->lDeviceCount: %d <<<<< Not Decremented. \n",
                   __func__, ctx->lDeviceCount);
-        DeleteHartDevices(DriverContextOf(device));
+        DeleteHartDevicesOf(device);
     }
 }
 
@@ -232,8 +255,7 @@ void HartMainEvtDeviceSelfManagedIoCleanup(WDFDEVICE) {
 }
 
 void HartEvtDeviceContextCleanup(WDFOBJECT object) {
-    auto device = std::static_pointer_cast<Device>(object);
-    if (DRIVER_CONTEXT* dctx = DriverContextOf(device)) DeleteHartDevices(dctx);
+    DeleteHartDevicesOf(std::static_pointer_cast<Device>(object));
 }
 
 void HartEvtWorkItemCleanup(WDFWORKITEM item) {

@@ -46,7 +46,7 @@ TEST_F(InstallSequenceTest, InstallCreateListRemoveUninstall) {
         EXPECT_EQ(Log().find(failure), std::string::npos) << Log();
 }
 
-// A damaged database is not taken for an absent one: the daemon must not add its own node then.
+// A damaged database is not taken for an absent one: the daemon says why it cannot use it.
 TEST_F(InstallSequenceTest, DamagedDatabaseIsReportedToTheDaemon) {
     WriteFile(DatabaseFile(), "zelhart-device-database 1\nnode ROOT\\X\\0\n");
     auto bound = ListDeviceNodesBoundToService();

@@ -25,6 +25,7 @@ sigset_t HandledSignals() {
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGUSR1);
     sigaddset(&set, SIGUSR2);
+    sigaddset(&set, SIGHUP);
     return set;
 }
 
@@ -114,6 +115,28 @@ NTSTATUS Framework::AddDevice(const std::string& instanceId) {
         device->MarkStarted();
     });
     return status;
+}
+
+NTSTATUS Framework::RemoveDevice(const std::string& instanceId) {
+    NTSTATUS status = STATUS_NO_SUCH_DEVICE;
+    RunOnLoop([&] {
+        for (auto& d : Devices()) {
+            if (d->IsControlDevice() || d->IsDeleted() || d->InstanceId() != instanceId) continue;
+            auto keep = d->KeepAlive();
+            if (d->pnpPower().EvtDeviceSelfManagedIoFlush) d->pnpPower().EvtDeviceSelfManagedIoFlush(d);
+            if (d->pnpPower().EvtDeviceSelfManagedIoCleanup) d->pnpPower().EvtDeviceSelfManagedIoCleanup(d);
+            d->Delete();
+            status = STATUS_SUCCESS;
+        }
+    });
+    return status;
+}
+
+std::vector<std::string> Framework::DeviceInstanceIds() const {
+    std::vector<std::string> ids;
+    for (auto& d : Devices())
+        if (!d->IsControlDevice() && !d->IsDeleted()) ids.push_back(d->InstanceId());
+    return ids;
 }
 
 NTSTATUS Framework::Listen() {

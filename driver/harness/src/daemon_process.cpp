@@ -24,7 +24,8 @@ std::string DaemonProcess::Start(const DaemonLaunch& launch) {
     spec.args = {"--runtime-dir", launch.runtimeDir, "--config-dir",
                  launch.configDir.empty() ? launch.runtimeDir : launch.configDir};
     spec.args.insert(spec.args.end(), launch.args.begin(), launch.args.end());
-    spec.env = {{"ZELHART_RUNTIME_DIR", launch.runtimeDir}};
+    spec.env = {{"ZELHART_RUNTIME_DIR", launch.runtimeDir},
+                {"ZELHART_SYSROOT", launch.sysRoot.empty() ? launch.runtimeDir : launch.sysRoot}};
     spec.captureOutput = launch.captureOutput;
     // The daemon writes its socket path once it serves requests.
     return child_.StartAndAwaitReadyLine(std::move(spec), "ZelHartDriver", launch.readyTimeout, &socketPath_);

@@ -40,8 +40,9 @@ struct FrameworkOptions {
     std::string registryFile; // empty: <config dir>/<serviceName>.reg
     std::string serviceName = "ZelHartDriver";
     unsigned workerThreads = 4;
-    // Run() takes SIGTERM and SIGINT (shutdown), SIGUSR1 (suspend) and SIGUSR2 (resume) through a
-    // signalfd. The signals are blocked from construction on, so that no thread takes them by default.
+    // Run() takes SIGTERM and SIGINT (shutdown), SIGUSR1 (suspend), SIGUSR2 (resume) and SIGHUP (for
+    // onSignal alone) through a signalfd. The signals are blocked from construction on, so that no
+    // thread takes them by default and one sent before Run() waits for it.
     bool handleSignals = false;
     // Called on the loop thread for each of those signals, before the framework acts on it.
     std::function<void(int signo)> onSignal;
@@ -75,6 +76,13 @@ class Framework {
     // A device node bound to the driver: runs EvtDriverDeviceAdd (on the loop thread) with a Plug and
     // Play init record, then starts the device (its interfaces become visible). Not from a work item.
     NTSTATUS AddDevice(const std::string& instanceId);
+    // The device node went away (surprise removal): the function device's self-managed I/O is flushed
+    // and cleaned up, then the device is deleted. Its interfaces are gone at once; handles still open
+    // on it stay valid, their waiting requests are cancelled and new ones fail with
+    // STATUS_DELETE_PENDING until they are closed. STATUS_NO_SUCH_DEVICE when no device has that id.
+    NTSTATUS RemoveDevice(const std::string& instanceId);
+    // The instance IDs of the Plug and Play devices, in the order they were added.
+    std::vector<std::string> DeviceInstanceIds() const;
 
     // Serves the socket. STATUS_OBJECT_NAME_COLLISION when another daemon already does.
     NTSTATUS Listen();

@@ -17,6 +17,9 @@ namespace zelhart::hartdriver {
 struct DaemonLaunch {
     std::string runtimeDir;        // --runtime-dir; required
     std::string configDir;         // --config-dir; empty: the runtime directory
+    // $ZELHART_SYSROOT, where the daemon finds its device nodes; empty: the runtime directory, which
+    // holds no device database, so the daemon serves its own root node whatever the machine has installed.
+    std::string sysRoot;
     std::vector<std::string> args; // more options; --ready-fd is added
     std::string executable;        // default: DefaultDaemonExecutable()
     bool captureOutput = true;     // standard output and error kept for Output()
