@@ -5,6 +5,7 @@
 #include "core/marshalled_services.h"
 #include "core/window_fit.h"
 #include "modal.h"
+#include "pages/info_page.h"
 #include "port_dialog.h"
 #include "qt_text.h"
 #include "view.h"
@@ -89,6 +90,17 @@ CLrxPcMainWin::CLrxPcMainWin(CLrxPcApp& app) : app_(app), view_(new CLrxView(app
     app_.Ui().SetOwner(this);
     app_.Document().SetUpdateHandler(
         MarshalledHints(app_.Runner(), [this](int hint) { view_->OnUpdate(hint); }));
+    PageLink link;
+    link.start = [this](std::function<void()> operation, std::function<void()> done, bool holdsWindow) {
+        return RunLinkOperation(std::move(operation), holdsWindow, std::move(done));
+    };
+    link.waitUntilIdle = [this] { app_.Runner().WaitUntilIdle(); };
+    link.newTransmitter = [this] {
+        auto t = std::make_unique<hart::CTransmitter>(app_.Settings(), app_.Document().UserInterface());
+        t->SetStopFlag(&app_.Runner().StopFlag());
+        return t;
+    };
+    view_->SetPageLink(link);
     qApp->installEventFilter(this);
     UpdateTitle();
     UpdateCommands();
@@ -236,8 +248,12 @@ void CLrxPcMainWin::RunCommand(int id) {
     UpdateCommands();
 }
 
-bool CLrxPcMainWin::RunLinkOperation(std::function<void()> operation, bool holdsWindow) {
-    if (!app_.Runner().Start(std::move(operation), [this] { OnLinkOperationDone(); })) return false;
+bool CLrxPcMainWin::RunLinkOperation(std::function<void()> operation, bool holdsWindow, std::function<void()> done) {
+    auto finished = [this, done = std::move(done)] {
+        OnLinkOperationDone();
+        if (done) done();
+    };
+    if (!app_.Runner().Start(std::move(operation), std::move(finished))) return false;
     held_ = holdsWindow;
     UpdateCommands();
     return true;
@@ -260,6 +276,8 @@ bool CLrxPcMainWin::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CLrxPcMainWin::closeEvent(QCloseEvent* event) {
+    // Monitoring ends first: no poll starts after this, and a running one is not waited for.
+    if (view_->InfoPage()->Monitoring()) view_->InfoPage()->StopMonitoring(false);
     if (app_.Runner().Busy()) {
         // Nothing is asked: the operation ends after its current transaction, then the window closes.
         closeAfterOperation_ = true;
