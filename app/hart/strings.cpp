@@ -300,10 +300,10 @@ constexpr StringEntry kStrings[] = {
     {str::kNoDisplay, "no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set); "
                       "4810cli does the same work on a terminal"},
     {str::kStopMonitoring, "Остановить мониторинг"},
-    {str::kSaveCsv, "Сохранить CSV..."},
+    {str::kSaveCsv, "CSV..."},
     {str::kCsvFilter, "Таблицы CSV (*.csv)"},
     {str::kCsvSaveFailed, "Не удалось сохранить файл CSV.\n%1"},
-    {str::kChartTime, "Время"},
+    {str::kTipSaveCsv, "Сохранить отсчёты мониторинга в файл CSV"},
     {str::kChartNoSamples, "Нет данных мониторинга для сохранения"},
     {str::kTipChart, "Измеряемая величина и токовый выход за последние 15 минут мониторинга"},
     {str::kPromptReadDevice, "Чтение данных с подключенного датчика\nЗагрузка"},

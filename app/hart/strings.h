@@ -233,7 +233,7 @@ inline constexpr int kStopMonitoring = 20113; // the monitoring button while mon
 inline constexpr int kSaveCsv = 20114;        // the information page's "save as CSV" button
 inline constexpr int kCsvFilter = 20115;      // its file dialog's filter
 inline constexpr int kCsvSaveFailed = 20116;  // %1: the file and the system's reason
-inline constexpr int kChartTime = 20117;      // the chart's time axis
+inline constexpr int kTipSaveCsv = 20117;     // its tool tip
 inline constexpr int kChartNoSamples = 20118; // nothing monitored yet to save
 inline constexpr int kTipChart = 20119;       // the chart's tool tip
 

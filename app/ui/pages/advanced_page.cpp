@@ -47,7 +47,7 @@ CAdvancedPropPage::CAdvancedPropPage(QWidget* parent) : CPropPage(106, parent) {
     send_ = new QPushButton(Caption(1244), this);
     send_->setObjectName("button1244");
 
-    auto* grid = new QGridLayout(alarm);
+    auto* grid = CompactGrid(alarm);
     grid->addWidget(NewLabel(144, alarm), 0, 0);
     grid->addWidget(alarmType_, 0, 1);
     for (int i = 0; i < kLevels; ++i) {
@@ -65,7 +65,7 @@ CAdvancedPropPage::CAdvancedPropPage(QWidget* parent) : CPropPage(106, parent) {
                 [this, i] { StoreLevel(i, FilterNumberEdit(levels_[i]->lineEdit(), false)); });
     }
     grid->setColumnStretch(1, 1);
-    auto* more = new QGridLayout(extra);
+    auto* more = CompactGrid(extra);
     more->addWidget(NewLabel(154, extra), 0, 0);
     more->addWidget(filter_, 0, 1);
     more->addWidget(NewLabel(156, extra), 1, 0);
@@ -78,8 +78,8 @@ CAdvancedPropPage::CAdvancedPropPage(QWidget* parent) : CPropPage(106, parent) {
     right->addWidget(send_, 0, Qt::AlignRight);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(6, 4, 6, 4);
-    layout->addWidget(alarm, 1);
-    layout->addLayout(right, 1);
+    layout->addWidget(alarm, 3);
+    layout->addLayout(right, 2);
 
     QWidget* const tipped[] = {alarmType_, levels_[0], levels_[1], levels_[2], levels_[3], filter_, protection_};
     for (int i = 0; i < int(std::size(tipped)); ++i)

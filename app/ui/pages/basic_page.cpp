@@ -75,13 +75,13 @@ CBasicPropPage::CBasicPropPage(QWidget* parent) : CPropPage(105, parent) {
     upper_->setMaxLength(7);
     damping_->setMaxLength(4);
 
-    auto* in = new QGridLayout(input);
+    auto* in = CompactGrid(input);
     in->addWidget(NewLabel(124, input), 0, 0);
     in->addWidget(sensor_, 0, 1);
     in->addWidget(NewLabel(126, input), 1, 0);
     in->addWidget(connection_, 1, 1);
     in->setColumnStretch(1, 1);
-    auto* out = new QGridLayout(output);
+    auto* out = CompactGrid(output);
     out->addWidget(NewLabel(128, output), 0, 0);
     out->addWidget(units_, 0, 1);
     const int rowLabels[4] = {130, 133, 136, 139};
@@ -93,10 +93,10 @@ CBasicPropPage::CBasicPropPage(QWidget* parent) : CPropPage(105, parent) {
         unitLabels_[i]->setMinimumWidth(24);
     }
     out->setColumnStretch(1, 1);
-    auto* id = new QGridLayout(identification);
+    auto* id = CompactGrid(identification);
     id->addWidget(NewLabel(122, identification), 0, 0);
     id->addWidget(tag_, 0, 1);
-    auto* damp = new QGridLayout(dampingGroup);
+    auto* damp = CompactGrid(dampingGroup);
     damp->addWidget(NewLabel(142, dampingGroup), 0, 0);
     damp->addWidget(damping_, 1, 0);
 

@@ -79,7 +79,7 @@ CCalPropPage::CCalPropPage(QWidget* parent) : CPropPage(1238, parent) {
     trimLower_ = button(1256, sensor);
     trimUpper_ = button(1263, sensor);
     resetTrim_ = button(1265, sensor);
-    auto* s = new QGridLayout(sensor);
+    auto* s = CompactGrid(sensor);
     s->addWidget(sensorStart_, 0, 0, 1, 4, Qt::AlignLeft);
     s->addWidget(NewLabel(1264, sensor), 1, 0, 1, 2);
     s->addWidget(units_, 1, 2, 1, 2);
@@ -92,7 +92,9 @@ CCalPropPage::CCalPropPage(QWidget* parent) : CPropPage(1238, parent) {
     s->addWidget(unitLabels_[1], 3, 2);
     s->addWidget(trimUpper_, 3, 3);
     s->addWidget(resetTrim_, 4, 0, 1, 4, Qt::AlignLeft);
-    s->setColumnStretch(1, 1);
+    s->setColumnStretch(4, 1);
+    lower_->setMaximumWidth(70);
+    upper_->setMaximumWidth(70);
 
     auto* loop = new QGroupBox(Caption(115), this);
     loopStart_ = button(1250, loop);
@@ -100,37 +102,38 @@ CCalPropPage::CCalPropPage(QWidget* parent) : CPropPage(1238, parent) {
     loop20_ = edit(1259, 5, loop);
     set4_ = button(1247, loop);
     set20_ = button(1258, loop);
-    auto* l = new QGridLayout(loop);
+    auto* l = CompactGrid(loop);
     l->addWidget(loopStart_, 0, 0, 1, 4, Qt::AlignLeft);
-    l->addWidget(NewLabel(133, loop), 1, 0);
-    l->addWidget(loop4_, 1, 1);
-    l->addWidget(NewLabel(1252, loop), 1, 2);
-    l->addWidget(set4_, 1, 3);
-    l->addWidget(NewLabel(131, loop), 2, 0);
-    l->addWidget(loop20_, 2, 1);
-    l->addWidget(NewLabel(1260, loop), 2, 2);
-    l->addWidget(set20_, 2, 3);
+    l->addWidget(NewLabel(133, loop), 1, 0, 1, 4);
+    l->addWidget(loop4_, 2, 0);
+    l->addWidget(NewLabel(1252, loop), 2, 1);
+    l->addWidget(set4_, 2, 2);
+    l->addWidget(NewLabel(131, loop), 3, 0, 1, 4);
+    l->addWidget(loop20_, 4, 0);
+    l->addWidget(NewLabel(1260, loop), 4, 1);
+    l->addWidget(set20_, 4, 2);
+    l->setColumnStretch(3, 1);
 
     auto* dac = new QGroupBox(Caption(116), this);
     fixed_ = edit(1246, 5, dac);
     fixedSet_ = button(1255, dac);
     fixedReset_ = button(1248, dac);
-    auto* d = new QGridLayout(dac);
+    auto* d = CompactGrid(dac);
     d->addWidget(NewLabel(132, dac), 0, 0);
     d->addWidget(fixed_, 0, 1);
     d->addWidget(NewLabel(1249, dac), 0, 2);
-    d->addWidget(fixedSet_, 1, 0, 1, 2, Qt::AlignRight);
+    d->addWidget(fixedSet_, 1, 0, 1, 2);
     d->addWidget(fixedReset_, 1, 2, 1, 2);
 
     for (CMyColorEdit* e : {loop4_, loop20_, fixed_})
-        e->setMaximumWidth(60);
+        e->setMaximumWidth(48);
     auto* right = new QVBoxLayout;
     right->addWidget(loop);
     right->addWidget(dac);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(6, 4, 6, 4);
     layout->addWidget(sensor, 1);
-    layout->addLayout(right, 1);
+    layout->addLayout(right, 0);
     actions_ = {sensorStart_, resetTrim_, loopStart_, fixed_, fixedSet_, fixedReset_};
 
     // Tool tips 1312-1325 and 1329.

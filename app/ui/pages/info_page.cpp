@@ -46,13 +46,14 @@ CInfoPropertyPage::CInfoPropertyPage(QWidget* parent)
     deviceLamp_->SetBitmap(LampBitmap(Lamp::Grey));
 
     auto* status = new QGroupBox(Caption(117), this);
-    auto* grid = new QGridLayout(status);
+    auto* grid = CompactGrid(status);
     grid->setVerticalSpacing(2);
     const int labels[3] = {158, 161, 164}, edits[3] = {159, 162, 165}, units[3] = {160, 163, 166};
     for (int i = 0; i < 3; ++i) {
         QLabel* label = NewLabel(labels[i], status);
         label->setText(label->text().simplified()); // "Измеряемая \nвеличина" on one line
         values_[i] = ReadOnlyEdit(status, edits[i]);
+        values_[i]->setFixedWidth(70);
         units_[i] = i == 1 ? NewLabel(163, status) : new QLabel(status);
         units_[i]->setObjectName(QStringLiteral("label%1").arg(units[i]));
         units_[i]->setMinimumWidth(24);
@@ -60,36 +61,41 @@ CInfoPropertyPage::CInfoPropertyPage(QWidget* parent)
         grid->addWidget(values_[i], i, 1);
         grid->addWidget(units_[i], i, 2);
     }
-    auto* lamps = new QHBoxLayout;
-    lamps->addWidget(NewLabel(170, status));
-    lamps->addWidget(sensorLamp_);
-    lamps->addSpacing(8);
-    lamps->addWidget(NewLabel(167, status));
-    lamps->addWidget(deviceLamp_);
-    lamps->addStretch();
-    grid->addLayout(lamps, 3, 0, 1, 3);
-    grid->addWidget(monitor_, 4, 0, 1, 3, Qt::AlignRight);
+    grid->addWidget(NewLabel(170, status), 3, 0, 1, 2);
+    grid->addWidget(sensorLamp_, 3, 2, Qt::AlignLeft);
+    grid->addWidget(NewLabel(167, status), 4, 0, 1, 2);
+    grid->addWidget(deviceLamp_, 4, 2, Qt::AlignLeft);
 
     auto* identification = new QGroupBox(Caption(118), this);
-    auto* id = new QGridLayout(identification);
+    auto* id = CompactGrid(identification);
     id->setVerticalSpacing(2);
     const int idLabels[4] = {173, 175, 177, 179}, idEdits[4] = {174, 176, 178, 180};
+    // Each label above its value, two pairs a row.
     for (int i = 0; i < 4; ++i) {
         identity_[i] = ReadOnlyEdit(identification, idEdits[i]);
-        id->addWidget(NewLabel(idLabels[i], identification), i / 2, (i % 2) * 2);
-        id->addWidget(identity_[i], i / 2, (i % 2) * 2 + 1);
+        identity_[i]->setFixedWidth(i == 3 ? 80 : 64);
+        id->addWidget(NewLabel(idLabels[i], identification), (i / 2) * 2, i % 2);
+        id->addWidget(identity_[i], (i / 2) * 2 + 1, i % 2, Qt::AlignLeft);
     }
 
-    auto* left = new QVBoxLayout;
+    auto* leftBox = new QWidget(this); // as wide as its texts need; the chart takes the rest
+    leftBox->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    auto* left = new QVBoxLayout(leftBox);
+    left->setContentsMargins(0, 0, 0, 0);
     left->addWidget(status);
     left->addWidget(identification);
     auto* right = new QVBoxLayout;
     right->addWidget(chart_, 1);
-    right->addWidget(csv_, 0, Qt::AlignRight);
+    chart_->setMinimumSize(160, 120);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(monitor_);
+    buttons->addStretch();
+    buttons->addWidget(csv_);
+    right->addLayout(buttons);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(6, 4, 6, 4);
-    layout->addLayout(left, 5);
-    layout->addLayout(right, 4);
+    layout->addWidget(leftBox);
+    layout->addLayout(right, 1);
 
     // Tool tips 1226-1236 and 1245.
     values_[0]->setToolTip(NarrowToolTip(Text(str::kTipMeasuredValue)));
@@ -103,6 +109,7 @@ CInfoPropertyPage::CInfoPropertyPage(QWidget* parent)
         identity_[i]->setToolTip(NarrowToolTip(Text(str::kTipMeasuredValue + 7 + i)));
     identity_[3]->setToolTip(NarrowToolTip(Text(str::kTipDate)));
     monitor_->setToolTip(NarrowToolTip(Text(str::kTipMeasuredValue + 10)));
+    csv_->setToolTip(NarrowToolTip(Text(str::kTipSaveCsv)));
 
     timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, &CInfoPropertyPage::Poll);

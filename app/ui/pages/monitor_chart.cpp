@@ -7,6 +7,7 @@
 #include "hart/transmitter_model_fields.h"
 
 #include <QDateTime>
+#include <QGraphicsLayout>
 #include <QtCharts/QChart>
 #include <QtCharts/QDateTimeAxis>
 #include <QtCharts/QLegend>
@@ -29,6 +30,7 @@ void Fit(QValueAxis* axis, double low, double high) {
     }
     const double margin = std::max((high - low) * 0.1, 0.05);
     axis->setRange(low - margin, high + margin);
+    axis->applyNiceNumbers();
 }
 
 qint64 Msecs(std::chrono::system_clock::time_point t) {
@@ -42,26 +44,27 @@ CMonitorChart::CMonitorChart(QWidget* parent)
       measuredAxis_(new QValueAxis), currentAxis_(new QValueAxis) {
     setObjectName("monitorChart");
     auto* chart = new QChart;
-    chart->setMargins(QMargins(2, 2, 2, 2));
+    chart->setMargins(QMargins(0, 0, 0, 0));
+    chart->layout()->setContentsMargins(0, 0, 0, 0);
     chart->setBackgroundRoundness(0);
     QFont small = font();
     small.setPointSizeF(std::max(6.0, small.pointSizeF() - 2));
     chart->legend()->setFont(small);
-    chart->legend()->setAlignment(Qt::AlignTop);
+    chart->legend()->setAlignment(Qt::AlignBottom);
     measured_->setName(Text(hart::str::TemplateText(107, 158)).simplified());
     current_->setName(Text(hart::str::TemplateText(107, 161)));
     chart->addSeries(measured_);
     chart->addSeries(current_);
     time_->setFormat(QStringLiteral("HH:mm"));
     time_->setTickCount(4);
-    time_->setTitleText(Text(str::kChartTime));
+    time_->setTitleText(QString()); // the clock times say it
     currentAxis_->setTitleText(Text(str::kMilliamperes));
     for (QAbstractAxis* axis : std::initializer_list<QAbstractAxis*>{time_, measuredAxis_, currentAxis_}) {
         axis->setLabelsFont(small);
         axis->setTitleFont(small);
     }
-    measuredAxis_->setLabelFormat(QStringLiteral("%.1f"));
-    currentAxis_->setLabelFormat(QStringLiteral("%.1f"));
+    measuredAxis_->setLabelFormat(QStringLiteral("%.4g"));
+    currentAxis_->setLabelFormat(QStringLiteral("%.4g"));
     chart->addAxis(time_, Qt::AlignBottom);
     chart->addAxis(measuredAxis_, Qt::AlignLeft);
     chart->addAxis(currentAxis_, Qt::AlignRight);
@@ -99,8 +102,10 @@ void CMonitorChart::Show(const MonitorLog& log, std::chrono::system_clock::time_
     measuredAxis_->setTitleText(Qs(UnitText(units)));
     Fit(measuredAxis_, lowM, highM);
     Fit(currentAxis_, lowC, highC);
-    time_->setRange(QDateTime::fromMSecsSinceEpoch(Msecs(now - MonitorLog::kChartWindow)),
-                    QDateTime::fromMSecsSinceEpoch(Msecs(now)));
+    // The window's last 15 minutes; a younger session fills it from its first sample (a minute at least).
+    auto from = now - MonitorLog::kChartWindow;
+    if (!samples.empty()) from = std::max(from, std::min(samples.front().time, now - std::chrono::minutes(1)));
+    time_->setRange(QDateTime::fromMSecsSinceEpoch(Msecs(from)), QDateTime::fromMSecsSinceEpoch(Msecs(now)));
 }
 
 } // namespace zelhart::ui

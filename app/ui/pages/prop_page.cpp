@@ -5,6 +5,7 @@
 #include "qt_text.h"
 
 #include <QFocusEvent>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -44,6 +45,14 @@ float FilterNumberEdit(QLineEdit* edit, bool allowSign) {
         edit->setCursorPosition(int(edit->text().size()));
     }
     return NumberFromText(kept);
+}
+
+QGridLayout* CompactGrid(QWidget* group) {
+    auto* grid = new QGridLayout(group);
+    grid->setContentsMargins(6, 2, 6, 4);
+    grid->setVerticalSpacing(2);
+    grid->setHorizontalSpacing(4);
+    return grid;
 }
 
 bool UserLeftEdit(const QEvent* event) {

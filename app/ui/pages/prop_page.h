@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 
@@ -71,6 +72,9 @@ class CPropPage : public QWidget, public IViewPage {
 // The numeric input filter on an edit the user changed: the text cut to what the filter keeps,
 // written back (focus, caret at the end) when it changed; returns the value (NaN when empty).
 float FilterNumberEdit(QLineEdit* edit, bool allowSign);
+
+// A group's grid as the pages pack them into the tab's area: narrow margins and rows.
+QGridLayout* CompactGrid(QWidget* group);
 
 // Whether a focus change is the user's leaving an edit (not a window or pop-up taking the focus).
 bool UserLeftEdit(const QEvent* event);
