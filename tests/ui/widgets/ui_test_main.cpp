@@ -29,6 +29,7 @@ int main(int argc, char** argv) {
         {"MainWindowTest", [] { return zelhart::ui::testing::MakeMainWindowTest(); }},
         {"ReportTest", [] { return zelhart::ui::testing::MakeReportTest(); }},
         {"StackTest", [] { return zelhart::ui::testing::MakeStackTest(); }},
+        {"PagesTest", [] { return zelhart::ui::testing::MakePagesTest(); }},
     };
     int failed = 0;
     bool ran = false;

@@ -12,5 +12,6 @@ std::unique_ptr<QObject> MakePortDialogTest();
 std::unique_ptr<QObject> MakeMainWindowTest();
 std::unique_ptr<QObject> MakeReportTest();
 std::unique_ptr<QObject> MakeStackTest();
+std::unique_ptr<QObject> MakePagesTest();
 
 } // namespace zelhart::ui::testing
