@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QUrl>
@@ -95,6 +96,7 @@ CLrxPcMainWin::CLrxPcMainWin(CLrxPcApp& app) : app_(app), view_(new CLrxView(app
         return RunLinkOperation(std::move(operation), holdsWindow, std::move(done));
     };
     link.waitUntilIdle = [this] { app_.Runner().WaitUntilIdle(); };
+    link.abort = [this] { app_.Runner().Abort(); };
     link.newTransmitter = [this] {
         auto t = std::make_unique<hart::CTransmitter>(app_.Settings(), app_.Document().UserInterface());
         t->SetStopFlag(&app_.Runner().StopFlag());
@@ -145,13 +147,16 @@ QAction* CLrxPcMainWin::Action(int id) const {
 }
 
 CommandState CLrxPcMainWin::CurrentState() const {
-    return {held_, view_->State().procedureRunning, app_.Document().CanSave(), int(app_.Recent().Files().size())};
+    return {held_, view_->State().procedureRunning, app_.Document().CanSave(), int(app_.Recent().Files().size()),
+            app_.Runner().Busy()};
 }
 
 void CLrxPcMainWin::UpdateCommands() {
     const CommandState state = CurrentState();
     for (const auto& [id, action] : actions_)
         action->setEnabled(CommandEnabled(id, state));
+    // The form's load button too: the view enables it by its rules, the link by this one.
+    view_->LoadButton()->setEnabled(view_->State().loadButtonEnabled && !state.linkRunning);
     const QStringList& files = app_.Recent().Files();
     for (int i = 0; i < kRecentFileCount; ++i) {
         QAction* action = actions_.at(kCmdRecentFile + i);
@@ -277,7 +282,7 @@ bool CLrxPcMainWin::eventFilter(QObject* watched, QEvent* event) {
 
 void CLrxPcMainWin::closeEvent(QCloseEvent* event) {
     // Monitoring ends first: no poll starts after this, and a running one is not waited for.
-    if (view_->InfoPage()->Monitoring()) view_->InfoPage()->StopMonitoring(false);
+    if (view_->InfoPage()->Monitoring()) view_->InfoPage()->StopMonitoring();
     if (app_.Runner().Busy()) {
         // Nothing is asked: the operation ends after its current transaction, then the window closes.
         closeAfterOperation_ = true;

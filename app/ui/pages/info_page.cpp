@@ -122,7 +122,7 @@ CInfoPropertyPage::CInfoPropertyPage(QWidget* parent)
 }
 
 CInfoPropertyPage::~CInfoPropertyPage() {
-    if (monitoring_) StopMonitoring(false);
+    if (monitoring_) StopMonitoring();
 }
 
 bool CInfoPropertyPage::eventFilter(QObject* watched, QEvent* event) {
@@ -137,7 +137,7 @@ bool CInfoPropertyPage::eventFilter(QObject* watched, QEvent* event) {
 
 void CInfoPropertyPage::OnMonitorButton() {
     if (monitoring_) {
-        StopMonitoring(true);
+        StopMonitoring();
         return;
     }
     if (!m_pDoc || !link_.start) return;
@@ -161,7 +161,7 @@ void CInfoPropertyPage::StartMonitoring() {
     timer_.start(period_);
 }
 
-void CInfoPropertyPage::StopMonitoring(bool wait) {
+void CInfoPropertyPage::StopMonitoring() {
     monitor_->setText(Caption(194));
     monitoring_ = false;
     timer_.stop();
@@ -169,7 +169,11 @@ void CInfoPropertyPage::StopMonitoring(bool wait) {
         m_pDoc->SetMonitoring(false);
         m_pDoc->UpdateAllViews(hart::kHintProcedureEnded);
     }
-    if (wait && polling_ && link_.waitUntilIdle) link_.waitUntilIdle();
+    if (polling_) {
+        // Not waited for: a transmitter that stopped answering would hold the window for seconds.
+        monitor_->setEnabled(false);
+        if (link_.abort) link_.abort();
+    }
 }
 
 void CInfoPropertyPage::Poll() {
@@ -187,7 +191,10 @@ void CInfoPropertyPage::Poll() {
 
 void CInfoPropertyPage::OnPolled() {
     polling_ = false;
-    if (!monitoring_) return;
+    if (!monitoring_) {
+        monitor_->setEnabled(enabled_);
+        return;
+    }
     const hart::CTransmitter& m = m_pDoc->Transmitter();
     log_.Add({std::chrono::system_clock::now(), m.GetMeasuredValue(), m.GetMeasuredUnits(), m.GetLoopCurrent()});
     chart_->Show(log_, std::chrono::system_clock::now());
@@ -230,7 +237,8 @@ bool CInfoPropertyPage::RefreshFromDocument() {
 }
 
 void CInfoPropertyPage::EnableControls(bool enable) {
-    monitor_->setEnabled(enable);
+    enabled_ = enable;
+    monitor_->setEnabled(enable && (monitoring_ || !polling_));
 }
 
 std::vector<ReportRow> CInfoPropertyPage::ReportRows() const {

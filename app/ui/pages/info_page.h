@@ -5,7 +5,8 @@
 // a timer starts the next poll 4 s after the previous one ended; each poll's end asks for command
 // 32785, whose handler shows and refreshes this page, and adds a sample to the chart. While it runs
 // the view keeps the tabs, the load button and every command that uses the link disabled (hint 6).
-// Stopping waits for the poll that runs; closing the window stops monitoring without waiting.
+// Stopping does not wait for a poll that runs: the poll ends after its current transaction and shows
+// nothing more; until it has, the link commands and the monitoring button stay disabled.
 #pragma once
 
 #include "pages/prop_page.h"
@@ -37,8 +38,10 @@ class CInfoPropertyPage : public CPropPage {
     // The monitoring button: starts (after the connection check) or stops monitoring.
     void OnMonitorButton();
     bool Monitoring() const { return monitoring_; }
-    // Ends monitoring; `wait`: until the running poll has returned.
-    void StopMonitoring(bool wait);
+    // A poll runs on the link thread.
+    bool Polling() const { return polling_; }
+    // Ends monitoring; a running poll ends after its current transaction.
+    void StopMonitoring();
     // Saves the session's samples as CSV (asks for the file).
     void OnSaveCsv();
     // The poll period; tests go faster.
@@ -73,6 +76,7 @@ class CInfoPropertyPage : public CPropPage {
     MonitorLog log_;
     bool monitoring_ = false;
     bool polling_ = false; // a poll runs on the link thread
+    bool enabled_ = true;  // the view's enable
     bool sensorRed_ = false;
     bool deviceRed_ = false;
 };

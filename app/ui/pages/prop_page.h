@@ -31,6 +31,8 @@ struct PageLink {
     std::function<bool(std::function<void()> operation, std::function<void()> done, bool holdsWindow)> start;
     // Waits until no link operation runs (the user-interface calls of the running one go on).
     std::function<void()> waitUntilIdle;
+    // The running operation ends after its current transaction, showing nothing more.
+    std::function<void()> abort;
     // A transmitter of its own on the program's link (the measurement dialog reads through one).
     std::function<std::unique_ptr<hart::CTransmitter>()> newTransmitter;
 };

@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
         {"ReportTest", [] { return zelhart::ui::testing::MakeReportTest(); }},
         {"StackTest", [] { return zelhart::ui::testing::MakeStackTest(); }},
         {"PagesTest", [] { return zelhart::ui::testing::MakePagesTest(); }},
+        {"MonitoringTest", [] { return zelhart::ui::testing::MakeMonitoringTest(); }},
     };
     int failed = 0;
     bool ran = false;

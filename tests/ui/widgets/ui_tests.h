@@ -13,5 +13,6 @@ std::unique_ptr<QObject> MakeMainWindowTest();
 std::unique_ptr<QObject> MakeReportTest();
 std::unique_ptr<QObject> MakeStackTest();
 std::unique_ptr<QObject> MakePagesTest();
+std::unique_ptr<QObject> MakeMonitoringTest();
 
 } // namespace zelhart::ui::testing
