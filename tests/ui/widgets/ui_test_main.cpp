@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
         {"StackTest", [] { return zelhart::ui::testing::MakeStackTest(); }},
         {"PagesTest", [] { return zelhart::ui::testing::MakePagesTest(); }},
         {"MonitoringTest", [] { return zelhart::ui::testing::MakeMonitoringTest(); }},
+        {"CalibrationTest", [] { return zelhart::ui::testing::MakeCalibrationTest(); }},
     };
     int failed = 0;
     bool ran = false;

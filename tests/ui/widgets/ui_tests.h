@@ -14,5 +14,6 @@ std::unique_ptr<QObject> MakeReportTest();
 std::unique_ptr<QObject> MakeStackTest();
 std::unique_ptr<QObject> MakePagesTest();
 std::unique_ptr<QObject> MakeMonitoringTest();
+std::unique_ptr<QObject> MakeCalibrationTest();
 
 } // namespace zelhart::ui::testing
