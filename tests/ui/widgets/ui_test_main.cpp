@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
         {"PagesTest", [] { return zelhart::ui::testing::MakePagesTest(); }},
         {"MonitoringTest", [] { return zelhart::ui::testing::MakeMonitoringTest(); }},
         {"CalibrationTest", [] { return zelhart::ui::testing::MakeCalibrationTest(); }},
+        {"EndToEndTest", [] { return zelhart::ui::testing::MakeEndToEndTest(); }},
     };
     int failed = 0;
     bool ran = false;

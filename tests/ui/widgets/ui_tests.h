@@ -15,5 +15,6 @@ std::unique_ptr<QObject> MakeStackTest();
 std::unique_ptr<QObject> MakePagesTest();
 std::unique_ptr<QObject> MakeMonitoringTest();
 std::unique_ptr<QObject> MakeCalibrationTest();
+std::unique_ptr<QObject> MakeEndToEndTest();
 
 } // namespace zelhart::ui::testing
