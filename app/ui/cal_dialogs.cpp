@@ -183,7 +183,8 @@ void CCalMeasDialog::ReadData() {
     const bool started = link_.start(
         [t, reading, found] {
             while (!t->FindDevice()) {
-                if (hart::AskString(t->UserInterface(), str::kSensorNotFound, hart::MessageButtons::RetryCancel,
+                if (hart::AskString(t->UserInterface(), str::kSensorNotFound,
+                                    hart::MessageButtons::RetryCancel,
                                     hart::MessageIcon::Stop) != hart::UserAnswer::Retry)
                     return;
             }

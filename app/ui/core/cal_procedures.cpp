@@ -119,8 +119,10 @@ std::vector<CalAction> CalProcedures::Press(CalButton button) {
     if (Waiting()) return {};
     switch (button) {
     case CalButton::FixedSet:
-        if (IsNotSet(m_.GetFixedCurrent())) Message(str::kNoFixedCurrent, MessageIcon::None);
-        else Run(CalOp::EnterFixedVerbose, Pending::FixedSet);
+        if (IsNotSet(m_.GetFixedCurrent()))
+            Message(str::kNoFixedCurrent, MessageIcon::None);
+        else
+            Run(CalOp::EnterFixedVerbose, Pending::FixedSet);
         break;
     case CalButton::FixedReset:
         Run(CalOp::LeaveFixedVerbose, Pending::FixedReset);
@@ -138,12 +140,16 @@ std::vector<CalAction> CalProcedures::Press(CalButton button) {
         Run(CalOp::LoadSensorLimits, Pending::LimitsLoaded);
         break;
     case CalButton::TrimLower:
-        if (IsNotSet(m_.GetTrimLower())) Message(str::kNoLowerPoint, MessageIcon::None);
-        else Run(CalOp::TrimLower, Pending::TrimLowerDone);
+        if (IsNotSet(m_.GetTrimLower()))
+            Message(str::kNoLowerPoint, MessageIcon::None);
+        else
+            Run(CalOp::TrimLower, Pending::TrimLowerDone);
         break;
     case CalButton::TrimUpper:
-        if (IsNotSet(m_.GetTrimUpper())) Message(str::kNoUpperPoint, MessageIcon::None);
-        else Run(CalOp::TrimUpper, Pending::TrimUpperDone);
+        if (IsNotSet(m_.GetTrimUpper()))
+            Message(str::kNoUpperPoint, MessageIcon::None);
+        else
+            Run(CalOp::TrimUpper, Pending::TrimUpperDone);
         break;
     case CalButton::ResetTrim:
         Run(CalOp::ResetTrim, Pending::ResetDone);
@@ -184,9 +190,12 @@ std::vector<CalAction> CalProcedures::Reply(int r, int choice) {
         }
         break;
     case Pending::Loop4mADone:
-        if (r == kDone) Ask(str::kLoop4mAConfirm, MessageButtons::YesNoCancel, Pending::Loop4mAConfirm);
-        else if (r == kAgain) Message(str::kEnter4mAValue, MessageIcon::Information);
-        else LoopAborted(CalEdit::Loop4mA);
+        if (r == kDone)
+            Ask(str::kLoop4mAConfirm, MessageButtons::YesNoCancel, Pending::Loop4mAConfirm);
+        else if (r == kAgain)
+            Message(str::kEnter4mAValue, MessageIcon::Information);
+        else
+            LoopAborted(CalEdit::Loop4mA);
         break;
     case Pending::Loop4mAConfirm:
         if (answer == UserAnswer::Yes) {
@@ -212,9 +221,12 @@ std::vector<CalAction> CalProcedures::Reply(int r, int choice) {
         LoopAborted(CalEdit::Loop4mA);
         break;
     case Pending::Loop20mADone:
-        if (r == kDone) Ask(str::kLoop20mAConfirm, MessageButtons::YesNoCancel, Pending::Loop20mAConfirm);
-        else if (r == kAgain) Message(str::kEnter20mAValue, MessageIcon::Information);
-        else LoopAborted(CalEdit::Loop20mA);
+        if (r == kDone)
+            Ask(str::kLoop20mAConfirm, MessageButtons::YesNoCancel, Pending::Loop20mAConfirm);
+        else if (r == kAgain)
+            Message(str::kEnter20mAValue, MessageIcon::Information);
+        else
+            LoopAborted(CalEdit::Loop20mA);
         break;
     case Pending::Loop20mAConfirm:
         if (answer == UserAnswer::Yes) {

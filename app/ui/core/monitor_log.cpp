@@ -61,8 +61,8 @@ std::string Iso8601(std::chrono::system_clock::time_point time) {
 std::string MonitorLog::Csv() const {
     std::string csv = "time,measured_value,measured_units,loop_current_mA\n";
     for (const MonitorSample& s : samples_) {
-        csv += Iso8601(s.time) + ',' + Decimal(s.measured) + ',' + CsvField(std::string(UnitText(s.measuredUnits))) +
-               ',' + Decimal(s.loopCurrent) + '\n';
+        csv += Iso8601(s.time) + ',' + Decimal(s.measured) + ',' +
+               CsvField(std::string(UnitText(s.measuredUnits))) + ',' + Decimal(s.loopCurrent) + '\n';
     }
     return csv;
 }

@@ -25,9 +25,9 @@ long IntegerFromText(const std::string& text);
 // The tag edit: every character outside space..'_' (the packed-ASCII set) is refused. `text` is
 // what the edit holds (already upper case).
 struct TagInput {
-    std::u16string text;            // without the refused characters, at most 8 characters
-    std::vector<char16_t> refused;  // each refused character once, in the order met
-    bool cut = false;               // longer than 8 characters: cut
+    std::u16string text;           // without the refused characters, at most 8 characters
+    std::vector<char16_t> refused; // each refused character once, in the order met
+    bool cut = false;              // longer than 8 characters: cut
 };
 TagInput FilterTag(std::u16string_view text);
 

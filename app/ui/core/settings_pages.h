@@ -20,11 +20,11 @@ struct BasicChoice {
 
 // What the basic page shows besides the model's own texts.
 struct BasicShown {
-    std::vector<int> connectionTexts = {};          // string ids after the empty entry
-    std::vector<std::int32_t> unitsCodes = {};      // units codes after the empty entry
+    std::vector<int> connectionTexts = {};     // string ids after the empty entry
+    std::vector<std::int32_t> unitsCodes = {}; // units codes after the empty entry
     BasicChoice choice;
-    std::string unitText;                           // the 4 mA and 20 mA points' unit labels
-    std::string lowerLimit, upperLimit;             // the sensor limits ("%.2f"), empty when not shown
+    std::string unitText;               // the 4 mA and 20 mA points' unit labels
+    std::string lowerLimit, upperLimit; // the sensor limits ("%.2f"), empty when not shown
     std::string LimitUnit(const std::string& limit) const { return limit.empty() ? std::string() : unitText; }
 };
 

@@ -8,8 +8,8 @@
 #include "qt_text.h"
 
 #include <QGridLayout>
-#include <QLabel>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -20,7 +20,8 @@ namespace str = hart::str;
 
 constexpr int kLevelIds[4] = {147, 149, 151, 153};
 constexpr int kLevelLabels[4] = {146, 148, 150, 152};
-constexpr Field kLevelFields[4] = {Field::LowAlarm, Field::HighAlarm, Field::LowSaturation, Field::HighSaturation};
+constexpr Field kLevelFields[4] = {Field::LowAlarm, Field::HighAlarm, Field::LowSaturation,
+                                   Field::HighSaturation};
 
 CColorComboBox* NewList(QWidget* parent, int id, int firstText) {
     auto* combo = new CColorComboBox(parent);
@@ -58,9 +59,8 @@ CAdvancedPropPage::CAdvancedPropPage(QWidget* parent) : CPropPage(106, parent) {
             levels_[i]->addItem(Qs(FormatNumber(preset, 2)));
         grid->addWidget(NewLabel(kLevelLabels[i], alarm), i + 1, 0);
         grid->addWidget(levels_[i], i + 1, 1);
-        connect(levels_[i], &QComboBox::activated, this, [this, i](int index) {
-            StoreLevel(i, NumberFromText(Utf8Of(levels_[i]->itemText(index))));
-        });
+        connect(levels_[i], &QComboBox::activated, this,
+                [this, i](int index) { StoreLevel(i, NumberFromText(Utf8Of(levels_[i]->itemText(index)))); });
         connect(levels_[i]->lineEdit(), &QLineEdit::textEdited, this,
                 [this, i] { StoreLevel(i, FilterNumberEdit(levels_[i]->lineEdit(), false)); });
     }
@@ -81,7 +81,8 @@ CAdvancedPropPage::CAdvancedPropPage(QWidget* parent) : CPropPage(106, parent) {
     layout->addWidget(alarm, 3);
     layout->addLayout(right, 2);
 
-    QWidget* const tipped[] = {alarmType_, levels_[0], levels_[1], levels_[2], levels_[3], filter_, protection_};
+    QWidget* const tipped[] = {alarmType_, levels_[0], levels_[1], levels_[2],
+                               levels_[3], filter_,    protection_};
     for (int i = 0; i < int(std::size(tipped)); ++i)
         tipped[i]->setToolTip(NarrowToolTip(Text(str::kTipAlarmType + i)));
 
@@ -120,8 +121,8 @@ void CAdvancedPropPage::StoreLevel(int level, float value) {
 void CAdvancedPropPage::OnSend() {
     if (!m_pDoc) return;
     const hart::CTransmitter& t = m_pDoc->Transmitter();
-    if (const int message =
-            AdvancedSendCheck(t.GetLowAlarm(), t.GetHighAlarm(), t.GetLowSaturation(), t.GetHighSaturation())) {
+    if (const int message = AdvancedSendCheck(t.GetLowAlarm(), t.GetHighAlarm(), t.GetLowSaturation(),
+                                              t.GetHighSaturation())) {
         Say(message, hart::MessageIcon::Stop);
         return;
     }
@@ -142,7 +143,8 @@ bool CAdvancedPropPage::RefreshFromDocument() {
         c.list->setCurrentIndex(CodeListIndex(c.code));
         c.list->SetHighlighted(m.GetFieldError(c.field));
     }
-    const float values[kLevels] = {m.GetLowAlarm(), m.GetHighAlarm(), m.GetLowSaturation(), m.GetHighSaturation()};
+    const float values[kLevels] = {m.GetLowAlarm(), m.GetHighAlarm(), m.GetLowSaturation(),
+                                   m.GetHighSaturation()};
     for (int i = 0; i < kLevels; ++i) {
         levels_[i]->setEditText(Qs(FormatNumber(values[i], 2)));
         levels_[i]->SetHighlighted(m.GetFieldError(kLevelFields[i]));

@@ -114,9 +114,9 @@ CBasicPropPage::CBasicPropPage(QWidget* parent) : CPropPage(105, parent) {
     layout->addLayout(right, 2);
 
     // Tool tips 1206-1218 in the order the page lists its controls.
-    QWidget* const tipped[] = {tag_,        sensor_,        connection_,    units_,         lower_,
-                               unitLabels_[0], upper_,      unitLabels_[1], lowerLimit_,    unitLabels_[2],
-                               upperLimit_, unitLabels_[3], damping_};
+    QWidget* const tipped[] = {tag_,           sensor_,        connection_,    units_,      lower_,
+                               unitLabels_[0], upper_,         unitLabels_[1], lowerLimit_, unitLabels_[2],
+                               upperLimit_,    unitLabels_[3], damping_};
     for (int i = 0; i < int(std::size(tipped)); ++i)
         tipped[i]->setToolTip(NarrowToolTip(Text(str::kTipTag + i)));
 

@@ -137,16 +137,18 @@ CCalPropPage::CCalPropPage(QWidget* parent) : CPropPage(1238, parent) {
     actions_ = {sensorStart_, resetTrim_, loopStart_, fixed_, fixedSet_, fixedReset_};
 
     // Tool tips 1312-1325 and 1329.
-    QWidget* const tipped[] = {units_,    lower_,  upper_,  trimLower_, trimUpper_, resetTrim_, loopStart_,
-                               loop4_,    loop20_, set4_,   set20_,     fixed_,     fixedSet_, fixedReset_};
+    QWidget* const tipped[] = {units_, lower_,  upper_, trimLower_, trimUpper_, resetTrim_, loopStart_,
+                               loop4_, loop20_, set4_,  set20_,     fixed_,     fixedSet_,  fixedReset_};
     for (int i = 0; i < int(std::size(tipped)); ++i)
         tipped[i]->setToolTip(NarrowToolTip(Text(str::kTipCalUnits + i)));
     sensorStart_->setToolTip(NarrowToolTip(Text(str::kTipSensorCalibration)));
 
     const std::pair<QPushButton*, CalButton> presses[] = {
-        {sensorStart_, CalButton::SensorStart}, {trimLower_, CalButton::TrimLower}, {trimUpper_, CalButton::TrimUpper},
-        {resetTrim_, CalButton::ResetTrim},     {loopStart_, CalButton::LoopStart}, {set4_, CalButton::Set4mA},
-        {set20_, CalButton::Set20mA},           {fixedSet_, CalButton::FixedSet},   {fixedReset_, CalButton::FixedReset}};
+        {sensorStart_, CalButton::SensorStart}, {trimLower_, CalButton::TrimLower},
+        {trimUpper_, CalButton::TrimUpper},     {resetTrim_, CalButton::ResetTrim},
+        {loopStart_, CalButton::LoopStart},     {set4_, CalButton::Set4mA},
+        {set20_, CalButton::Set20mA},           {fixedSet_, CalButton::FixedSet},
+        {fixedReset_, CalButton::FixedReset}};
     for (const auto& [b, which] : presses)
         connect(b, &QPushButton::clicked, this, [this, which = which] { Press(which); });
 
@@ -272,11 +274,21 @@ void CCalPropPage::ShowDialog(CalDialog dialog) {
 void CCalPropPage::UpdateEnables() {
     if (!procedures_) return;
     const CalEnables e = procedures_->Enables(viewEnabled_);
-    const std::pair<QWidget*, bool> states[] = {
-        {sensorStart_, e.sensorStart}, {resetTrim_, e.resetTrim}, {units_, e.units},       {lower_, e.lowerEdit},
-        {trimLower_, e.trimLower},     {upper_, e.upperEdit},     {trimUpper_, e.trimUpper}, {loopStart_, e.loopStart},
-        {loop4_, e.edit4mA},           {set4_, e.set4mA},         {loop20_, e.edit20mA},   {set20_, e.set20mA},
-        {fixed_, e.fixedEdit},         {fixedSet_, e.fixedSet},   {fixedReset_, e.fixedReset}};
+    const std::pair<QWidget*, bool> states[] = {{sensorStart_, e.sensorStart},
+                                                {resetTrim_, e.resetTrim},
+                                                {units_, e.units},
+                                                {lower_, e.lowerEdit},
+                                                {trimLower_, e.trimLower},
+                                                {upper_, e.upperEdit},
+                                                {trimUpper_, e.trimUpper},
+                                                {loopStart_, e.loopStart},
+                                                {loop4_, e.edit4mA},
+                                                {set4_, e.set4mA},
+                                                {loop20_, e.edit20mA},
+                                                {set20_, e.set20mA},
+                                                {fixed_, e.fixedEdit},
+                                                {fixedSet_, e.fixedSet},
+                                                {fixedReset_, e.fixedReset}};
     for (const auto& [w, on] : states)
         w->setEnabled(on);
 }

@@ -35,9 +35,9 @@ bool IsEnter(const QEvent* event) {
 } // namespace
 
 CInfoPropertyPage::CInfoPropertyPage(QWidget* parent)
-    : CPropPage(107, parent), sensorLamp_(new CTransparentImage(this)), deviceLamp_(new CTransparentImage(this)),
-      monitor_(new QPushButton(Caption(194), this)), csv_(new QPushButton(Text(str::kSaveCsv), this)),
-      chart_(new CMonitorChart(this)) {
+    : CPropPage(107, parent), sensorLamp_(new CTransparentImage(this)),
+      deviceLamp_(new CTransparentImage(this)), monitor_(new QPushButton(Caption(194), this)),
+      csv_(new QPushButton(Text(str::kSaveCsv), this)), chart_(new CMonitorChart(this)) {
     monitor_->setObjectName("button194");
     csv_->setObjectName("buttonCsv");
     sensorLamp_->setObjectName("lamp168");
@@ -128,7 +128,8 @@ CInfoPropertyPage::~CInfoPropertyPage() {
 bool CInfoPropertyPage::eventFilter(QObject* watched, QEvent* event) {
     if (IsEnter(event)) {
         const auto* key = static_cast<const QKeyEvent*>(event);
-        QKeyEvent space(event->type(), Qt::Key_Space, key->modifiers(), QStringLiteral(" "), key->isAutoRepeat());
+        QKeyEvent space(event->type(), Qt::Key_Space, key->modifiers(), QStringLiteral(" "),
+                        key->isAutoRepeat());
         QApplication::sendEvent(watched, &space);
         return true;
     }
@@ -179,14 +180,15 @@ void CInfoPropertyPage::StopMonitoring() {
 void CInfoPropertyPage::Poll() {
     if (!monitoring_ || !m_pDoc) return;
     hart::CLrxDoc* doc = m_pDoc;
-    const bool started = link_.start(
-        [doc] { doc->RefreshMonitor(); },
-        [self = QPointer<CInfoPropertyPage>(this)] {
-            if (self) self->OnPolled();
-        },
-        false);
-    if (started) polling_ = true;
-    else timer_.start(period_); // the link is busy: try again later
+    const bool started = link_.start([doc] { doc->RefreshMonitor(); },
+                                     [self = QPointer<CInfoPropertyPage>(this)] {
+                                         if (self) self->OnPolled();
+                                     },
+                                     false);
+    if (started)
+        polling_ = true;
+    else
+        timer_.start(period_); // the link is busy: try again later
 }
 
 void CInfoPropertyPage::OnPolled() {
@@ -196,7 +198,8 @@ void CInfoPropertyPage::OnPolled() {
         return;
     }
     const hart::CTransmitter& m = m_pDoc->Transmitter();
-    log_.Add({std::chrono::system_clock::now(), m.GetMeasuredValue(), m.GetMeasuredUnits(), m.GetLoopCurrent()});
+    log_.Add(
+        {std::chrono::system_clock::now(), m.GetMeasuredValue(), m.GetMeasuredUnits(), m.GetLoopCurrent()});
     chart_->Show(log_, std::chrono::system_clock::now());
     emit commandRequested(kCmdRefresh);
     if (monitoring_) timer_.start(period_);
@@ -207,13 +210,15 @@ void CInfoPropertyPage::OnSaveCsv() {
         Say(str::kChartNoSamples, hart::MessageIcon::Information);
         return;
     }
-    const QString path = modal::SaveFileName(window(), QStringLiteral("monitoring.csv"), Text(str::kCsvFilter));
+    const QString path =
+        modal::SaveFileName(window(), QStringLiteral("monitoring.csv"), Text(str::kCsvFilter));
     if (path.isEmpty()) return;
     QSaveFile file(path);
     const std::string csv = log_.Csv();
-    if (!file.open(QIODevice::WriteOnly) || file.write(csv.data(), qint64(csv.size())) != qint64(csv.size()) ||
-        !file.commit()) {
-        modal::Message(str::kCsvSaveFailed, Text(str::kCsvSaveFailed).arg(path + QStringLiteral(": ") + file.errorString()),
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(csv.data(), qint64(csv.size())) != qint64(csv.size()) || !file.commit()) {
+        modal::Message(str::kCsvSaveFailed,
+                       Text(str::kCsvSaveFailed).arg(path + QStringLiteral(": ") + file.errorString()),
                        hart::MessageIcon::Stop, window());
     }
 }
@@ -242,7 +247,8 @@ void CInfoPropertyPage::EnableControls(bool enable) {
 }
 
 std::vector<ReportRow> CInfoPropertyPage::ReportRows() const {
-    std::vector<ReportRow> rows = m_pDoc ? ReportFromModel(m_pDoc->Transmitter()).sections[2] : std::vector<ReportRow>{};
+    std::vector<ReportRow> rows =
+        m_pDoc ? ReportFromModel(m_pDoc->Transmitter()).sections[2] : std::vector<ReportRow>{};
     if (rows.size() != 9) return rows;
     // The values as this page's controls show them.
     for (int i = 0; i < 3; ++i) {

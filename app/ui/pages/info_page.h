@@ -31,7 +31,7 @@ class CInfoPropertyPage : public CPropPage {
 
     explicit CInfoPropertyPage(QWidget* parent);
     ~CInfoPropertyPage() override;
-    bool RefreshFromDocument() override; // always false: this page never asks to be selected
+    bool RefreshFromDocument() override;       // always false: this page never asks to be selected
     void EnableControls(bool enable) override; // the monitoring button only
     std::vector<ReportRow> ReportRows() const override;
 

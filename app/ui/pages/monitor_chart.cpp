@@ -104,8 +104,10 @@ void CMonitorChart::Show(const MonitorLog& log, std::chrono::system_clock::time_
     Fit(currentAxis_, lowC, highC);
     // The window's last 15 minutes; a younger session fills it from its first sample (a minute at least).
     auto from = now - MonitorLog::kChartWindow;
-    if (!samples.empty()) from = std::max(from, std::min(samples.front().time, now - std::chrono::minutes(1)));
-    time_->setFormat(now - from < std::chrono::minutes(5) ? QStringLiteral("HH:mm:ss") : QStringLiteral("HH:mm"));
+    if (!samples.empty())
+        from = std::max(from, std::min(samples.front().time, now - std::chrono::minutes(1)));
+    time_->setFormat(now - from < std::chrono::minutes(5) ? QStringLiteral("HH:mm:ss")
+                                                          : QStringLiteral("HH:mm"));
     time_->setRange(QDateTime::fromMSecsSinceEpoch(Msecs(from)), QDateTime::fromMSecsSinceEpoch(Msecs(now)));
 }
 

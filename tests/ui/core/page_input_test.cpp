@@ -21,10 +21,10 @@ TEST(PageInputTest, TheNumericFilterKeepsDigitsOneSeparatorAndALeadingSign) {
         bool sign;
         const char* kept;
     } cases[] = {
-        {"1a2.3.4", '.', true, "12.34"},   {"-12.5", '.', true, "-12.5"},  {"-12.5", '.', false, "12.5"},
-        {"1-2", '.', true, "12"},          {"a-5", '.', true, "-5"},       {"--5", '.', true, "-5"},
-        {"3.75", ',', false, "375"},       {"1a2,3,4", ',', true, "12,34"}, {"", '.', true, ""},
-        {"ё1.5", '.', false, "1.5"},       {"1 000,5", ',', false, "1000,5"},
+        {"1a2.3.4", '.', true, "12.34"}, {"-12.5", '.', true, "-12.5"},     {"-12.5", '.', false, "12.5"},
+        {"1-2", '.', true, "12"},        {"a-5", '.', true, "-5"},          {"--5", '.', true, "-5"},
+        {"3.75", ',', false, "375"},     {"1a2,3,4", ',', true, "12,34"},   {"", '.', true, ""},
+        {"ё1.5", '.', false, "1.5"},     {"1 000,5", ',', false, "1000,5"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(FilterNumber(c.typed, c.separator, c.sign), c.kept) << c.typed;

@@ -26,7 +26,7 @@ TEST(BasicPageLogicTest, ListsLabelsAndLimitsFollowTheSensor) {
         int connectionIndex;
         const char* unit;
     } cases[] = {
-        {1, 3, {32, 33, 34, 35, 37}, 3, "°C"},  // PT100: 4-wire kept, "Ом" offered
+        {1, 3, {32, 33, 34, 35, 37}, 3, "°C"}, // PT100: 4-wire kept, "Ом" offered
         {14, 1, {32, 33, 34, 35, 36}, 1, "°C"}, // thermocouple K: only "2-проводное", "мВ" instead of "Ом"
         {20, 1, {36}, 1, "мВ"},                 // the millivolt input
         {21, 3, {37}, 1, "Ом"},                 // the resistance input
@@ -72,7 +72,7 @@ TEST(BasicPageLogicTest, AUnitsChangeShowsTheLimitsInTheNewUnitsAndKeepsThePoint
     EXPECT_EQ(logic.Shown().unitText, "°K");
     EXPECT_EQ(logic.Shown().lowerLimit, FormatNumber(SensorLimits(1, kUnitsKelvin).lower, 2));
     EXPECT_EQ(m.GetUpperRange(), 100.0f); // not converted
-    logic.OnUnitsChanged(0); // the empty entry: the limits' units stay on the labels, no limits
+    logic.OnUnitsChanged(0);              // the empty entry: the limits' units stay on the labels, no limits
     EXPECT_EQ(logic.Shown().unitText, "°K");
     EXPECT_TRUE(logic.Shown().lowerLimit.empty());
     EXPECT_EQ(m.GetRangeUnits(), kUnitsNotSet);
@@ -90,17 +90,25 @@ TEST(BasicPageLogicTest, TheSendChecksInTheirOrder) {
         float a, b;
         int message;
     } cases[] = {
-        {251, 251, 32, nan, nan, str::kUnitsWithoutSensor},  {1, 251, 38, nan, nan, 1264},
-        {251, 3, 38, nan, nan, 1265},                         {1, 3, 32, 0.0f, nan, 1266},
-        {1, 3, 32, nan, 100.0f, 1267},                        {251, 251, 38, nan, nan, 0},
-        {1, 3, 32, 10.0f, 10.005f, 1268},                     {1, 3, 38, 0.0f, 100.0f, 1269},
-        {1, 3, 32, -200.004f, 100.0f, 0},                     {1, 3, 32, -200.006f, 100.0f, 1270},
-        {1, 3, 32, 0.0f, 850.004f, 0},                        {1, 3, 32, 0.0f, 850.006f, 1271},
-        {1, 3, 32, 100.0f, 0.0f, 0},                          {1, 3, 32, -50.0f, 50.0f, 0},
+        {251, 251, 32, nan, nan, str::kUnitsWithoutSensor},
+        {1, 251, 38, nan, nan, 1264},
+        {251, 3, 38, nan, nan, 1265},
+        {1, 3, 32, 0.0f, nan, 1266},
+        {1, 3, 32, nan, 100.0f, 1267},
+        {251, 251, 38, nan, nan, 0},
+        {1, 3, 32, 10.0f, 10.005f, 1268},
+        {1, 3, 38, 0.0f, 100.0f, 1269},
+        {1, 3, 32, -200.004f, 100.0f, 0},
+        {1, 3, 32, -200.006f, 100.0f, 1270},
+        {1, 3, 32, 0.0f, 850.004f, 0},
+        {1, 3, 32, 0.0f, 850.006f, 1271},
+        {1, 3, 32, 100.0f, 0.0f, 0},
+        {1, 3, 32, -50.0f, 50.0f, 0},
     };
     for (const auto& c : cases) {
         BasicSendInput in{c.s, c.c, c.u, c.a, c.b, -200.0f, 850.0f};
-        EXPECT_EQ(BasicSendCheck(in), c.message) << c.s << " " << c.c << " " << c.u << " " << c.a << " " << c.b;
+        EXPECT_EQ(BasicSendCheck(in), c.message)
+            << c.s << " " << c.c << " " << c.u << " " << c.a << " " << c.b;
     }
 }
 
@@ -110,8 +118,8 @@ TEST(AdvancedPageTest, TheLevelChecksInTheirOrder) {
         float la, ha, ls, hs;
         int message;
     } cases[] = {
-        {3.50f, 21.00f, 3.70f, 20.50f, 0},   {nan, nan, nan, nan, 0},
-        {3.50f, nan, nan, nan, 1253},        {3.40f, 21.00f, 3.70f, 20.50f, 1254},
+        {3.50f, 21.00f, 3.70f, 20.50f, 0},    {nan, nan, nan, nan, 0},
+        {3.50f, nan, nan, nan, 1253},         {3.40f, 21.00f, 3.70f, 20.50f, 1254},
         {3.80f, 21.00f, 3.90f, 20.50f, 1255}, {3.60f, 21.00f, 3.60f, 20.50f, 1256},
         {3.75f, 21.00f, 3.80f, 20.50f, 1257}, {3.75f, 21.00f, 3.85f, 20.50f, 0},
         {3.50f, 21.00f, 3.95f, 20.50f, 1258}, {3.50f, 21.00f, 3.70f, 20.40f, 1259},
@@ -119,7 +127,8 @@ TEST(AdvancedPageTest, TheLevelChecksInTheirOrder) {
         {3.50f, 23.10f, 3.70f, 20.50f, 1262},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(AdvancedSendCheck(c.la, c.ha, c.ls, c.hs), c.message) << c.la << " " << c.ha << " " << c.ls << " " << c.hs;
+        EXPECT_EQ(AdvancedSendCheck(c.la, c.ha, c.ls, c.hs), c.message)
+            << c.la << " " << c.ha << " " << c.ls << " " << c.hs;
 }
 
 } // namespace

@@ -104,8 +104,8 @@ class CalibrationTest : public QObject {
         Click(1247);
         modal::PushAnswer(UserAnswer::Yes);
         Click(1247);
-        QCOMPARE(modal::LoggedIds(), (std::vector<int>{str::kLoop4mAConfirm, str::kEnter4mAValue, str::kLoop4mAConfirm,
-                                                       str::kEnter20mAValue}));
+        QCOMPARE(modal::LoggedIds(), (std::vector<int>{str::kLoop4mAConfirm, str::kEnter4mAValue,
+                                                       str::kLoop4mAConfirm, str::kEnter20mAValue}));
         QCOMPARE(page_->Procedures()->LoopState(), 2);
         QVERIFY(edit4->text().isEmpty());
         QVERIFY(page_->Edit(1259)->isEnabled() && !edit4->isEnabled());
@@ -173,7 +173,8 @@ class CalibrationTest : public QObject {
         QCOMPARE(world_->Doc().Transmitter().GetFixedCurrent(), 3.0f);
         modal::PushAnswer(UserAnswer::Ok);
         Click(1255);
-        QCOMPARE(modal::LoggedIds(), (std::vector<int>{str::kLoopOutputWillChange, str::kFixedCurrentBelowLowAlarm}));
+        QCOMPARE(modal::LoggedIds(),
+                 (std::vector<int>{str::kLoopOutputWillChange, str::kFixedCurrentBelowLowAlarm}));
         QCOMPARE(modal::Log().back().text,
                  QString("Записываемое значение фиксированного тока ниже нижнего уровня аварии! (3,50 mA)"));
         QVERIFY(page_->Button(1250)->isEnabled());
@@ -277,7 +278,8 @@ class CalibrationTest : public QObject {
         };
         TestWorld::BriefClock brief; // "not found" after 4.5 s instead of 45
         link.newTransmitter = [this, &brief] {
-            return std::make_unique<hart::CTransmitter>(world_->settings, world_->Doc().UserInterface(), brief);
+            return std::make_unique<hart::CTransmitter>(world_->settings, world_->Doc().UserInterface(),
+                                                        brief);
         };
         CCalMeasDialog measurement(link);
         measurement.show();

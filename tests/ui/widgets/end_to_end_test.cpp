@@ -34,7 +34,7 @@ class EndToEndTest : public QObject {
         const std::string run = world.dir / "run";
         const std::string state = world.dir / "sim-state.txt";
         ::unlink((world.dir / "run/ports/COM1").c_str()); // the simulator registers COM1 itself
-        sim::SimProcess simulator; // paced: 11 bits at 1200 baud a character
+        sim::SimProcess simulator;                        // paced: 11 bits at 1200 baud a character
         QCOMPARE(QString::fromStdString(simulator.Start(run, {"--port", "1", "--state", state})), QString());
         hartdriver::DaemonProcess daemon;
         hartdriver::DaemonLaunch launch;
@@ -73,9 +73,11 @@ class EndToEndTest : public QObject {
         QFile simState(QString::fromStdString(state));
         QVERIFY(simState.open(QIODevice::ReadOnly));
         const QString kept = QString::fromUtf8(simState.readAll());
-        QVERIFY2(kept.contains(QRegularExpression("^tag\\s*=\\s*E2E-01$", QRegularExpression::MultilineOption)),
-                 qPrintable(kept));
-        QVERIFY(kept.contains(QRegularExpression("^upper_range\\s*=\\s*150$", QRegularExpression::MultilineOption)));
+        QVERIFY2(
+            kept.contains(QRegularExpression("^tag\\s*=\\s*E2E-01$", QRegularExpression::MultilineOption)),
+            qPrintable(kept));
+        QVERIFY(kept.contains(
+            QRegularExpression("^upper_range\\s*=\\s*150$", QRegularExpression::MultilineOption)));
 
         // Saved, then shown by the command-line front end as the pages show it.
         const QString file = QString::fromStdString(world.dir / "e2e.4810");

@@ -26,8 +26,8 @@ namespace {
 namespace str = hart::str;
 using namespace std::chrono_literals;
 
-constexpr int kLinkCommands[] = {kCmdReadDevice, kCmdSendBasic, kCmdSendAdvanced, kCmdCheckConnection,
-                                 kCmdPortSettings, kCmdOpen, kCmdNew};
+constexpr int kLinkCommands[] = {kCmdReadDevice,   kCmdSendBasic, kCmdSendAdvanced, kCmdCheckConnection,
+                                 kCmdPortSettings, kCmdOpen,      kCmdNew};
 
 class MonitoringTest : public QObject {
     Q_OBJECT

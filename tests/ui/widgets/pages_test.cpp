@@ -10,10 +10,15 @@
 #include "pages/advanced_page.h"
 #include "pages/basic_page.h"
 
+#include "qt_text.h"
+
 #include "hart/sensor_limits.h"
 #include "hart/strings.h"
 
+#include <QAction>
 #include <QLabel>
+
+#include <cstdlib>
 
 namespace zelhart::ui::testing {
 namespace {
@@ -35,6 +40,7 @@ class PagesTest : public QObject {
         page_ = Page(kBasicPage);
     }
     void cleanup() {
+        ::unsetenv("ZELHART_LOOPBACK_SILENT");
         delete world_;
         world_ = nullptr;
     }
@@ -68,7 +74,8 @@ class PagesTest : public QObject {
         Type(Control<QLineEdit>(page_, "edit134"), "100");
         Choose(units, 2);
         const SensorLimitPair f = SensorLimits(1, kUnitsFahrenheit);
-        QCOMPARE(Control<QLineEdit>(page_, "edit140")->text(), QString::fromStdString(FormatNumber(f.upper, 2)));
+        QCOMPARE(Control<QLineEdit>(page_, "edit140")->text(),
+                 QString::fromStdString(FormatNumber(f.upper, 2)));
         QCOMPARE(Control<QLabel>(page_, "label135")->text(), QString("°F"));
         QCOMPARE(Control<QLineEdit>(page_, "edit134")->text(), QString("100"));
         const hart::CTransmitter& m = world_->Doc().Transmitter();
@@ -147,10 +154,17 @@ class PagesTest : public QObject {
             const char *a, *b;
             int said; // 0: sent
         } cases[] = {
-            {0, 0, 1, "", "", 1263},         {1, 0, 0, "", "", 1264},        {0, 1, 0, "", "", 1265},
-            {1, 2, 1, "0", "", 1266},        {1, 2, 1, "", "100", 1267},     {1, 2, 1, "10", "10.005", 1268},
-            {1, 2, 0, "0", "100", 1269},     {1, 2, 4, "73.144", "300", 1270}, {1, 2, 1, "0", "850.006", 1271},
-            {1, 2, 4, "73.146", "300", 0},   {0, 0, 0, "", "", 0},
+            {0, 0, 1, "", "", 1263},
+            {1, 0, 0, "", "", 1264},
+            {0, 1, 0, "", "", 1265},
+            {1, 2, 1, "0", "", 1266},
+            {1, 2, 1, "", "100", 1267},
+            {1, 2, 1, "10", "10.005", 1268},
+            {1, 2, 0, "0", "100", 1269},
+            {1, 2, 4, "73.144", "300", 1270},
+            {1, 2, 1, "0", "850.006", 1271},
+            {1, 2, 4, "73.146", "300", 0},
+            {0, 0, 0, "", "", 0},
         };
         for (const auto& c : cases) {
             modal::Reset();
@@ -165,8 +179,10 @@ class PagesTest : public QObject {
             WaitIdle(*world_);
             const std::vector<int> ids = modal::LoggedIds();
             QVERIFY(!ids.empty());
-            if (c.said) QCOMPARE(ids, std::vector<int>{c.said});
-            else QCOMPARE(ids.front(), str::kLoopOutputWillChange); // the document's send began
+            if (c.said)
+                QCOMPARE(ids, std::vector<int>{c.said});
+            else
+                QCOMPARE(ids.front(), str::kLoopOutputWillChange); // the document's send began
         }
     }
 
@@ -178,10 +194,12 @@ class PagesTest : public QObject {
             float la, ha, ls, hs;
             int said;
         } cases[] = {
-            {3.50f, nan, nan, nan, 1253},         {3.40f, 21.0f, 3.70f, 20.5f, 1254}, {3.80f, 21.0f, 3.90f, 20.5f, 1255},
-            {3.60f, 21.0f, 3.60f, 20.5f, 1256},   {3.75f, 21.0f, 3.80f, 20.5f, 1257}, {3.50f, 21.0f, 3.95f, 20.5f, 1258},
-            {3.50f, 21.0f, 3.70f, 20.4f, 1259},   {3.50f, 21.0f, 3.70f, 21.0f, 1260}, {3.50f, 20.99f, 3.70f, 20.5f, 1261},
-            {3.50f, 23.1f, 3.70f, 20.5f, 1262},   {3.75f, 21.0f, 3.85f, 20.5f, 0},    {3.50f, 21.0f, 3.70f, 20.5f, 0},
+            {3.50f, nan, nan, nan, 1253},        {3.40f, 21.0f, 3.70f, 20.5f, 1254},
+            {3.80f, 21.0f, 3.90f, 20.5f, 1255},  {3.60f, 21.0f, 3.60f, 20.5f, 1256},
+            {3.75f, 21.0f, 3.80f, 20.5f, 1257},  {3.50f, 21.0f, 3.95f, 20.5f, 1258},
+            {3.50f, 21.0f, 3.70f, 20.4f, 1259},  {3.50f, 21.0f, 3.70f, 21.0f, 1260},
+            {3.50f, 20.99f, 3.70f, 20.5f, 1261}, {3.50f, 23.1f, 3.70f, 20.5f, 1262},
+            {3.75f, 21.0f, 3.85f, 20.5f, 0},     {3.50f, 21.0f, 3.70f, 20.5f, 0},
         };
         for (const auto& c : cases) {
             modal::Reset();
@@ -195,8 +213,10 @@ class PagesTest : public QObject {
             WaitIdle(*world_);
             const std::vector<int> ids = modal::LoggedIds();
             QVERIFY(!ids.empty());
-            if (c.said) QCOMPARE(ids, std::vector<int>{c.said});
-            else QCOMPARE(ids.back(), str::kSendComplete);
+            if (c.said)
+                QCOMPARE(ids, std::vector<int>{c.said});
+            else
+                QCOMPARE(ids.back(), str::kSendComplete);
         }
         // "Низкий" explains itself first and is stored all the same.
         modal::Reset();
@@ -229,6 +249,49 @@ class PagesTest : public QObject {
         QCOMPARE(report.sections[0][4].value, std::string("99"));
         QCOMPARE(report.sections[0][4].unit, std::string("°C"));
         QCOMPARE(report.sections[1][1].value, std::string("3.60"));
+    }
+
+    void toolTipsNameTheirControls() {
+        const struct {
+            int page;
+            const char* control;
+            int tip;
+        } cases[] = {
+            {kBasicPage, "edit123", str::kTipTag},
+            {kBasicPage, "edit143", 1218},
+            {kBasicPage, "label141", 1217},
+            {kAdvancedPage, "combo145", str::kTipAlarmType},
+            {kAdvancedPage, "combo157", 1225},
+            {kInformationPage, "button194", 1236},
+            {kInformationPage, "edit180", str::kTipDate},
+            {kCalibrationPage, "combo1257", str::kTipCalUnits},
+            {kCalibrationPage, "button1266", str::kTipSensorCalibration},
+            {kCalibrationPage, "button1248", 1325},
+        };
+        for (const auto& c : cases)
+            QVERIFY2(Control(Page(c.page), c.control)->toolTip().contains(Text(c.tip).toHtmlEscaped()),
+                     c.control);
+    }
+
+    void aTransmitterThatStopsAnsweringDuringASendLeavesThePageUsable() {
+        delete world_;
+        world_ = new TestWorld;
+        TestWorld::BriefClock brief;
+        world_->clock = &brief;
+        QVERIFY(!world_->Start().has_value());
+        page_ = Page(kBasicPage);
+        ::setenv("ZELHART_LOOPBACK_SILENT", "1", 1);
+        Type(Control<QLineEdit>(page_, "edit123"), "LOST");
+        modal::PushAnswer(hart::UserAnswer::Ok);
+        QTest::mouseClick(static_cast<CBasicPropPage*>(page_)->SendButton(), Qt::LeftButton);
+        WaitIdle(*world_);
+        ::unsetenv("ZELHART_LOOPBACK_SILENT");
+        QCOMPARE(modal::LoggedIds(), (std::vector<int>{str::kLoopOutputWillChange, str::kSensorNotFound}));
+        QVERIFY(static_cast<CBasicPropPage*>(page_)->SendButton()->isEnabled());
+        QVERIFY(world_->Window().Action(kCmdSendBasic)->isEnabled());
+        QCOMPARE(Control<QLineEdit>(page_, "edit123")->text(), QString("LOST")); // nothing lost
+        delete world_;                                                           // before the clock
+        world_ = nullptr;
     }
 };
 
