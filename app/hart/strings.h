@@ -191,6 +191,21 @@ inline constexpr int kPlaceAtLowerPoint = 1332;
 inline constexpr int kPlaceAtUpperPoint = 1333;
 inline constexpr int kLoopTrimRepeat = 1341;
 
+// The pages: input messages, the first id of each page's tool tips (the others follow by id, in the
+// order the page lists its controls), the send checks (the first of each page; the others follow in
+// the order of the checks).
+inline constexpr int kDampingOutOfRange = 901; // "Введите значение от 0 до 32"
+inline constexpr int kInvalidCharacter = 902;  // "Неверный символ " followed by the character
+inline constexpr int kLowAlarmTypeNote = 903;
+inline constexpr int kTipTag = 1206;               // 1206-1218: the basic page
+inline constexpr int kTipAlarmType = 1219;         // 1219-1225: the advanced page
+inline constexpr int kTipMeasuredValue = 1226;     // 1226-1236: the information page
+inline constexpr int kTipDate = 1245;              // the information page's date
+inline constexpr int kLevelsIncomplete = 1253;     // 1253-1262: the advanced page's checks
+inline constexpr int kUnitsWithoutSensor = 1263;   // 1263-1271: the basic page's checks
+inline constexpr int kTipCalUnits = 1312;          // 1312-1325: the calibration page
+inline constexpr int kTipSensorCalibration = 1329; // the sensor's "Начать калибровку"
+
 // Captions of the question box's buttons.
 inline constexpr int kButtonCancel = 1335;   // "Отмена" (Cancel)
 inline constexpr int kButtonRetry = 1336;    // "Повторить"
@@ -212,8 +227,15 @@ inline constexpr int kPortVanished = 20107;         // %1: the port's name
 inline constexpr int kPrintFailed = 20108;          // %1: the printer or file
 inline constexpr int kPrinterNotFound = 20109;      // %1: the printer's name
 inline constexpr int kFixedCurrentResetFailed = 20110;
-inline constexpr int kProgramUsage = 20111;         // the command line of 4810PC
-inline constexpr int kNoDisplay = 20112;            // 4810PC started without a display
+inline constexpr int kProgramUsage = 20111;   // the command line of 4810PC
+inline constexpr int kNoDisplay = 20112;      // 4810PC started without a display
+inline constexpr int kStopMonitoring = 20113; // the monitoring button while monitoring runs
+inline constexpr int kSaveCsv = 20114;        // the information page's "save as CSV" button
+inline constexpr int kCsvFilter = 20115;      // its file dialog's filter
+inline constexpr int kCsvSaveFailed = 20116;  // %1: the file and the system's reason
+inline constexpr int kTipSaveCsv = 20117;     // its tool tip
+inline constexpr int kChartNoSamples = 20118; // nothing monitored yet to save
+inline constexpr int kTipChart = 20119;       // the chart's tool tip
 
 // Status prompts of the commands (the command's id): the tip, a line break, the short form.
 inline constexpr int kPromptReadDevice = 32783;

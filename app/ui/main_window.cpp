@@ -5,6 +5,7 @@
 #include "core/marshalled_services.h"
 #include "core/window_fit.h"
 #include "modal.h"
+#include "pages/info_page.h"
 #include "port_dialog.h"
 #include "qt_text.h"
 #include "view.h"
@@ -18,6 +19,7 @@
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QUrl>
@@ -89,6 +91,18 @@ CLrxPcMainWin::CLrxPcMainWin(CLrxPcApp& app) : app_(app), view_(new CLrxView(app
     app_.Ui().SetOwner(this);
     app_.Document().SetUpdateHandler(
         MarshalledHints(app_.Runner(), [this](int hint) { view_->OnUpdate(hint); }));
+    PageLink link;
+    link.start = [this](std::function<void()> operation, std::function<void()> done, bool holdsWindow) {
+        return RunLinkOperation(std::move(operation), holdsWindow, std::move(done));
+    };
+    link.waitUntilIdle = [this] { app_.Runner().WaitUntilIdle(); };
+    link.abort = [this] { app_.Runner().Abort(); };
+    link.newTransmitter = [this] {
+        auto t = std::make_unique<hart::CTransmitter>(app_.Settings(), app_.Document().UserInterface());
+        t->SetStopFlag(&app_.Runner().StopFlag());
+        return t;
+    };
+    view_->SetPageLink(link);
     qApp->installEventFilter(this);
     UpdateTitle();
     UpdateCommands();
@@ -133,13 +147,16 @@ QAction* CLrxPcMainWin::Action(int id) const {
 }
 
 CommandState CLrxPcMainWin::CurrentState() const {
-    return {held_, view_->State().procedureRunning, app_.Document().CanSave(), int(app_.Recent().Files().size())};
+    return {held_, view_->State().procedureRunning, app_.Document().CanSave(), int(app_.Recent().Files().size()),
+            app_.Runner().Busy()};
 }
 
 void CLrxPcMainWin::UpdateCommands() {
     const CommandState state = CurrentState();
     for (const auto& [id, action] : actions_)
         action->setEnabled(CommandEnabled(id, state));
+    // The form's load button too: the view enables it by its rules, the link by this one.
+    view_->LoadButton()->setEnabled(view_->State().loadButtonEnabled && !state.linkRunning);
     const QStringList& files = app_.Recent().Files();
     for (int i = 0; i < kRecentFileCount; ++i) {
         QAction* action = actions_.at(kCmdRecentFile + i);
@@ -236,8 +253,12 @@ void CLrxPcMainWin::RunCommand(int id) {
     UpdateCommands();
 }
 
-bool CLrxPcMainWin::RunLinkOperation(std::function<void()> operation, bool holdsWindow) {
-    if (!app_.Runner().Start(std::move(operation), [this] { OnLinkOperationDone(); })) return false;
+bool CLrxPcMainWin::RunLinkOperation(std::function<void()> operation, bool holdsWindow, std::function<void()> done) {
+    auto finished = [this, done = std::move(done)] {
+        OnLinkOperationDone();
+        if (done) done();
+    };
+    if (!app_.Runner().Start(std::move(operation), std::move(finished))) return false;
     held_ = holdsWindow;
     UpdateCommands();
     return true;
@@ -260,6 +281,8 @@ bool CLrxPcMainWin::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CLrxPcMainWin::closeEvent(QCloseEvent* event) {
+    // Monitoring ends first: no poll starts after this, and a running one is not waited for.
+    if (view_->InfoPage()->Monitoring()) view_->InfoPage()->StopMonitoring();
     if (app_.Runner().Busy()) {
         // Nothing is asked: the operation ends after its current transaction, then the window closes.
         closeAfterOperation_ = true;

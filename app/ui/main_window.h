@@ -45,8 +45,10 @@ class CLrxPcMainWin : public QMainWindow {
     bool SaveModified();
 
     // Runs `operation` on the link thread; `holdsWindow`: no input reaches the window until it has
-    // returned (a monitoring poll does not hold it). False when another operation runs.
-    bool RunLinkOperation(std::function<void()> operation, bool holdsWindow = true);
+    // returned (a monitoring poll does not hold it); `done` runs on this thread after it returned.
+    // False when another operation runs.
+    bool RunLinkOperation(std::function<void()> operation, bool holdsWindow = true,
+                          std::function<void()> done = {});
     bool Held() const { return held_; }
 
     // The one place the commands' enabled states are set (commands.h: CommandEnabled).

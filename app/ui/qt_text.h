@@ -23,4 +23,9 @@ inline std::string Utf8Of(const QString& text) {
     return text.toStdString();
 }
 
+// A tool tip no wider than `width` pixels (the pages' 100): the text wraps inside it.
+inline QString NarrowToolTip(const QString& text, int width = 100) {
+    return QStringLiteral("<table width=\"%1\"><tr><td>%2</td></tr></table>").arg(width).arg(text.toHtmlEscaped());
+}
+
 } // namespace zelhart::ui

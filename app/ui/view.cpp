@@ -21,10 +21,6 @@ namespace {
 
 namespace str = hart::str;
 
-// A tool tip no wider than `width` pixels: the text wraps inside it.
-QString NarrowToolTip(const QString& text, int width) {
-    return QStringLiteral("<table width=\"%1\"><tr><td>%2</td></tr></table>").arg(width).arg(text.toHtmlEscaped());
-}
 constexpr int kToolTipWidth = 100;
 
 constexpr int kTabCaptions[kPageCount] = {str::kTabBasic, str::kTabAdvanced, str::kTabInformation,
@@ -122,6 +118,15 @@ void CLrxView::Apply() {
     tabs_->setEnabled(s.tabsEnabled);
     progress_->setValue(s.progress);
     emit stateChanged();
+}
+
+void CLrxView::SetPageLink(const PageLink& link) {
+    for (CPropPage* page : pages_)
+        page->SetLink(link);
+}
+
+CInfoPropertyPage* CLrxView::InfoPage() const {
+    return static_cast<CInfoPropertyPage*>(pages_[kInformationPage]);
 }
 
 ReportContent CLrxView::ReportValues() const {

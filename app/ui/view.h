@@ -24,7 +24,9 @@ class QPushButton;
 
 namespace zelhart::ui {
 
+class CInfoPropertyPage;
 class CPropPage;
+struct PageLink;
 
 // The tab control, able to say where its pages go.
 class CTabControl : public QTabWidget {
@@ -50,6 +52,10 @@ class CLrxView : public QWidget {
     // The form's size in pixels: template 104 in the dialog font's units.
     QSize FormSize() const { return QSize(form_.width(), form_.height()); }
     DialogBaseUnits BaseUnits() const { return units_; }
+
+    // How the pages reach the link (the main window's runner).
+    void SetPageLink(const PageLink& link);
+    CInfoPropertyPage* InfoPage() const;
 
     // The report's values: the basic, advanced and information pages' sections as they show them.
     ReportContent ReportValues() const;

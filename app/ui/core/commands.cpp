@@ -88,9 +88,9 @@ bool CommandEnabled(int id, const CommandState& s) {
     case kCmdPrint:
     case kCmdPrintDirect:
     case kCmdPrintPreview:
-        return !s.procedureRunning;
+        return !s.procedureRunning && !s.linkRunning;
     default:
-        if (IsRecentFile(id)) return !s.procedureRunning && id - kCmdRecentFile < s.recentFiles;
+        if (IsRecentFile(id)) return !s.procedureRunning && !s.linkRunning && id - kCmdRecentFile < s.recentFiles;
         return true;
     }
 }

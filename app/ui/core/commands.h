@@ -67,11 +67,13 @@ struct CommandState {
     bool procedureRunning = false; // monitoring or a calibration procedure (hints 6..5)
     bool canSave = false;          // modified, or never saved
     int recentFiles = 0;           // entries of the recent-file list
+    bool linkRunning = false;      // an operation runs on the link, one that does not hold the window too
 };
 
 // The one enabling rule. While an operation holds the window nothing can be started. While
-// monitoring or a calibration procedure runs, nothing that uses the link or replaces the model can
-// start either (the link belongs to the procedure). Saving follows the document: modified or never
+// monitoring or a calibration procedure runs, or any operation runs on the link (a monitoring
+// poll after monitoring was stopped), nothing that uses the link or replaces the model can start
+// either (the link belongs to the procedure). Saving follows the document: modified or never
 // saved. A recent-file entry exists only when the list holds it.
 bool CommandEnabled(int commandId, const CommandState& state);
 

@@ -1,8 +1,10 @@
-// CAdvancedPropPage, tab "Дополнительное" (template 106): alarm type and levels, saturation levels,
-// mains filter, write protection, and "Отправить в устройство".
+// CAdvancedPropPage, tab "Дополнительное" (template 106): alarm type, the alarm and saturation
+// levels (editable lists with presets), mains filter, write protection, and "Отправить в
+// устройство".
 //
-// For now the page shows the document's values read-only (ValueRows); its lists come with the
-// page's own work. The send button asks for command 32791, which sends the advanced settings.
+// Every choice goes into the document's model at once. The send button checks the four levels in
+// order (core/settings_pages.h), then asks for command 32791 (the document sends the advanced
+// settings).
 #pragma once
 
 #include "pages/prop_page.h"
@@ -11,7 +13,7 @@ class QPushButton;
 
 namespace zelhart::ui {
 
-class ValueRows;
+class CColorComboBox;
 
 class CAdvancedPropPage : public CPropPage {
     Q_OBJECT
@@ -24,7 +26,15 @@ class CAdvancedPropPage : public CPropPage {
     QPushButton* SendButton() const { return send_; }
 
   private:
-    ValueRows* rows_;
+    // The level lists, in the order low alarm, high alarm, low saturation, high saturation.
+    static constexpr int kLevels = 4;
+    void StoreLevel(int level, float value);
+    void OnSend();
+
+    CColorComboBox* alarmType_;
+    CColorComboBox* levels_[kLevels];
+    CColorComboBox* filter_;
+    CColorComboBox* protection_;
     QPushButton* send_;
 };
 

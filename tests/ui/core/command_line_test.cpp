@@ -87,6 +87,7 @@ TEST(CommandTableTest, EnablingRules) {
         EXPECT_TRUE(CommandEnabled(id, idle)) << id;
         EXPECT_FALSE(CommandEnabled(id, CommandState{false, true, true, 2})) << id; // monitoring
         EXPECT_FALSE(CommandEnabled(id, CommandState{true, false, true, 2})) << id; // an operation
+        EXPECT_FALSE(CommandEnabled(id, CommandState{false, false, true, 2, true})) << id; // a last poll
     }
     EXPECT_TRUE(CommandEnabled(kCmdSave, CommandState{false, true, true, 0})); // saving while monitoring
     EXPECT_TRUE(CommandEnabled(kCmdAbout, CommandState{false, true, false, 0}));

@@ -9,7 +9,6 @@
 #include "pages/basic_page.h"
 #include "pages/cal_page.h"
 #include "pages/info_page.h"
-#include "pages/value_rows.h"
 #include "controls.h"
 #include "qt_text.h"
 #include "test_world.h"
@@ -128,9 +127,9 @@ class MainWindowTest : public QObject {
         world.Doc().UpdateAllViews(hart::kHintData);
         QCOMPARE(view.Tabs()->currentIndex(), int(kAdvancedPage));
         QVERIFY(view.Page(kAdvancedPage)->isVisible());
-        auto* rows = view.Page(kAdvancedPage)->findChild<ValueRows*>();
-        QCOMPARE(rows->Edit(1)->BackgroundColor(), kHighlightBackground); // "Низкий уровень аварии"
-        QCOMPARE(rows->Edit(0)->BackgroundColor(), kNormalBackground);
+        auto* page = view.Page(kAdvancedPage);
+        QVERIFY(page->findChild<CColorComboBox*>("combo147")->Highlighted()); // "Нижний уровень аварии"
+        QVERIFY(!page->findChild<CColorComboBox*>("combo149")->Highlighted());
         // Hints 6 and 5: the tabs and the load button, and the commands that use the link.
         world.Doc().UpdateAllViews(hart::kHintProcedureStarted);
         QVERIFY(!view.Tabs()->isEnabled());
@@ -208,8 +207,7 @@ class MainWindowTest : public QObject {
         QCOMPARE(world.Doc().GetCleared(), 1); // not a .4810 file: ignored
         Drop(world.Window(), file);
         QCOMPARE(world.Doc().GetPathName(), file.toStdString());
-        auto* rows = world.Window().View().Page(kBasicPage)->findChild<ValueRows*>();
-        QCOMPARE(rows->Edit(0)->text(), QString("TT-101"));
+        QCOMPARE(world.Window().View().Page(kBasicPage)->findChild<CMyColorEdit*>("edit123")->text(), QString("TT-101"));
     }
 
     void aSmallScreenCutsTheWindow() {
@@ -257,8 +255,7 @@ class MainWindowTest : public QObject {
         QVERIFY2(steps.size() >= 3, qPrintable(QString("progress seen: %1").arg(steps.size())));
         QVERIFY(std::is_sorted(steps.begin(), steps.end()));
         QCOMPARE(view.ProgressBar()->value(), 0);
-        auto* rows = view.Page(kBasicPage)->findChild<ValueRows*>();
-        QCOMPARE(rows->Edit(0)->text(), QString("TT-101"));
+        QCOMPARE(view.Page(kBasicPage)->findChild<CMyColorEdit*>("edit123")->text(), QString("TT-101"));
         QVERIFY(w.Action(kCmdSave)->isEnabled()); // read data is unsaved
         QCOMPARE(world.app->Ui().WaitCursorDepth(), 0);
     }

@@ -29,6 +29,10 @@ int main(int argc, char** argv) {
         {"MainWindowTest", [] { return zelhart::ui::testing::MakeMainWindowTest(); }},
         {"ReportTest", [] { return zelhart::ui::testing::MakeReportTest(); }},
         {"StackTest", [] { return zelhart::ui::testing::MakeStackTest(); }},
+        {"PagesTest", [] { return zelhart::ui::testing::MakePagesTest(); }},
+        {"MonitoringTest", [] { return zelhart::ui::testing::MakeMonitoringTest(); }},
+        {"CalibrationTest", [] { return zelhart::ui::testing::MakeCalibrationTest(); }},
+        {"EndToEndTest", [] { return zelhart::ui::testing::MakeEndToEndTest(); }},
     };
     int failed = 0;
     bool ran = false;

@@ -12,5 +12,9 @@ std::unique_ptr<QObject> MakePortDialogTest();
 std::unique_ptr<QObject> MakeMainWindowTest();
 std::unique_ptr<QObject> MakeReportTest();
 std::unique_ptr<QObject> MakeStackTest();
+std::unique_ptr<QObject> MakePagesTest();
+std::unique_ptr<QObject> MakeMonitoringTest();
+std::unique_ptr<QObject> MakeCalibrationTest();
+std::unique_ptr<QObject> MakeEndToEndTest();
 
 } // namespace zelhart::ui::testing

@@ -1,0 +1,114 @@
+// The real window, offscreen, against the paced simulator through the real interface library and
+// the driver daemon: load from the device, change the tag and the 20 mA point on the basic page,
+// send, read back, check what the simulator keeps, save to a file and compare it with what
+// "4810cli show" prints of that file.
+#include "ui_tests.h"
+
+#include "page_helpers.h"
+#include "pages/basic_page.h"
+#include "qt_text.h"
+
+#include "zelhart/driver/daemon_process.h"
+#include "zelhart/sim/sim_process.h"
+
+#include "hart/strings.h"
+
+#include <QAction>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace zelhart::ui::testing {
+namespace {
+
+namespace str = hart::str;
+
+class EndToEndTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void editSendReadBackAndSave() {
+        TestWorld world;
+        const std::string run = world.dir / "run";
+        const std::string state = world.dir / "sim-state.txt";
+        ::unlink((world.dir / "run/ports/COM1").c_str()); // the simulator registers COM1 itself
+        sim::SimProcess simulator;                        // paced: 11 bits at 1200 baud a character
+        QCOMPARE(QString::fromStdString(simulator.Start(run, {"--port", "1", "--state", state})), QString());
+        hartdriver::DaemonProcess daemon;
+        hartdriver::DaemonLaunch launch;
+        launch.runtimeDir = run;
+        launch.configDir = world.dir / "etc";
+        QCOMPARE(QString::fromStdString(daemon.Start(launch)), QString());
+        ::setenv(kInterfaceLibraryEnv, ZELHART_INTERFACE_LIBRARY_PATH, 1);
+
+        QVERIFY(!world.Start().has_value());
+        CLrxPcMainWin& w = world.Window();
+        QWidget* page = w.View().Page(kBasicPage);
+        QTest::mouseClick(w.View().LoadButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!world.app->Runner().Busy(), 30000);
+        QCOMPARE(modal::LoggedIds(), std::vector<int>{str::kReceiveComplete});
+        QCOMPARE(Control<QLineEdit>(page, "edit123")->text(), QString("TT-101"));
+
+        // The user's edits, sent.
+        modal::Reset();
+        modal::SetScripted(true);
+        Type(Control<QLineEdit>(page, "edit123"), "e2e-01");
+        Type(Control<QLineEdit>(page, "edit134"), "150");
+        modal::PushAnswer(hart::UserAnswer::Ok); // the output will change
+        QTest::mouseClick(static_cast<CBasicPropPage*>(page)->SendButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!world.app->Runner().Busy(), 30000);
+        QCOMPARE(modal::LoggedIds().back(), str::kSendComplete);
+
+        // Read back into a cleared document.
+        world.Doc().OnNewDocument();
+        modal::Reset();
+        modal::SetScripted(true);
+        QTest::mouseClick(w.View().LoadButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!world.app->Runner().Busy(), 30000);
+        QCOMPARE(modal::LoggedIds(), std::vector<int>{str::kReceiveComplete});
+        QCOMPARE(Control<QLineEdit>(page, "edit123")->text(), QString("E2E-01"));
+        QCOMPARE(Control<QLineEdit>(page, "edit134")->text(), QString("150.00"));
+        QFile simState(QString::fromStdString(state));
+        QVERIFY(simState.open(QIODevice::ReadOnly));
+        const QString kept = QString::fromUtf8(simState.readAll());
+        QVERIFY2(
+            kept.contains(QRegularExpression("^tag\\s*=\\s*E2E-01$", QRegularExpression::MultilineOption)),
+            qPrintable(kept));
+        QVERIFY(kept.contains(
+            QRegularExpression("^upper_range\\s*=\\s*150$", QRegularExpression::MultilineOption)));
+
+        // Saved, then shown by the command-line front end as the pages show it.
+        const QString file = QString::fromStdString(world.dir / "e2e.4810");
+        modal::PushFileName(file);
+        w.Action(kCmdSaveAs)->trigger();
+        QCOMPARE(QString::fromStdString(world.Doc().GetPathName()), file);
+        QProcess cli;
+        cli.start(ZELHART_4810CLI, {"show", file});
+        QVERIFY(cli.waitForFinished(10000));
+        QCOMPARE(cli.exitCode(), 0);
+        const QStringList shown = QString::fromUtf8(cli.readAllStandardOutput()).split('\n');
+        const ReportContent pages = w.View().ReportValues();
+        int compared = 0;
+        for (int section = 0; section < 2; ++section) // the configuration; a file holds no live values
+            for (const ReportRow& row : pages.sections[size_t(section)]) {
+                const QString line = Text(row.labelId) + QString::fromStdString(ValueColumnText(row));
+                QVERIFY2(shown.contains(line), qPrintable(line + "\n---\n" + shown.join('\n')));
+                ++compared;
+            }
+        QCOMPARE(compared, 15);
+        world.app.reset();
+        QCOMPARE(daemon.Stop(), 0);
+    }
+};
+
+} // namespace
+
+std::unique_ptr<QObject> MakeEndToEndTest() {
+    return std::make_unique<EndToEndTest>();
+}
+
+} // namespace zelhart::ui::testing
+
+#include "end_to_end_test.moc"
