@@ -68,8 +68,9 @@ endif()
 #              [DEFINES <definitions...>] [DEPENDS <targets...>] [MAX_LEN <bytes>]
 #              [OPTIONS <libFuzzer options...>])
 # One libFuzzer target (only with ZELHART_FUZZ), built by the target `fuzz`, and its ctest run with the
-# labels <label> and fuzz: a fixed seed, ZELHART_FUZZ_SECONDS of fuzzing, 5 s a input at most, on a
-# fresh copy of the seed corpus <dir> in the build directory (the source tree is never written).
+# labels <label> and fuzz: a fixed seed, ZELHART_FUZZ_SECONDS of fuzzing, 5 s an input at most, on a
+# fresh copy of the seed corpus <dir> in the build directory (the source tree is never written); an
+# input that fails lands beside it as <name>-crash-…, -timeout-…, -leak-… or -oom-….
 # Run one for longer by hand:
 #   cp -R <dir> /tmp/c && build-fuzz/bin/<name> -max_total_time=600 -timeout=5 -rss_limit_mb=2048 /tmp/c
 function(zelhart_fuzz name)
@@ -85,7 +86,7 @@ function(zelhart_fuzz name)
   endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
-  target_include_directories(${name} PRIVATE ${ARG_INCLUDES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/fuzz ${ARG_INCLUDES})
   target_compile_definitions(${name} PRIVATE ${ARG_DEFINES})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   if(ARG_DEPENDS)
@@ -98,7 +99,8 @@ function(zelhart_fuzz name)
     COMMAND sh -c "rm -rf \"$1\" && cp -R \"$2\" \"$1\" && corpus=$1 && shift 2 && exec \"$@\" \"$corpus\""
             sh ${corpus} ${ARG_CORPUS} $<TARGET_FILE:${name}>
             -seed=1 -max_total_time=${ZELHART_FUZZ_SECONDS} -timeout=5 -rss_limit_mb=2048
-            -max_len=${ARG_MAX_LEN} -print_final_stats=1 ${ARG_OPTIONS})
+            -max_len=${ARG_MAX_LEN} -print_final_stats=1 -artifact_prefix=${CMAKE_CURRENT_BINARY_DIR}/${name}-
+            ${ARG_OPTIONS})
   math(EXPR timeout "${ZELHART_FUZZ_SECONDS} + 300")
   set_tests_properties(${name} PROPERTIES
     LABELS "${ARG_LABEL};fuzz" TIMEOUT ${timeout}

@@ -17,6 +17,7 @@
 //                2 (T >> 4) reads that find nothing, 3 nothing
 // Checked for every answer the engine accepts: its check byte and byte count hold, and ParseResponse
 // counts exactly the fields the data hold whole.
+#include "fuzz_support.h"
 #include "hart/frame.h"
 #include "hart/settings.h"
 #include "hart/transmitter.h"
@@ -257,9 +258,7 @@ void ReadEverything(CTransmitter& t) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // A private runtime and configuration directory with COM1 registered as a plain file.
-    char dir[] = "/tmp/zelhart-reply-fuzz-XXXXXX";
-    if (!::mkdtemp(dir)) Die("mkdtemp");
-    const std::string root = dir;
+    const std::string root = zelhart::fuzz::MakePrivateDir("reply-fuzz");
     ::setenv("ZELHART_RUNTIME_DIR", (root + "/run").c_str(), 1);
     ::setenv("ZELHART_CONFIG_DIR", (root + "/etc").c_str(), 1);
     ::setenv(zelhart::kInterfaceLibraryEnv, ZELHART_HART_DOUBLE, 1);

@@ -12,6 +12,7 @@
 // Checked for every input: the map is ordered by COM number, numbers are unique and within
 // 1..kMaxComNumber, every COM name is "COM" and its number, every device path exists, and each
 // entry is found again by its number and by its path.
+#include "fuzz_support.h"
 #include "zelhart/platform/serial_port_map.h"
 
 #include <cerrno>
@@ -104,9 +105,7 @@ void Check(const std::vector<SerialPortEntry>& map, const SerialPortMapSources& 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char dir[] = "/tmp/zelhart-port-map-fuzz-XXXXXX";
-    if (!::mkdtemp(dir)) Die("mkdtemp", std::to_string(errno));
-    g_root = dir;
+    g_root = zelhart::fuzz::MakePrivateDir("port-map-fuzz");
     for (const char* sub : {"/ports", "/etc", "/dev", "/sys"})
         if (::mkdir((g_root + sub).c_str(), 0755) != 0) Die("mkdir", g_root + sub);
     return 0;

@@ -4,6 +4,7 @@
 //
 // Checked for every input: an instruction that is refused changes none of the line's settings, and
 // the line never holds more bytes waiting than its bound.
+#include "fuzz_support.h"
 #include "control_fifo.h"
 #include "zelhart/sim/line_engine.h"
 
@@ -50,9 +51,7 @@ void RunLine(LineEngine& engine, LineEngine::TimePoint& now, LineEngine::TimePoi
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char dir[] = "/tmp/zelhart-control-fuzz-XXXXXX";
-    if (!::mkdtemp(dir)) Die("mkdtemp", std::strerror(errno));
-    g_fifoPath = std::string(dir) + "/control";
+    g_fifoPath = zelhart::fuzz::MakePrivateDir("control-fuzz") + "/control";
     return 0;
 }
 

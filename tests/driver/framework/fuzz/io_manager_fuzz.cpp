@@ -18,6 +18,7 @@
 // limit); every packet it sends is a well-formed HelloReply or Complete; no request is completed more
 // often than it was sent, none that was never sent, and no completion carries more data than its
 // request asked for.
+#include "fuzz_support.h"
 #include "contexts.h"
 #include "hart_trace.h"
 #include "zelhart/drvfw/framework.h"
@@ -189,9 +190,7 @@ void ReadUntilHangUp(int sock, Ledger& ledger) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     static World world;
     g_world = &world;
-    char dir[] = "/tmp/zelhart-iomgr-fuzz-XXXXXX";
-    if (!::mkdtemp(dir)) Die("mkdtemp", errno);
-    world.root = dir;
+    world.root = zelhart::fuzz::MakePrivateDir("iomgr-fuzz");
     ::setenv("ZELHART_RUNTIME_DIR", (world.root + "/run").c_str(), 1);
     ::setenv("ZELHART_CONFIG_DIR", (world.root + "/etc").c_str(), 1);
     platform::MakeDirs(world.root + "/etc");
