@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (size < kConfigFileSize) Die("a short file loaded");
     const ConfigFileImage again = SerializeConfiguration(result.configuration);
-    if (!std::equal(again.begin(), again.end(), data)) Die("the parsed configuration does not write back as read");
+    if (!std::equal(again.begin(), again.end(), data))
+        Die("the parsed configuration does not write back as read");
 
     // The model holds the tag terminated after eight characters: its ninth unit, bytes 24 and 25 of
     // the image (magic, version, then nine UTF-16 units), is zero.

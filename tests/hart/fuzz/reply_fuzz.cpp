@@ -70,7 +70,9 @@ class NullUi : public IUserInterface {
     void ShowMessage(int, std::string_view text, MessageIcon) override {
         if (text.empty()) Die("a message without text");
     }
-    UserAnswer AskUser(int, std::string_view, MessageButtons, MessageIcon) override { return UserAnswer::Cancel; }
+    UserAnswer AskUser(int, std::string_view, MessageButtons, MessageIcon) override {
+        return UserAnswer::Cancel;
+    }
     void BeginWaitCursor() override {}
     void EndWaitCursor() override {}
 };
@@ -232,7 +234,8 @@ void ParseEveryLayout(CTransmitter& t) {
         }
         if (complete != expected) Die("ParseResponse counted other fields than the answer holds", int(i));
         for (size_t f = 0; f < layout.fieldCount; ++f)
-            if (outs.texts[f].size() > PackedCharacters(FieldType::Packed32)) Die("a text longer than its field");
+            if (outs.texts[f].size() > PackedCharacters(FieldType::Packed32))
+                Die("a text longer than its field");
     }
 }
 

@@ -51,13 +51,14 @@ uint64_t RequestIdOf(const Message& m) {
 
 void Check(std::span<const uint8_t> packet, const Message& m) {
     if (m.payload.size() > kMaxTransferLength) Die("a payload over the bound", int(m.payload.size()));
-    if (!m.payload.empty() &&
-        (m.payload.data() < packet.data() || m.payload.data() + m.payload.size() != packet.data() + packet.size()))
+    if (!m.payload.empty() && (m.payload.data() < packet.data() ||
+                               m.payload.data() + m.payload.size() != packet.data() + packet.size()))
         Die("a payload that is not the packet's tail");
     if (RequestIdOf(m) == 0) Die("a request with id 0", int(m.type()));
     if (const auto* r = std::get_if<ReadRecord>(&m.record); r && r->length > kMaxTransferLength)
         Die("a read over the bound");
-    if (const auto* c = std::get_if<DeviceControlRecord>(&m.record); c && c->outputLength > kMaxTransferLength)
+    if (const auto* c = std::get_if<DeviceControlRecord>(&m.record);
+        c && c->outputLength > kMaxTransferLength)
         Die("a control request with an output over the bound");
     const std::vector<uint8_t> again = Reencode(m);
     if (!std::equal(again.begin(), again.end(), packet.begin(), packet.end()))

@@ -47,7 +47,8 @@ void Clear(const std::string& dir) {
     if (!d) return;
     std::vector<std::string> names;
     while (dirent* e = ::readdir(d))
-        if (std::string_view(e->d_name) != "." && std::string_view(e->d_name) != "..") names.push_back(e->d_name);
+        if (std::string_view(e->d_name) != "." && std::string_view(e->d_name) != "..")
+            names.push_back(e->d_name);
     ::closedir(d);
     for (const std::string& n : names) {
         const std::string path = dir + "/" + n;
@@ -97,8 +98,10 @@ void Check(const std::vector<SerialPortEntry>& map, const SerialPortMapSources& 
             Die("a COM name that is not its number", e.comName);
         struct stat st {};
         if (::stat(e.devicePath.c_str(), &st) != 0) Die("a device path that does not exist", e.devicePath);
-        if (LookupComPort(e.number, sources) != e.devicePath) Die("an entry not found by its number", e.comName);
-        if (ComNameForPath(e.devicePath, sources) != e.comName) Die("an entry not found by its path", e.devicePath);
+        if (LookupComPort(e.number, sources) != e.devicePath)
+            Die("an entry not found by its number", e.comName);
+        if (ComNameForPath(e.devicePath, sources) != e.comName)
+            Die("an entry not found by its path", e.devicePath);
     }
 }
 
@@ -125,7 +128,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (space == std::string_view::npos || !IsComponent(line.substr(0, space))) continue;
         const std::string target = Expand(line.substr(space + 1, kMaxTarget));
         if (target.empty()) continue;
-        (void)::symlink(target.c_str(), (sources.portsDir + "/" + std::string(line.substr(0, space))).c_str());
+        (void)::symlink(target.c_str(),
+                        (sources.portsDir + "/" + std::string(line.substr(0, space))).c_str());
     }
     for (std::string_view line : Lines(Part(rest))) {
         const size_t space = line.find(' ');

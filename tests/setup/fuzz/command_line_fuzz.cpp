@@ -67,7 +67,8 @@ int Run(const std::string& commandLine) {
 void RestoreState() {
     std::error_code ec;
     fs::remove_all(g_world->sysroot, ec);
-    fs::copy(g_world->snapshot, g_world->sysroot, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+    fs::copy(g_world->snapshot, g_world->sysroot,
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
     if (ec) Die("cannot restore the system root: " + ec.message());
     for (const auto& entry : fs::directory_iterator(g_world->work))
         if (!g_world->fixtures.count(entry.path().filename().string())) fs::remove_all(entry.path(), ec);

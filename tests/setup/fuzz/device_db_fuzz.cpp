@@ -41,7 +41,8 @@ std::string WithRightEndLine(std::string_view text) {
     for (size_t at = 0; (at = body.find("\nnode ", at)) != std::string::npos; ++at)
         ++nodes;
     char line[64];
-    std::snprintf(line, sizeof line, "end %zu %016llx\n", nodes, static_cast<unsigned long long>(Fnv1a64(body)));
+    std::snprintf(line, sizeof line, "end %zu %016llx\n", nodes,
+                  static_cast<unsigned long long>(Fnv1a64(body)));
     return body + line;
 }
 
@@ -59,7 +60,8 @@ bool IsRoot(std::string_view id) {
 void CheckDatabase(const DeviceDatabase& db) {
     if (db.nodes.size() > kMaxDeviceNodes) Die("more nodes than the bound");
     for (const DeviceNode& n : db.nodes) {
-        if (n.instanceId.empty() || n.instanceId.size() > kMaxDeviceIdLength) Die("an instance ID out of bounds");
+        if (n.instanceId.empty() || n.instanceId.size() > kMaxDeviceIdLength)
+            Die("an instance ID out of bounds");
         for (const auto* list : {&n.hardwareIds, &n.compatibleIds, &n.upperFilters})
             if (list->size() > kMaxIdsPerList) Die("an ID list over its bound", n.instanceId);
         const DeviceNode* at = &n;
@@ -82,7 +84,8 @@ void CheckDatabase(const DeviceDatabase& db) {
     DeviceDatabase pruned = db;
     const size_t removed = pruned.RemoveSubtree(db.nodes.front().instanceId);
     if (removed == 0 || pruned.nodes.size() + removed != db.nodes.size()) Die("a subtree removed badly");
-    if (!ParseDeviceDatabase(SerializeDeviceDatabase(pruned), &reason)) Die("a pruned tree is refused", reason);
+    if (!ParseDeviceDatabase(SerializeDeviceDatabase(pruned), &reason))
+        Die("a pruned tree is refused", reason);
 }
 
 void ParseAndCheck(std::string_view text) {

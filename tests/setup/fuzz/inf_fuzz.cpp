@@ -41,8 +41,10 @@ void CheckSections(const InfFile& inf, std::string_view text) {
         const size_t close = line.find(']');
         if (line.empty() || line[0] != '[' || close == std::string_view::npos || close < 2) continue;
         std::string_view name = line.substr(1, close - 1);
-        while (!name.empty() && (name.front() == ' ' || name.front() == '\t')) name.remove_prefix(1);
-        while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+        while (!name.empty() && (name.front() == ' ' || name.front() == '\t'))
+            name.remove_prefix(1);
+        while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+            name.remove_suffix(1);
         if (name.empty()) continue;
         const InfSection* s = inf.Section(name);
         if (!s) Die("a section of the text is missing", std::string(name));
@@ -71,8 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string className;
     GUID classGuid{};
     reason.clear();
-    if (GetInfClass(inf, &className, &classGuid, &reason) == ERROR_SUCCESS) CheckId(className, kMaxClassNameLength);
-    else if (reason.empty()) Die("a class refused without a reason");
+    if (GetInfClass(inf, &className, &classGuid, &reason) == ERROR_SUCCESS)
+        CheckId(className, kMaxClassNameLength);
+    else if (reason.empty())
+        Die("a class refused without a reason");
 
     InfDriverPackage package;
     reason.clear();
@@ -86,8 +90,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (maker.name.size() > kMaxTextLength) Die("a manufacturer name over its bound");
         for (const InfModel& model : maker.models) {
             ++models;
-            if (!inf.Section(model.installSection)) Die("a model without its install section", model.installSection);
-            if (model.ids.empty() || model.ids.size() > kMaxIdsPerList) Die("a model with no IDs or too many");
+            if (!inf.Section(model.installSection))
+                Die("a model without its install section", model.installSection);
+            if (model.ids.empty() || model.ids.size() > kMaxIdsPerList)
+                Die("a model with no IDs or too many");
             for (const std::string& id : model.ids)
                 CheckId(id, kMaxHardwareIdLength);
             if (const std::string service = InfServiceOf(inf, model.installSection); !service.empty())

@@ -4,8 +4,8 @@
 //
 // Checked for every input: an instruction that is refused changes none of the line's settings, and
 // the line never holds more bytes waiting than its bound.
-#include "fuzz_support.h"
 #include "control_fifo.h"
+#include "fuzz_support.h"
 #include "zelhart/sim/line_engine.h"
 
 #include <cerrno>
@@ -32,9 +32,9 @@ using std::chrono::milliseconds;
 std::string g_fifoPath;
 
 bool SameSettings(const LineSettings& a, const LineSettings& b) {
-    return a.pace == b.pace && a.turnaround == b.turnaround && a.preambles == b.preambles && a.noise == b.noise &&
-           a.burstInterval == b.burstInterval && a.otherMasterInterval == b.otherMasterInterval &&
-           a.silent == b.silent && a.badCheck == b.badCheck;
+    return a.pace == b.pace && a.turnaround == b.turnaround && a.preambles == b.preambles &&
+           a.noise == b.noise && a.burstInterval == b.burstInterval &&
+           a.otherMasterInterval == b.otherMasterInterval && a.silent == b.silent && a.badCheck == b.badCheck;
 }
 
 // Runs the line until `until`, taking what is due every 10 ms.

@@ -32,9 +32,23 @@ struct Request {
 // The requests of the program's read (identification, the six read steps, monitoring), in order.
 const std::vector<Request>& ReadRequests() {
     static const std::vector<Request> requests = {
-        {13, {}}, {140, {0}}, {15, {}}, {14, {}}, {150, {}}, {16, {}}, {189, {}}, {33, {1, 2, 250, 250}},
-        {3, {}}, {48, {}}, {139, {1, 0, 108, 0, 0, 0, 0}}, {139, {1, 0, 76, 0, 0, 0, 0}},
-        {139, {1, 0, 77, 0, 0, 0, 0}}, {139, {1, 0, 194, 0, 0, 0, 0}}, {142, {32}}, {1, {}}, {2, {}},
+        {13, {}},
+        {140, {0}},
+        {15, {}},
+        {14, {}},
+        {150, {}},
+        {16, {}},
+        {189, {}},
+        {33, {1, 2, 250, 250}},
+        {3, {}},
+        {48, {}},
+        {139, {1, 0, 108, 0, 0, 0, 0}},
+        {139, {1, 0, 76, 0, 0, 0, 0}},
+        {139, {1, 0, 77, 0, 0, 0, 0}},
+        {139, {1, 0, 194, 0, 0, 0, 0}},
+        {142, {32}},
+        {1, {}},
+        {2, {}},
     };
     return requests;
 }
@@ -57,17 +71,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (config.tag != "UNTOUCHED") Die("a refused file changed the configuration", error);
         return 0;
     }
-    if (const std::string invalid = ValidateConfig(config); !invalid.empty()) Die("a loaded file is not valid", invalid);
+    if (const std::string invalid = ValidateConfig(config); !invalid.empty())
+        Die("a loaded file is not valid", invalid);
     const std::string written = FormatState(config);
     DeviceConfig again = FactoryConfig();
-    if (const std::string error = ParseState(written, again); !error.empty()) Die("its own text does not load", error);
+    if (const std::string error = ParseState(written, again); !error.empty())
+        Die("its own text does not load", error);
     if (FormatState(again) != written) Die("its own text loads to another configuration", written);
 
     KorvelDevice device(config);
     const uint8_t identify[] = {0x02, 0x00, 0xF9, 0x00};
     const uint8_t zero = 0;
     Answers(device, BuildFrame(0x02, std::span(&zero, 1), 0, {}), std::chrono::seconds(1));
-    Answers(device, BuildFrame(identify[0], std::span(&identify[1], 1), identify[2], {}), std::chrono::seconds(2));
+    Answers(device, BuildFrame(identify[0], std::span(&identify[1], 1), identify[2], {}),
+            std::chrono::seconds(2));
     auto address = device.LongAddress();
     address[0] |= kAddressMasterBit;
     std::chrono::seconds at(3);

@@ -18,8 +18,8 @@
 // limit); every packet it sends is a well-formed HelloReply or Complete; no request is completed more
 // often than it was sent, none that was never sent, and no completion carries more data than its
 // request asked for.
-#include "fuzz_support.h"
 #include "contexts.h"
+#include "fuzz_support.h"
 #include "hart_trace.h"
 #include "zelhart/drvfw/framework.h"
 #include "zelhart/platform/iomgr_protocol.h"
@@ -100,12 +100,18 @@ class Ledger {
         std::visit(
             [&](const auto& r) {
                 using R = std::decay_t<decltype(r)>;
-                if constexpr (std::is_same_v<R, HelloRecord>) ++hellos_;
-                else if constexpr (std::is_same_v<R, CreateRecord>) Request(r.requestId, 0);
-                else if constexpr (std::is_same_v<R, ReadRecord>) Request(r.requestId, r.length);
-                else if constexpr (std::is_same_v<R, WriteRecord>) Request(r.requestId, 0);
-                else if constexpr (std::is_same_v<R, DeviceControlRecord>) Request(r.requestId, r.outputLength);
-                else if constexpr (std::is_same_v<R, LookupInterfaceRecord>) Request(r.requestId, kMaxTransferLength);
+                if constexpr (std::is_same_v<R, HelloRecord>)
+                    ++hellos_;
+                else if constexpr (std::is_same_v<R, CreateRecord>)
+                    Request(r.requestId, 0);
+                else if constexpr (std::is_same_v<R, ReadRecord>)
+                    Request(r.requestId, r.length);
+                else if constexpr (std::is_same_v<R, WriteRecord>)
+                    Request(r.requestId, 0);
+                else if constexpr (std::is_same_v<R, DeviceControlRecord>)
+                    Request(r.requestId, r.outputLength);
+                else if constexpr (std::is_same_v<R, LookupInterfaceRecord>)
+                    Request(r.requestId, kMaxTransferLength);
             },
             m.record);
     }
@@ -121,7 +127,8 @@ class Ledger {
         const auto& c = std::get<CompleteRecord>(m.record);
         auto it = requests_.find(c.requestId);
         if (it == requests_.end() || it->second.count == 0)
-            Die("a completion of a request not sent or completed already", static_cast<long long>(c.requestId));
+            Die("a completion of a request not sent or completed already",
+                static_cast<long long>(c.requestId));
         if (--it->second.count == 0 && it->second.sent == 1 && c.dataLength > it->second.limit)
             Die("a completion with more data than asked for", c.dataLength);
     }
@@ -173,7 +180,8 @@ void ReadUntilHangUp(int sock, Ledger& ledger) {
     std::vector<uint8_t> buffer(kMaxMessageSize + 1);
     const auto deadline = std::chrono::steady_clock::now() + kHangUpDeadline;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0 || !WaitReadable(sock, left)) Die("the daemon did not hang up");
         size_t length = 0;
         UniqueFd fd;

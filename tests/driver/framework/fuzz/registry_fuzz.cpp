@@ -2,8 +2,8 @@
 // as DriverEntry reads it: RegistryFile::Parse, the service key by the path the framework gives it, and
 // every value the driver asks for through each typed query.
 //
-// Checked for every input: key paths normalise to upper case without empty parts, a DWORD read as a number is the same
-// four bytes as the raw value, a string comes back as well-formed UTF-8, and a value that does not
+// Checked for every input: key paths normalise to upper case without empty parts, a DWORD read as a number is
+// the same four bytes as the raw value, a string comes back as well-formed UTF-8, and a value that does not
 // fit the caller's buffer is refused without being copied.
 #include "zelhart/drvfw/registry.h"
 
@@ -23,9 +23,10 @@ using namespace zelhart::drvfw;
 constexpr const char* kServiceKey = "\\Registry\\Machine\\System\\CurrentControlSet\\Services\\ZelHartDriver";
 // What DriverEntry asks for, "" being the key's default value (@), and a name the file may have in
 // another letter case.
-constexpr const char* kValueNames[] = {"DebugLevel", "HOLD", "GAP", "RT1PRIMARY", "RT1SECONDARY", "RT2", "STO",
-                                       "QUIETTIME", "BGTIMESTART", "BGTIMEERROR", "RT1DIFF", "PRE2",
-                                       "MISSEDTRANSMITWINDOW", "TIMEINTERVAL", "", "debuglevel"};
+constexpr const char* kValueNames[] = {"DebugLevel",           "HOLD",         "GAP",     "RT1PRIMARY",
+                                       "RT1SECONDARY",         "RT2",          "STO",     "QUIETTIME",
+                                       "BGTIMESTART",          "BGTIMEERROR",  "RT1DIFF", "PRE2",
+                                       "MISSEDTRANSMITWINDOW", "TIMEINTERVAL", "",        "debuglevel"};
 
 [[noreturn]] void Die(const char* what, std::string_view detail = {}) {
     std::fprintf(stderr, "registry fuzz: %s: %.*s\n", what, int(detail.size()), detail.data());
@@ -37,10 +38,14 @@ bool IsUtf8(std::string_view s) {
         const auto c = static_cast<unsigned char>(s[i]);
         size_t extra = 0;
         if (c >= 0x80) {
-            if ((c >> 5) == 6) extra = 1;
-            else if ((c >> 4) == 14) extra = 2;
-            else if ((c >> 3) == 30) extra = 3;
-            else return false;
+            if ((c >> 5) == 6)
+                extra = 1;
+            else if ((c >> 4) == 14)
+                extra = 2;
+            else if ((c >> 3) == 30)
+                extra = 3;
+            else
+                return false;
         }
         if (s.size() - i <= extra) return false;
         for (size_t k = 1; k <= extra; ++k)
@@ -56,7 +61,8 @@ void QueryEverything(const RegistryKey& key) {
         size_t length = 0;
         uint32_t type = 0;
         const NTSTATUS raw = key.QueryValue(name, buffer.data(), 4, &length, &type);
-        if (raw == STATUS_BUFFER_OVERFLOW && (length <= 4 || buffer[4] != 0)) Die("an overflow that fit", name);
+        if (raw == STATUS_BUFFER_OVERFLOW && (length <= 4 || buffer[4] != 0))
+            Die("an overflow that fit", name);
         if (NT_SUCCESS(raw) && length > 4) Die("a value longer than the buffer was copied", name);
 
         uint32_t number = 0;
@@ -66,7 +72,8 @@ void QueryEverything(const RegistryKey& key) {
             Die("QueryULong and QueryValue disagree", name);
 
         std::string text;
-        if (NT_SUCCESS(key.QueryString(name, &text)) && !IsUtf8(text)) Die("a string that is not UTF-8", name);
+        if (NT_SUCCESS(key.QueryString(name, &text)) && !IsUtf8(text))
+            Die("a string that is not UTF-8", name);
     }
 }
 
