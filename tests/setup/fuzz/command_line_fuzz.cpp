@@ -41,7 +41,7 @@ World* g_world = nullptr;
 // Standard error is closed for the helper's echo (-close_fd_mask=2): the reason goes where the
 // sanitizers report.
 [[noreturn]] void Die(const std::string& what) {
-    __sanitizer_report_error_summary(("command line fuzz: " + what).c_str());
+    __sanitizer_report_error_summary(("SUMMARY: command line fuzz: " + what).c_str());
     std::abort();
 }
 
@@ -66,9 +66,13 @@ int Run(const std::string& commandLine) {
 
 void RestoreState() {
     std::error_code ec;
-    fs::remove_all(g_world->sysroot, ec);
-    fs::copy(g_world->snapshot, g_world->sysroot,
-             fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+    // libFuzzer's timer signal (SIGALRM, every second) may interrupt the copy, which does not retry.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        fs::remove_all(g_world->sysroot, ec);
+        fs::copy(g_world->snapshot, g_world->sysroot,
+                 fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+        if (ec != std::errc::interrupted) break;
+    }
     if (ec) Die("cannot restore the system root: " + ec.message());
     for (const auto& entry : fs::directory_iterator(g_world->work))
         if (!g_world->fixtures.count(entry.path().filename().string())) fs::remove_all(entry.path(), ec);
