@@ -8,6 +8,7 @@ namespace zelhart::hart {
 namespace {
 
 template <class... F> struct Overloaded : F... { using F::operator()...; };
+template <class... F> Overloaded(F...) -> Overloaded<F...>; // clang before 17 deduces no aggregates
 
 bool IsInteger(FieldType t) {
     return t == FieldType::Int16 || t == FieldType::Int32 || t == FieldType::UInt24;

@@ -215,7 +215,8 @@ uint32_t DeviceFile::Write(const void* buffer, uint32_t length, uint32_t* transf
     if (transferred) *transferred = 0;
     if (length > kMaxTransferLength || (!buffer && length)) return ERROR_INVALID_PARAMETER;
     std::span<const uint8_t> bytes(static_cast<const uint8_t*>(buffer), length);
-    return Submit(Encode(WriteRecord{0, length}, bytes), nullptr, 0, transferred, overlapped, -1);
+    // No buffer to fill; the length bounds the bytes written the daemon may report.
+    return Submit(Encode(WriteRecord{0, length}, bytes), nullptr, length, transferred, overlapped, -1);
 }
 
 uint32_t DeviceFile::DeviceIoControl(uint32_t code, const void* input, uint32_t inputLength, void* output,
@@ -337,10 +338,11 @@ void DeviceFile::ReceiveLoop() {
         std::lock_guard lock(mutex_);
         if (abandoned_.erase(c.requestId)) continue; // given up here already: nobody waits for it
         auto it = outstanding_.find(c.requestId);
-        if (it == outstanding_.end() || it->second.done || c.dataLength > it->second.capacity) break;
+        if (it == outstanding_.end() || it->second.done ||
+            c.dataLength > (it->second.buffer ? it->second.capacity : 0))
+            break;
         if (c.dataLength) std::memcpy(it->second.buffer, m.payload.data(), c.dataLength);
-        uint32_t information =
-            it->second.buffer ? std::min(c.information, it->second.capacity) : c.information;
+        const uint32_t information = std::min(c.information, it->second.capacity);
         CompleteLocked(c.requestId, it->second, c.status, information);
     }
     // Hang-up, or a daemon that broke the protocol: the connection is of no further use either way.

@@ -22,9 +22,10 @@ LogSettings& Settings() {
 }
 
 // Appends the line in one write, so that lines of runs writing at the same time never mix. A file
-// that cannot be opened is skipped for this line.
+// that cannot be opened is skipped for this line, and so is a FIFO nobody reads (non-blocking: the
+// open would wait for a reader for ever).
 void AppendToFile(const std::string& path, const std::string& line) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0) return;
     std::string_view rest = line;
     while (!rest.empty()) {

@@ -351,6 +351,25 @@ TEST_F(IomgrClient, AnAnswerLargerThanTheBufferIsTreatedAsABrokenDaemon) {
     EXPECT_TRUE(daemon.WaitForHangUp(req->conn));
 }
 
+TEST_F(IomgrClient, NoRequestReportsMoreBytesThanItHad) {
+    FakeIomgrDaemon daemon(dir_.path());
+    auto f = OpenGood();
+    std::thread answer([&] {
+        auto write = daemon.WaitFor(MessageType::Write);
+        ASSERT_TRUE(write);
+        daemon.Complete(write->conn, write->requestId, STATUS_SUCCESS, 85833);
+        auto control = daemon.WaitFor(MessageType::DeviceControl);
+        ASSERT_TRUE(control);
+        daemon.Complete(control->conn, control->requestId, STATUS_SUCCESS, 9); // it asked for no output
+    });
+    uint32_t n = 0;
+    EXPECT_EQ(f->Write("abc", 3, &n, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(n, 3u);
+    EXPECT_EQ(f->DeviceIoControl(0x9C400E50, "\x02", 1, nullptr, 0, &n), ERROR_SUCCESS);
+    EXPECT_EQ(n, 0u);
+    answer.join();
+}
+
 TEST_F(IomgrClient, CloseEndsPendingRequestsAndTheConnection) {
     FakeIomgrDaemon daemon(dir_.path());
     auto f = OpenGood();

@@ -49,6 +49,13 @@ struct BadInf {
     const char* reason;
 };
 
+std::string Repeated(const std::string& text, int times) {
+    std::string out;
+    while (times-- > 0)
+        out += text;
+    return out;
+}
+
 const std::string kVersion =
     "[Version]\nSignature=\"$Windows NT$\"\nClass=Ports\nClassGuid={4D36E978-E325-11CE-BFC1-08002BE10318}\n";
 
@@ -60,6 +67,12 @@ const BadInf kBad[] = {
     {"Utf16", std::string("[\0V\0]\0", 6), ERROR_WRONG_INF_STYLE, "UTF-16"},
     {"ControlCharacter", "[Version]\nClass=\x07\n", ERROR_GENERAL_SYNTAX, "control character"},
     {"TooLarge", "[Version]\n" + std::string(300 * 1024, ';'), ERROR_GENERAL_SYNTAX, "larger than"},
+    {"TooLongOnceSubstituted",
+     "[Strings]\nS=\"" + std::string(100, 'x') + "\"\n[Version]\nClass=" + Repeated("%S%", 50) + "\n",
+     ERROR_GENERAL_SYNTAX, "line 4: a key or value longer than 4096 bytes once"},
+    {"LargerThan1MiBOnceSubstituted",
+     "[Strings]\nS=\"" + std::string(4000, 'x') + "\"\n[Version]\n" + Repeated("%S%\n", 300),
+     ERROR_GENERAL_SYNTAX, "line 265: the file larger than 1048576 bytes once"},
     {"NoSignature", "[Version]\nClass=Ports\n", ERROR_WRONG_INF_STYLE, "Signature"},
     {"NoClassGuid", "[Version]\nSignature=\"$Chicago$\"\nClass=Ports\n", ERROR_LINE_NOT_FOUND, "ClassGuid"},
     {"GuidWithoutBraces",

@@ -3,8 +3,13 @@
 #include "difx_api.h"
 #include "setup_fixture.h"
 #include "setup_log.h"
+#include "zelhart/platform/unique_fd.h"
 
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
+#include <future>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zelhart::setup::testing {
@@ -87,6 +92,17 @@ TEST_F(LogFileTest, UnwritableLogFileIsSkipped) {
     SetLogFilePath(Dir() + "/no/such/dir/setup.log");
     EXPECT_EQ(LogWrite(LOG_FAILURE, "lost\n"), 5);
     EXPECT_FALSE(Exists(Dir() + "/ZelHartDriverSetup.log"));
+
+    // A FIFO nobody reads (the helper run as "ZelHartDriverSetupCustomAction pipe") is not waited for.
+    const std::string fifo = Dir() + "/pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    SetLogFilePath(fifo);
+    auto written = std::async(std::launch::async, [] { return LogWrite(LOG_FAILURE, "lost\n"); });
+    if (written.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        platform::UniqueFd reader(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK)); // lets the writer go
+        ADD_FAILURE() << "the log waited for a reader of its FIFO";
+    }
+    EXPECT_EQ(written.get(), 5);
 }
 
 } // namespace

@@ -101,14 +101,16 @@ void EventLoop::Run() {
             break;
         }
         for (int i = 0; i < n && !quit_; ++i) {
-            if (events[i].data.u64 == kWakeId) {
+            // epoll_event is packed: its 64-bit data lies misaligned and is copied, not referred to.
+            const uint64_t id = events[i].data.u64;
+            if (id == kWakeId) {
                 RunPosted();
                 continue;
             }
             std::shared_ptr<FdHandler> handler;
             {
                 std::lock_guard lock(mutex_);
-                auto it = byId_.find(events[i].data.u64);
+                auto it = byId_.find(id);
                 if (it != byId_.end()) handler = it->second;
             }
             if (handler) (*handler)(events[i].events);

@@ -290,6 +290,8 @@ RegistryFile RegistryFile::Parse(std::string_view raw) {
     std::string text = DecodeText(raw.substr(0, kMaxFileSize));
     std::string logical;
     bool tooLong = false;
+    bool hexValue = false; // the logical line so far holds "=hex" (looked for once a piece, not again
+                           // over the whole line: that made a long continued value quadratic)
     size_t pos = 0;
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);
@@ -297,10 +299,10 @@ RegistryFile RegistryFile::Parse(std::string_view raw) {
         pos = end == std::string::npos ? text.size() : end + 1;
         std::string_view trimmed = Trim(line);
         // A hex list goes on over lines that end in a backslash.
-        bool continues = !trimmed.empty() && trimmed.back() == '\\' &&
-                         (logical + std::string(trimmed)).find("=hex") != std::string::npos;
+        hexValue = hexValue || trimmed.find("=hex") != std::string_view::npos;
+        bool continues = !trimmed.empty() && trimmed.back() == '\\' && hexValue;
         if (logical.size() + trimmed.size() > kMaxLineLength)
-            tooLong = true; // skipped as a whole
+            tooLong = true; // skipped as a whole, the lines it goes on over with it
         else
             logical += std::string(continues ? trimmed.substr(0, trimmed.size() - 1) : trimmed);
         if (continues && pos < text.size()) continue;
@@ -310,6 +312,7 @@ RegistryFile RegistryFile::Parse(std::string_view raw) {
             parser.Line(logical);
         logical.clear();
         tooLong = false;
+        hexValue = false;
     }
     return file;
 }

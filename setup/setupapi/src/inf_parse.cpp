@@ -158,10 +158,12 @@ class Tokenizer {
     std::string reason;
 };
 
-// %strkey% from [Strings]; %% is one %; an unknown key stays as it is.
-std::string Substitute(const std::string& text, const RawSection* strings) {
+// %strkey% from [Strings]; %% is one %; an unknown key stays as it is. Nothing when the result would
+// be longer than a line may be.
+std::optional<std::string> Substitute(const std::string& text, const RawSection* strings) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
+        if (out.size() > kMaxInfLineLength) return std::nullopt;
         if (text[i] != '%') {
             out += text[i];
             continue;
@@ -184,6 +186,7 @@ std::string Substitute(const std::string& text, const RawSection* strings) {
         }
         i = end;
     }
+    if (out.size() > kMaxInfLineLength) return std::nullopt;
     return out;
 }
 
@@ -199,13 +202,31 @@ DWORD InfFile::Parse(std::string_view text, InfFile* out, std::string* reason) {
     const RawSection* strings = nullptr;
     for (const RawSection& s : raw)
         if (EqualsNoCase(s.name, "Strings")) strings = &s;
+    // Substitution is bounded as the text is: a short line of many keys must not grow into megabytes.
     InfFile inf;
+    size_t total = 0;
     for (const RawSection& s : raw) {
         InfSection section{s.name, {}};
         for (const RawLine& l : s.lines) {
-            InfLine line{l.number, l.hasKey, Substitute(l.key, strings), {}};
-            for (const std::string& v : l.values)
-                line.values.push_back(strings == &s ? v : Substitute(v, strings));
+            auto tooLong = [&](const std::string& what) {
+                if (reason)
+                    *reason = "line " + std::to_string(l.number) + ": " + what + " once %strkey% are substituted";
+                return ERROR_GENERAL_SYNTAX;
+            };
+            const std::string valueTooLong =
+                "a key or value longer than " + std::to_string(kMaxInfLineLength) + " bytes";
+            auto key = Substitute(l.key, strings);
+            if (!key) return tooLong(valueTooLong);
+            InfLine line{l.number, l.hasKey, std::move(*key), {}};
+            total += line.key.size();
+            for (const std::string& v : l.values) {
+                auto value = strings == &s ? std::optional<std::string>(v) : Substitute(v, strings);
+                if (!value) return tooLong(valueTooLong);
+                total += value->size();
+                line.values.push_back(std::move(*value));
+            }
+            if (total > kMaxInfSubstitutedBytes)
+                return tooLong("the file larger than " + std::to_string(kMaxInfSubstitutedBytes) + " bytes");
             section.lines.push_back(std::move(line));
         }
         inf.sections_.push_back(std::move(section));

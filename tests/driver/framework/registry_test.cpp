@@ -166,6 +166,12 @@ TEST(RegistryFile, ArbitraryBytesNeverCrashAndLimitsHold) {
     EXPECT_EQ(file.skippedLines(), 1u);
     uint32_t v = 0;
     EXPECT_EQ(RegistryKey(*file.Key("HKLM\\K")).QueryULong("B", &v), STATUS_SUCCESS);
+    // A value too long to read is skipped with every line it goes on over, however they look.
+    auto continued = RegistryFile::Parse("[HKLM\\K]\n\"A\"=hex:" + std::string(RegistryFile::kMaxLineLength, '1') +
+                                         "\\\n  01,02,\\\n\"C\"=dword:3\n\"B\"=dword:2\n");
+    EXPECT_EQ(continued.skippedLines(), 1u);
+    EXPECT_EQ(RegistryKey(*continued.Key("HKLM\\K")).QueryULong("C", &v), STATUS_OBJECT_NAME_NOT_FOUND);
+    EXPECT_EQ(RegistryKey(*continued.Key("HKLM\\K")).QueryULong("B", &v), STATUS_SUCCESS);
 
     TempDir dir;
     std::string path = dir / "big.reg";

@@ -139,8 +139,8 @@ class DeviceFile {
 
   private:
     struct Outstanding {
-        uint8_t* buffer = nullptr;
-        uint32_t capacity = 0;
+        uint8_t* buffer = nullptr; // what the answer's data go to (a read, a control request's output)
+        uint32_t capacity = 0;     // the most bytes the request may report: the buffer's, a write's length
         Overlapped* overlapped = nullptr; // null for a synchronous request
         bool done = false;
         NTSTATUS status = STATUS_PENDING;

@@ -5,8 +5,8 @@
 //   value, value, , value                           (a line without a key; empty values keep their place)
 //
 // Not supported: line continuation, UTF-16 files, include and needs directives. Sizes are bounded
-// (file, lines, sections, values); anything else is refused with a SetupAPI error code and a reason
-// naming the line.
+// (file, lines, sections, values, and what substitution makes of them); anything else is refused with
+// a SetupAPI error code and a reason naming the line.
 //
 // What a driver package says about itself (DescribeDriverPackage):
 //   [Version]       Signature ("$Windows NT$" or "$Chicago$"), Class, ClassGuid, Provider
@@ -31,6 +31,9 @@ inline constexpr size_t kMaxInfLineLength = 4096;
 inline constexpr size_t kMaxInfSections = 512;
 inline constexpr size_t kMaxInfValuesPerLine = 64;
 inline constexpr size_t kMaxInfSectionNameLength = 255;
+// Once %strkey% are substituted: each key and value at most kMaxInfLineLength, all of them together
+// at most this.
+inline constexpr size_t kMaxInfSubstitutedBytes = 4 * kMaxInfBytes;
 
 struct InfLine {
     int lineNumber = 0;
