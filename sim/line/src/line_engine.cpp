@@ -122,11 +122,14 @@ void LineEngine::Tick(TimePoint now) {
     }
 }
 
-void LineEngine::TakeDue(TimePoint now, std::vector<uint8_t>& out) {
+std::chrono::nanoseconds LineEngine::TakeDue(TimePoint now, std::vector<uint8_t>& out) {
+    std::chrono::nanoseconds late{0};
+    if (!queue_.empty() && queue_.front().at <= now) late = now - queue_.front().at;
     while (!queue_.empty() && queue_.front().at <= now) {
         out.push_back(queue_.front().byte);
         queue_.pop_front();
     }
+    return late;
 }
 
 std::optional<LineEngine::TimePoint> LineEngine::NextWake() const {

@@ -70,8 +70,8 @@ public:
     void Receive(std::span<const uint8_t> bytes, TimePoint now);
     // Starts the burst frames and the other master's exchanges that are due by `now`.
     void Tick(TimePoint now);
-    // Appends the bytes due by `now` to `out`.
-    void TakeDue(TimePoint now, std::vector<uint8_t>& out);
+    // Appends the bytes due by `now` to `out`. Returns how late the first of them is (0 when none).
+    std::chrono::nanoseconds TakeDue(TimePoint now, std::vector<uint8_t>& out);
     // When something is next due: a byte, a burst frame or an exchange of the other master.
     std::optional<TimePoint> NextWake() const;
 
