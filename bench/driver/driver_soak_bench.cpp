@@ -25,9 +25,12 @@ namespace {
 constexpr uint32_t kFirstDeviceId = 0x100000;
 constexpr int kHighestPort = 255; // COM1..COM255
 constexpr uint32_t kWriteWaitMs = 10000;
+// Longer than one attempt: the request, the longest answer wait and the bus-busy wait (a retry).
+constexpr double kSlowExchangeMs = 800;
 
 struct PortResult {
     std::vector<LostExchange> losses;
+    std::vector<LostExchange> slow; // answered, but only after more than one attempt's time
     std::vector<double> exchangeMs;
     long exchanges = 0;
     long misdelivered = 0; // a reply with another port's device identifier
@@ -65,7 +68,10 @@ struct Client {
         NTSTATUS read = Await(*file, readOv, written == STATUS_SUCCESS ? 5000 : 1, &got);
         const auto end = Clock::now();
         ++result.exchanges;
-        result.exchangeMs.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+        const double ms = std::chrono::duration<double, std::milli>(end - start).count();
+        result.exchangeMs.push_back(ms);
+        if (ms > kSlowExchangeMs && result.slow.size() < 100)
+            result.slow.push_back({port, Seconds(start), Seconds(end), unsigned(written), unsigned(read), false});
         if (written != STATUS_SUCCESS || read != STATUS_SUCCESS) {
             result.losses.push_back({port, Seconds(start), Seconds(end), unsigned(written), unsigned(read),
                                      written == STATUS_TIMEOUT});
@@ -209,7 +215,7 @@ int main(int argc, char** argv) {
     const long rssBusy = ProcessStatusKb(pid, "VmRSS:"), hwm = ProcessStatusKb(pid, "VmHWM:");
 
     PortResult total;
-    std::vector<LostExchange> losses;
+    std::vector<LostExchange> losses, slow;
     for (const auto& c : clients) {
         const PortResult& r = c->result;
         total.exchanges += r.exchanges;
@@ -217,6 +223,7 @@ int main(int argc, char** argv) {
         total.damaged += r.damaged;
         total.exchangeMs.insert(total.exchangeMs.end(), r.exchangeMs.begin(), r.exchangeMs.end());
         losses.insert(losses.end(), r.losses.begin(), r.losses.end());
+        slow.insert(slow.end(), r.slow.begin(), r.slow.end());
     }
     // The line's own time for one exchange: the request (5 preambles and 5 bytes) and the reply
     // (5 preambles and 19 bytes) at 11 bits a character, the slave's turnaround, and the bus-busy wait
@@ -250,6 +257,20 @@ int main(int argc, char** argv) {
         const LineView line = ViewLine(ReadLines(logOf(l.port - firstPort)), l.start, l.end);
         std::printf("  lost on COM%d at %.3f s (%.0f ms): %s\n", l.port, l.start - Seconds(t0),
                     1000 * (l.end - l.start), LossCause(l, line, 30).c_str());
+    }
+    // Exchanges that needed another attempt: what the line shows of the first few.
+    std::printf("  answered only after another attempt (over %.0f ms): %zu\n", kSlowExchangeMs, slow.size());
+    for (size_t i = 0; i < slow.size() && i < 10; ++i) {
+        const LostExchange& l = slow[i];
+        const LineView line = ViewLine(ReadLines(logOf(l.port - firstPort)), l.start, l.end);
+        std::printf("    COM%d at %.3f s (%.0f ms): %d requests, %d answers on the line%s\n", l.port,
+                    l.start - Seconds(t0), 1000 * (l.end - l.start), line.requests, line.answers,
+                    line.lateMs >= 20 ? ", the simulator's output held up" : "");
+        if (std::getenv("BENCH_SHOW_LINE") && i < 3)
+            for (const std::string& text : ReadLines(logOf(l.port - firstPort))) {
+                const double t = std::atof(text.c_str());
+                if (t >= l.start - 0.5 && t <= l.end) std::printf("      %+8.1f ms %s\n", 1000 * (t - l.start), text.c_str());
+            }
     }
     if (const char* keep = std::getenv("BENCH_DAEMON_LOG")) std::ofstream(keep) << daemon.Output();
     return total.exchanges > 0 && losses.empty() && total.misdelivered == 0 && total.damaged == 0 ? 0 : 1;

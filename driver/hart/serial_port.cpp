@@ -11,6 +11,7 @@ namespace zelhart::hartdriver {
 namespace {
 
 constexpr uint32_t kTimerPeriodMs = 10;
+constexpr int kMaxTickDeferrals = 300; // more than the characters of the longest frame
 constexpr uint32_t STANDARD_RIGHTS_ALL = 0x001F0000;
 constexpr uint32_t READ_CONTROL = 0x00020000;
 
@@ -56,12 +57,32 @@ NTSTATUS HartSerialSetWaitMask(const WDFIOTARGET& t) {
     return SendSetting(t, IOCTL_SERIAL_SET_WAIT_MASK, uint32_t{SERIAL_EV_ERR});
 }
 
+// A character that reached the port before this tick and not the receiver yet: the read loop's read
+// has completed and its routine has not run. (That routine starts the next read, which completes at
+// once while the target holds more input; while no read is in flight, nothing is owed to the receiver.)
+bool ReceptionBehind(HARTDEVICE_CONTEXT* ctx) {
+    return ctx->ReadRequestToSerial && ctx->ReadRequestToSerial->GetStatus() != STATUS_PENDING;
+}
+
 void HartEvtTimerFunc(WDFTIMER timer) {
     WDFDEVICE device = HartDeviceOf(timer);
     HARTDEVICE_CONTEXT* ctx = HartDeviceGetContext(device);
     if (!ctx) return;
     auto entry = ctx->Lock();
     if (!ctx->TimerEnabled || !ctx->TimerRunning) return; // stopped while this tick waited for the lock
+    // A loop held up (a loaded machine) finds characters and the tick waiting together. The characters
+    // came first: they go to the receiver before the tick counts, or the receive gap would expire
+    // inside a frame that arrived without a pause. Each completion is posted, so the tick goes to the
+    // back of the loop's queue until they are through (bounded: a flood cannot hold the clock).
+    if (ReceptionBehind(ctx) && ctx->TickDeferrals < kMaxTickDeferrals) {
+        ++ctx->TickDeferrals;
+        std::weak_ptr<Device> weak = device;
+        device->framework().loop().Post([weak, timer] {
+            if (auto d = weak.lock()) HartEvtTimerFunc(timer);
+        });
+        return;
+    }
+    ctx->TickDeferrals = 0;
     ctx->DataLink->HartEvtTimerFunc();
     if (!ctx->CountdownsRun()) {
         ctx->Timer->Stop(false); // nothing left to count: idle until a countdown is loaded again

@@ -50,9 +50,14 @@ void TickGroup::Leave(const Timer* timer) {
 }
 
 void TickGroup::OnTick() {
-    // However many periods went by while the loop was held up, each member ticks once.
+    // However many periods went by while the loop was held up, each member ticks once: after the
+    // other events the loop woke up for, so input that arrived before the tick is taken in first.
     uint64_t expirations = 0;
     if (::read(fd_.get(), &expirations, sizeof(expirations)) != sizeof(expirations)) return;
+    loop_.Post([this] { RunDue(); });
+}
+
+void TickGroup::RunDue() {
     due_.clear();
     {
         std::lock_guard lock(mutex_);

@@ -1,5 +1,6 @@
 // Periodic timers of one period sharing one timerfd of the event loop: a tick wakes the loop once
-// for every timer of the group, instead of once per timer. The group ticks on its own grid while it
+// for every timer of the group, instead of once per timer. The tick runs after the other events of
+// the same wake-up (serial input that arrived before it, above all). The group ticks on its own grid while it
 // has members and not at all without; a timer that joins gets its first tick within one period, as a
 // timer that had been running all along would.
 #pragma once
@@ -30,6 +31,7 @@ class TickGroup {
 
   private:
     void OnTick();
+    void RunDue();
     void ArmLocked(bool on);
 
     EventLoop& loop_;
