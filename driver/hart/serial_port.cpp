@@ -64,21 +64,27 @@ bool ReceptionBehind(HARTDEVICE_CONTEXT* ctx) {
     return ctx->ReadRequestToSerial && ctx->ReadRequestToSerial->GetStatus() != STATUS_PENDING;
 }
 
-void HartEvtTimerFunc(WDFTIMER timer) {
+// One tick; `deferred`: the same tick again after waiting for received characters.
+void RunTick(const WDFTIMER& timer, bool deferred) {
     WDFDEVICE device = HartDeviceOf(timer);
     HARTDEVICE_CONTEXT* ctx = HartDeviceGetContext(device);
     if (!ctx) return;
     auto entry = ctx->Lock();
-    if (!ctx->TimerEnabled || !ctx->TimerRunning) return; // stopped while this tick waited for the lock
+    if (!ctx->TimerEnabled || !ctx->TimerRunning) { // stopped while this tick waited for the lock
+        ctx->TickDeferrals = 0;
+        return;
+    }
+    if (!deferred && ctx->TickDeferrals > 0) return; // the last tick still waits: this one is it
     // A loop held up (a loaded machine) finds characters and the tick waiting together. The characters
     // came first: they go to the receiver before the tick counts, or the receive gap would expire
     // inside a frame that arrived without a pause. Each completion is posted, so the tick goes to the
     // back of the loop's queue until they are through (bounded: a flood cannot hold the clock).
     if (ReceptionBehind(ctx) && ctx->TickDeferrals < kMaxTickDeferrals) {
         ++ctx->TickDeferrals;
-        std::weak_ptr<Device> weak = device;
-        device->framework().loop().Post([weak, timer] {
-            if (auto d = weak.lock()) HartEvtTimerFunc(timer);
+        device->framework().loop().Post([timer] {
+            if (timer->IsDeleted()) return;
+            auto keep = timer->KeepAlive(); // the device and its context, as for the tick itself
+            RunTick(timer, true);
         });
         return;
     }
@@ -89,6 +95,8 @@ void HartEvtTimerFunc(WDFTIMER timer) {
         ctx->TimerRunning = false;
     }
 }
+
+void HartEvtTimerFunc(WDFTIMER timer) { RunTick(timer, false); }
 
 NTSTATUS CreateWorkItem(const WDFDEVICE& device, void (*callback)(WDFWORKITEM), WDFWORKITEM* out) {
     ObjectAttributes attributes = ObjectAttributes::WithContext<WORKITEM_CONTEXT>();
