@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sched.h>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -76,6 +77,15 @@ inline std::string StartDaemon(hartdriver::DaemonProcess& daemon, const std::str
     launch.runtimeDir = dir;
     launch.configDir = dir;
     return daemon.Start(launch);
+}
+
+// A simulator stands for the line and the transmitter, which are hardware: nothing holds them up.
+// Real-time priority (SCHED_FIFO 1, needs root or CAP_SYS_NICE) keeps a loaded machine from pausing a
+// simulator inside an answer, a gap a real line never has; the daemon keeps its ordinary priority.
+inline bool GiveLinePriority(pid_t pid) {
+    sched_param param{};
+    param.sched_priority = 1;
+    return ::sched_setscheduler(pid, SCHED_FIFO, &param) == 0;
 }
 
 inline double Percentile(std::vector<double> v, double p) {

@@ -157,14 +157,14 @@ ReadTiming AnalyseRead(const std::vector<ShimEvent>& events, const std::vector<L
 }
 
 std::string FormatReport(const ReadTiming& timing, Ms wallTime) {
-    std::string out = "transaction    total   wire (answers)  turnaround  quiet  poll wait  remainder (ms)\n";
+    std::string out = "transaction    total   wire (requests + answers)  turnaround  quiet  poll wait  remainder (ms)\n";
     TransactionTiming sum;
     std::optional<Ms> worst;
     size_t n = 0;
     for (const TransactionTiming& t : timing.transactions) {
         ++n;
-        out += Line("%11zu  %7.1f  %6.1f (%6.1f)  %10.1f  %5.1f  %9.1f  %9.1f\n", n, t.total.count(), t.wire.count(),
-                    t.answerWire.count(), t.turnaround.count(), t.quiet.count(), t.pollWait.value_or(Ms(0)).count(),
+        out += Line("%11zu  %7.1f  %6.1f (%6.1f + %6.1f)  %10.1f  %5.1f  %9.1f  %9.1f\n", n, t.total.count(),
+                    t.wire.count(), (t.wire - t.answerWire).count(), t.answerWire.count(), t.turnaround.count(), t.quiet.count(), t.pollWait.value_or(Ms(0)).count(),
                     t.Remainder().count());
         sum.total += t.total;
         sum.wire += t.wire;
@@ -176,13 +176,16 @@ std::string FormatReport(const ReadTiming& timing, Ms wallTime) {
     }
     if (n == 0) return out + "no transactions\n";
     const Ms poll = sum.pollWait.value_or(Ms(0));
-    out += Line("%11s  %7.1f  %6.1f (%6.1f)  %10.1f  %5.1f  %9.1f  %9.1f\n", "sum", sum.total.count(), sum.wire.count(),
-                sum.answerWire.count(), sum.turnaround.count(), sum.quiet.count(), poll.count(),
+    out += Line("%11s  %7.1f  %6.1f (%6.1f + %6.1f)  %10.1f  %5.1f  %9.1f  %9.1f\n", "sum", sum.total.count(),
+                sum.wire.count(), (sum.wire - sum.answerWire).count(), sum.answerWire.count(), sum.turnaround.count(), sum.quiet.count(), poll.count(),
                 sum.Remainder().count());
     out += Line("whole read: %.1f ms, %zu transactions (first open to last close %.1f ms)\n", wallTime.count(), n,
                 timing.span.count());
-    out += Line("wire time of every frame: %.1f ms; the read took %.2f x that\n", sum.wire.count(),
-                wallTime / sum.wire);
+    out += Line("wire time of every frame, both directions (the line's time): %.1f ms; the read took %.2f x that\n",
+                sum.wire.count(), wallTime / sum.wire);
+    const Ms floor = sum.wire + sum.turnaround + sum.quiet + poll;
+    out += Line("the line and the design's waits: %.1f ms; the read took %.3f x that\n", floor.count(),
+                wallTime / floor);
     out += Line("design waits: bus quiet after each open %.1f ms + 40 ms polling %.1f ms = %.1f ms; "
                 "the transmitter's turnaround %.1f ms\n",
                 sum.quiet.count(), poll.count(), (sum.quiet + poll).count(), sum.turnaround.count());

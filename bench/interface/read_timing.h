@@ -8,10 +8,10 @@
 //   poll wait   from the moment the library queued the answer to the hart_read that took it: the
 //               caller polls every 40 ms;
 //   remainder   what is left: the time our code adds.
-// On a pseudo-terminal the master's frames reach the simulator at once; only the simulator paces what
-// it sends. So the time the line took is the answers' wire time, and the remainder is the total less
-// that, the turnaround and the design's waits. On a real line the requests' wire time would add to
-// the total and to the line's time alike, leaving the remainder as it is.
+// The paced simulator takes the line's time in both directions: a request handed over at once by the
+// pseudo-terminal is heard only when its last character would have arrived at 1200 baud. So the line's
+// time is the wire time of both directions, and the remainder is the total less that, the turnaround
+// and the design's waits.
 // No I/O here: the logs come in as text.
 #pragma once
 
@@ -50,13 +50,13 @@ std::vector<ShimEvent> ParseShimLog(std::string_view text, std::string* error);
 
 struct TransactionTiming {
     Ms total{0};
-    Ms wire{0};       // every frame of the exchange
-    Ms answerWire{0}; // the transmitter's frames: what the line took here
+    Ms wire{0};       // every frame of the exchange, both directions: the line's time
+    Ms answerWire{0}; // the transmitter's frames (the rest of `wire` is the master's request)
     Ms turnaround{0};
     Ms quiet{0};
     std::optional<Ms> pollWait; // none when no answer was taken
     size_t frames = 0;
-    Ms Remainder() const { return total - answerWire - turnaround - quiet - pollWait.value_or(Ms(0)); }
+    Ms Remainder() const { return total - wire - turnaround - quiet - pollWait.value_or(Ms(0)); }
 };
 
 struct ReadTiming {

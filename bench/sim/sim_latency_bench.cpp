@@ -1,6 +1,7 @@
 // How fast korvel4810-sim answers, measured by a raw master on the pseudo-terminal:
-//  - paced: from the request's last byte to the answer's first byte (the turnaround plus one
-//    character), and the whole answer against its wire time;
+//  - paced: from the end of the request on the line (the simulator hears it when its last character
+//    would have arrived at 1200 baud: 11 characters after it was written) to the answer's first byte
+//    (the turnaround plus one character), and to its last byte against the answer's wire time;
 //  - unpaced: the whole exchange.
 // Ratios are against the line: 11 bits at 1200 baud = 9.167 ms a character.
 //
@@ -55,12 +56,14 @@ private:
     std::string path_;
 };
 
-std::optional<Sample> Exchange(int fd) {
+std::optional<Sample> Exchange(int fd, bool pace) {
     uint8_t buf[64];
     while (::read(fd, buf, sizeof buf) > 0) { // nothing stale
     }
     if (::write(fd, kIdentityRequest, sizeof kIdentityRequest) != ssize_t(sizeof kIdentityRequest)) return std::nullopt;
-    auto sent = Clock::now();
+    // Paced, the request is on the line for its 11 characters; unpaced, it arrives at once.
+    const auto onLine = static_cast<int64_t>(sizeof kIdentityRequest) * sim::kCharacterTime;
+    auto sent = Clock::now() + (pace ? Clock::duration(onLine) : Clock::duration(0));
     std::optional<Clock::time_point> first;
     size_t got = 0;
     while (got < kAnswerBytes) {
@@ -91,7 +94,7 @@ std::optional<std::vector<Sample>> Run(const std::string& runtime, int port, boo
     ::tcsetattr(serial.fd(), TCSANOW, &t);
     std::vector<Sample> samples;
     for (int i = 0; i < count; ++i) {
-        auto s = Exchange(serial.fd());
+        auto s = Exchange(serial.fd(), pace);
         if (!s) {
             std::fprintf(stderr, "no answer to exchange %d\n", i);
             return std::nullopt;

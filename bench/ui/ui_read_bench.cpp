@@ -247,15 +247,16 @@ int main(int argc, char** argv) {
     }
     daemon.Stop();
     simulator.Stop();
-    // What the line itself took: the transmitter's answers, 11 bits a character at 1200 baud.
+    // What the line itself took: requests and answers, 11 bits a character at 1200 baud (the paced
+    // simulator takes the line's time in both directions).
     std::string error;
-    double answerMs = 0;
+    double lineMs = 0;
     for (const bench::LoggedFrame& f : bench::ParseFrameLog(ReadFile(dir + "/frames.log"), &error))
-        if (!f.fromMaster) answerMs += double(f.bytes) * kCharacterMs;
+        lineMs += double(f.bytes) * kCharacterMs;
     std::printf("over %d reads: longest stall %.1f ms = %.1f character times (limit %.0f ms); a read took %.0f ms, "
-                "%.1f times the line time of its answers (%.0f ms)\n",
-                runs, longest, longest / kCharacterMs, kStallLimitMs, wall / runs, answerMs > 0 ? wall / answerMs : 0.0,
-                answerMs / runs);
+                "%.2f times the line time of its requests and answers (%.0f ms)\n",
+                runs, longest, longest / kCharacterMs, kStallLimitMs, wall / runs, lineMs > 0 ? wall / lineMs : 0.0,
+                lineMs / runs);
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
     return check && failed ? 1 : 0;

@@ -113,6 +113,7 @@ struct HARTDEVICE_CONTEXT : datalink::DataLinkHost {
     // costs no wake-ups. TimerRunning: the framework timer is started.
     bool TimerEnabled = false;
     bool TimerRunning = false;
+    int TickDeferrals = 0; // times the current tick waited for received characters (serial_port.cpp)
 
     DataLinkEntry Lock() { return DataLinkEntry(this); }
 

@@ -66,6 +66,7 @@ bool HARTDEVICE_CONTEXT::CountdownsRun() const {
 
 void HARTDEVICE_CONTEXT::DisableTimer() {
     TimerEnabled = false;
+    TickDeferrals = 0;
     if (TimerRunning && Timer) Timer->Stop(false);
     TimerRunning = false;
 }
@@ -75,6 +76,7 @@ void HARTDEVICE_CONTEXT::ArmTimer() {
     constexpr int64_t kDueTime = -100000; // 10 ms, relative, in 100-ns units
     Timer->Start(kDueTime);
     TimerRunning = true;
+    TickDeferrals = 0;
 }
 
 bool HARTDEVICE_CONTEXT::TraceEnabled(uint32_t mask) const {

@@ -11,6 +11,7 @@ namespace zelhart::hartdriver {
 namespace {
 
 constexpr uint32_t kTimerPeriodMs = 10;
+constexpr int kMaxTickDeferrals = 300; // more than the characters of the longest frame
 constexpr uint32_t STANDARD_RIGHTS_ALL = 0x001F0000;
 constexpr uint32_t READ_CONTROL = 0x00020000;
 
@@ -56,18 +57,46 @@ NTSTATUS HartSerialSetWaitMask(const WDFIOTARGET& t) {
     return SendSetting(t, IOCTL_SERIAL_SET_WAIT_MASK, uint32_t{SERIAL_EV_ERR});
 }
 
-void HartEvtTimerFunc(WDFTIMER timer) {
+// A character that reached the port before this tick and not the receiver yet: the read loop's read
+// has completed and its routine has not run. (That routine starts the next read, which completes at
+// once while the target holds more input; while no read is in flight, nothing is owed to the receiver.)
+bool ReceptionBehind(HARTDEVICE_CONTEXT* ctx) {
+    return ctx->ReadRequestToSerial && ctx->ReadRequestToSerial->GetStatus() != STATUS_PENDING;
+}
+
+// One tick; `deferred`: the same tick again after waiting for received characters.
+void RunTick(const WDFTIMER& timer, bool deferred) {
     WDFDEVICE device = HartDeviceOf(timer);
     HARTDEVICE_CONTEXT* ctx = HartDeviceGetContext(device);
     if (!ctx) return;
     auto entry = ctx->Lock();
-    if (!ctx->TimerEnabled || !ctx->TimerRunning) return; // stopped while this tick waited for the lock
+    if (!ctx->TimerEnabled || !ctx->TimerRunning) { // stopped while this tick waited for the lock
+        ctx->TickDeferrals = 0;
+        return;
+    }
+    if (!deferred && ctx->TickDeferrals > 0) return; // the last tick still waits: this one is it
+    // A loop held up (a loaded machine) finds characters and the tick waiting together. The characters
+    // came first: they go to the receiver before the tick counts, or the receive gap would expire
+    // inside a frame that arrived without a pause. Each completion is posted, so the tick goes to the
+    // back of the loop's queue until they are through (bounded: a flood cannot hold the clock).
+    if (ReceptionBehind(ctx) && ctx->TickDeferrals < kMaxTickDeferrals) {
+        ++ctx->TickDeferrals;
+        device->framework().loop().Post([timer] {
+            if (timer->IsDeleted()) return;
+            auto keep = timer->KeepAlive(); // the device and its context, as for the tick itself
+            RunTick(timer, true);
+        });
+        return;
+    }
+    ctx->TickDeferrals = 0;
     ctx->DataLink->HartEvtTimerFunc();
     if (!ctx->CountdownsRun()) {
         ctx->Timer->Stop(false); // nothing left to count: idle until a countdown is loaded again
         ctx->TimerRunning = false;
     }
 }
+
+void HartEvtTimerFunc(WDFTIMER timer) { RunTick(timer, false); }
 
 NTSTATUS CreateWorkItem(const WDFDEVICE& device, void (*callback)(WDFWORKITEM), WDFWORKITEM* out) {
     ObjectAttributes attributes = ObjectAttributes::WithContext<WORKITEM_CONTEXT>();

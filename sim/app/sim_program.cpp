@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <ctime>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -215,7 +216,13 @@ void SimProgram::Flush(TimePoint now) {
     if (!attached_) return;
     engine_->Tick(now);
     out_.clear();
-    engine_->TakeDue(now, out_);
+    auto late = engine_->TakeDue(now, out_);
+    if (options_.logTimes && late > kCharacterTime) {
+        char text[48];
+        std::snprintf(text, sizeof text, "LATE %.1f ms",
+                      std::chrono::duration<double, std::milli>(late).count());
+        WriteLog(text);
+    }
     size_t done = 0;
     while (done < out_.size()) {
         ssize_t n = ::write(pty_.masterFd(), out_.data() + done, out_.size() - done);
@@ -255,7 +262,15 @@ void SimProgram::SaveStateIfChanged() {
 
 void SimProgram::WriteLog(std::string_view line) {
     if (!log_) return;
-    std::string text(line);
+    std::string text;
+    if (options_.logTimes) {
+        timespec ts{};
+        ::clock_gettime(CLOCK_MONOTONIC, &ts);
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "%lld.%06ld ", static_cast<long long>(ts.tv_sec), ts.tv_nsec / 1000);
+        text = stamp;
+    }
+    text += line;
     text.push_back('\n');
     if (::write(log_.get(), text.data(), text.size()) != ssize_t(text.size())) Warn(Errno("log"));
 }

@@ -72,8 +72,8 @@ TEST(ReadTiming, EachTransactionIsSplitIntoWireDesignWaitsAndRemainder) {
     EXPECT_NEAR(first.answerWire.count(), 20 * kCharacterMs, 1e-6);
     ASSERT_TRUE(first.pollWait.has_value());
     EXPECT_NEAR(first.pollWait->count(), 20.0, 1e-6);
-    // Only the answer took line time: the request reached the simulator at once.
-    EXPECT_NEAR(first.Remainder().count(), 530.0 - 20 * kCharacterMs - 5 - 370 - 20, 1e-6);
+    // Both directions took line time: the paced simulator hears a request at the line rate.
+    EXPECT_NEAR(first.Remainder().count(), 530.0 - 31 * kCharacterMs - 5 - 370 - 20, 1e-6);
     EXPECT_NEAR(timing.transactions[1].wire.count(), 29 * kCharacterMs, 1e-6);
     EXPECT_NEAR(timing.transactions[1].pollWait->count(), 30.0, 1e-6);
 

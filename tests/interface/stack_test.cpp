@@ -255,7 +255,9 @@ TEST_F(StackTest, CloseDiscardsQueuedRequestsAndReturnsWithinAnExchange) {
     const auto took = std::chrono::steady_clock::now() - started;
     // One exchange at 1200 baud takes about 0.4 s; the 29 requests left would take over 10 s.
     EXPECT_LT(took, 2s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
-    std::this_thread::sleep_for(300ms); // what the daemon wrote before the close has been heard by now
+    // What the daemon wrote before the close has been heard by now: the paced simulator hears a
+    // request when its last character would have arrived, 11 characters (101 ms) after it was written.
+    std::this_thread::sleep_for(400ms);
     const size_t atClose = FramesHeard();
     EXPECT_LE(atClose, 3u) << "requests sent after the first answer";
     std::this_thread::sleep_for(2s);

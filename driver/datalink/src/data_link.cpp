@@ -47,10 +47,7 @@ void HartDataLink::HartEvtTimerFunc() {
             Trace(kTraceError | kTraceTimeStamp, "EVT_BA_TIMEOUT\n");
             FsmMasterProcessEvent(EVT_BA_TIMEOUT);
         }
-        if (Expired(t.RcvGap)) {
-            ResetPortDataReceiverFsm();
-            FsmMasterProcessEvent(EVT_INV_SOM);
-        }
+        if (Expired(t.RcvGap)) ReceiveGapExpired();
         break;
     case kModeSlave:
         if (Expired(t.SlaveGap)) ResetPortDataReceiverFsm();
@@ -59,6 +56,24 @@ void HartDataLink::HartEvtTimerFunc() {
     default:
         break;
     }
+}
+
+// The line fell silent inside a frame, or after preambles. A frame cut short after its delimiter has
+// loaded BG with the frame reception limit (10 s), meant to cover the frame's arrival; in a state that
+// takes no EVT_INV_SOM (this master's reply arriving) the state would wait out that limit with the
+// write pending. The frame is over, and so is that wait: as for BG expiry while the reply arrives, the
+// attempt is used up now.
+void HartDataLink::ReceiveGapExpired() {
+    const bool frameStarted = ctx_.CurrentReceiverState >= ReceiverState::STATE_RECEIVING_UNTIL_BYTECOUNT;
+    const bool unexpected = FindRow(ctx_.CurrentMasterState, EVT_INV_SOM) == nullptr;
+    ResetPortDataReceiverFsm();
+    FsmMasterProcessEvent(EVT_INV_SOM);
+    if (!frameStarted || !unexpected || ctx_.Timers.BG == 0) return;
+    if (FindRow(ctx_.CurrentMasterState, EVT_BG_TIMEOUT) == nullptr) return;
+    Trace(kTraceDetail, "%s a frame cut short ends the wait of %s\n", "HartEvtTimerFunc",
+          MasterStateName(ctx_.CurrentMasterState));
+    ctx_.Timers.BG = 0;
+    FsmMasterProcessEvent(EVT_BG_TIMEOUT);
 }
 
 NTSTATUS HartDataLink::AcceptWriteRequest() {

@@ -1,5 +1,6 @@
 #include "zelhart/drvfw/event_loop.h"
 
+#include "tick_group.h"
 #include "zelhart/drvfw/trace.h"
 
 #include <cerrno>
@@ -62,12 +63,21 @@ void EventLoop::RemoveFd(int fd) {
 }
 
 void EventLoop::Post(std::function<void()> task) {
+    const bool fromLoop = IsLoopThread();
     {
         std::lock_guard lock(mutex_);
         posted_.push_back(std::move(task));
     }
+    if (fromLoop) return; // Run looks at the queue before it waits again
     uint64_t one = 1;
     (void)!::write(wake_.get(), &one, sizeof(one));
+}
+
+TickGroup* EventLoop::Ticks(uint32_t periodMs) {
+    std::lock_guard lock(groupsMutex_);
+    auto& group = groups_[periodMs];
+    if (!group) group = std::make_unique<TickGroup>(*this, periodMs);
+    return group->valid() ? group.get() : nullptr;
 }
 
 void EventLoop::Quit() {
@@ -76,25 +86,28 @@ void EventLoop::Quit() {
     (void)!::write(wake_.get(), &one, sizeof(one));
 }
 
-void EventLoop::RunPosted() {
-    uint64_t count;
-    (void)!::read(wake_.get(), &count, sizeof(count));
+bool EventLoop::RunPosted() {
     std::deque<std::function<void()>> tasks;
     {
         std::lock_guard lock(mutex_);
         tasks.swap(posted_);
     }
     for (auto& task : tasks) {
-        if (quit_) return;
+        if (quit_) return false;
         task();
     }
+    std::lock_guard lock(mutex_);
+    return !posted_.empty();
 }
 
 void EventLoop::Run() {
     loopThread_ = std::this_thread::get_id();
     epoll_event events[32];
+    bool pending = false;
     while (!quit_) {
-        int n = ::epoll_wait(epoll_.get(), events, 32, -1);
+        // Tasks posted meanwhile (by the loop itself: completions) are due: look for events without
+        // waiting, so they run next and input is not starved either.
+        int n = ::epoll_wait(epoll_.get(), events, 32, pending ? 0 : -1);
         if (n < 0) {
             if (errno == EINTR) continue;
             FrameworkTrace(TraceLevel::Error, "event loop: epoll_wait: %s", std::strerror(errno));
@@ -104,7 +117,8 @@ void EventLoop::Run() {
             // epoll_event is packed: its 64-bit data lies misaligned and is copied, not referred to.
             const uint64_t id = events[i].data.u64;
             if (id == kWakeId) {
-                RunPosted();
+                uint64_t count;
+                (void)!::read(wake_.get(), &count, sizeof(count));
                 continue;
             }
             std::shared_ptr<FdHandler> handler;
@@ -115,6 +129,7 @@ void EventLoop::Run() {
             }
             if (handler) (*handler)(events[i].events);
         }
+        if (!quit_) pending = RunPosted();
     }
     loopThread_ = std::thread::id();
 }

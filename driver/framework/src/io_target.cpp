@@ -278,7 +278,7 @@ void IoTarget::OnIo(uint32_t events) {
 }
 
 void IoTarget::ReadInputLocked() {
-    if (state_ != IoTargetState::Started || reads_.empty() || !input_.empty()) return;
+    if (state_ != IoTargetState::Started || input_.size() >= kInputBufferSize) return;
     uint8_t raw[64];
     ssize_t n = ::read(port_.fd(), raw, sizeof(raw));
     if (n > 0) {
@@ -287,6 +287,7 @@ void IoTarget::ReadInputLocked() {
         RemovedLocked();
     } else if (errno != EAGAIN && errno != EINTR) {
         FrameworkTrace(TraceLevel::Error, "serial: read: %s", std::strerror(errno));
+        if (reads_.empty()) return;
         CompleteLocked(reads_.front(), NtStatusFromErrno(errno), 0);
         reads_.pop_front();
     }
@@ -439,7 +440,7 @@ void IoTarget::UpdateInterestLocked() {
     if (!port_.IsOpen() || state_ == IoTargetState::Deleted || state_ == IoTargetState::Closed) return;
     uint32_t want = 0;
     if (state_ == IoTargetState::Started) {
-        if (!reads_.empty() && input_.empty()) want |= EPOLLIN;
+        if (input_.size() < kInputBufferSize) want |= EPOLLIN;
         if (!writes_.empty() && !draining_) want |= EPOLLOUT;
     }
     if (want == interest_) return;

@@ -60,6 +60,7 @@ void Object::Delete() {
 
 std::vector<std::shared_ptr<void>> Object::KeepAlive() const {
     std::vector<std::shared_ptr<void>> keep;
+    keep.reserve(6); // a request's chain: request, device, driver, each with its context
     for (const Object* o = this; o;) {
         WDFOBJECT parent;
         {

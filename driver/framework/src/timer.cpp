@@ -1,5 +1,6 @@
 #include "zelhart/drvfw/timer.h"
 
+#include "tick_group.h"
 #include "zelhart/drvfw/framework.h"
 #include "zelhart/drvfw/trace.h"
 
@@ -24,6 +25,7 @@ Timer::Timer(Framework& fw, const TimerConfig& config, const ObjectAttributes& a
       fd_(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)) {}
 
 Timer::~Timer() {
+    if (group_) group_->Leave(this);
     if (registered_) framework().loop().RemoveFd(fd_.get());
 }
 
@@ -46,15 +48,29 @@ bool Timer::Start(int64_t dueTime) {
     if (IsDeleted()) return false;
     // Negative: relative, in 100-ns units. A positive (absolute) time is taken as relative as well.
     int64_t ns = std::max<int64_t>((dueTime < 0 ? -dueTime : dueTime) * 100, 1);
-    itimerspec spec{};
-    spec.it_value = FromNanoseconds(ns);
-    spec.it_interval = FromNanoseconds(static_cast<int64_t>(config_.Period) * 1000000);
+    const int64_t period = static_cast<int64_t>(config_.Period) * 1000000;
+    TickGroup* group = period > 0 && ns == period ? framework().loop().Ticks(config_.Period) : nullptr;
     std::lock_guard lock(mutex_);
     bool was = started_;
     started_ = true;
+    itimerspec spec{};
+    if (!group) {
+        spec.it_value = FromNanoseconds(ns);
+        spec.it_interval = FromNanoseconds(period);
+    }
     if (::timerfd_settime(fd_.get(), 0, &spec, nullptr) != 0)
         FrameworkTrace(TraceLevel::Error, "timer: timerfd_settime: %s", std::strerror(errno));
+    if (group != group_) LeaveGroupLocked();
+    if (group) {
+        group_ = group;
+        group_->Join(std::static_pointer_cast<Timer>(shared_from_this()));
+    }
     return was;
+}
+
+void Timer::LeaveGroupLocked() {
+    if (group_) group_->Leave(this);
+    group_ = nullptr;
 }
 
 bool Timer::Stop(bool wait) {
@@ -63,6 +79,7 @@ bool Timer::Stop(bool wait) {
     started_ = false;
     itimerspec off{};
     ::timerfd_settime(fd_.get(), 0, &off, nullptr);
+    LeaveGroupLocked();
     // Ticks run on the loop thread: from there no other tick can be under way.
     if (wait && !framework().loop().IsLoopThread()) idle_.wait(lock, [&] { return !running_; });
     return was;
@@ -74,6 +91,12 @@ void Timer::OnExpired() {
     // expire early, before the input that arrived meanwhile has been seen.
     uint64_t expirations = 0;
     if (::read(fd_.get(), &expirations, sizeof(expirations)) != sizeof(expirations)) return;
+    Tick();
+}
+
+void Timer::OnGroupTick() { Tick(); }
+
+void Timer::Tick() {
     auto self = std::static_pointer_cast<Timer>(shared_from_this());
     auto keep = KeepAlive();
     {

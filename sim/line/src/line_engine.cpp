@@ -38,7 +38,9 @@ LineEngine::LineEngine(KorvelDevice& device, const LineSettings& settings, TimeP
 void LineEngine::SetListening(bool listening, TimePoint now) {
     listening_ = listening;
     queue_.clear();
+    received_.clear();
     lineFreeAt_ = now;
+    receivingUntil_ = now;
     framer_.Reset();
     nextBurst_.reset();
     nextOtherMaster_.reset();
@@ -48,8 +50,31 @@ void LineEngine::SetListening(bool listening, TimePoint now) {
 }
 
 void LineEngine::Receive(std::span<const uint8_t> bytes, TimePoint now) {
-    for (uint8_t b : bytes)
-        if (auto frame = framer_.Feed(b, now)) OnFrame(*frame, now);
+    if (!settings_.pace) {
+        for (uint8_t b : bytes) Hear(b, now);
+        return;
+    }
+    for (uint8_t b : bytes) {
+        if (received_.size() >= kMaxQueuedBytes) {
+            ++droppedReceived_;
+            continue;
+        }
+        receivingUntil_ = std::max(receivingUntil_, now) + kCharacterTime;
+        received_.push_back({receivingUntil_, b});
+    }
+    HearArrived(now);
+}
+
+void LineEngine::Hear(uint8_t byte, TimePoint at) {
+    if (auto frame = framer_.Feed(byte, at)) OnFrame(*frame, at);
+}
+
+void LineEngine::HearArrived(TimePoint now) {
+    while (!received_.empty() && received_.front().at <= now) {
+        Due d = received_.front();
+        received_.pop_front();
+        Hear(d.byte, d.at);
+    }
 }
 
 void LineEngine::OnFrame(const Frame& frame, TimePoint now) {
@@ -92,6 +117,7 @@ LineEngine::TimePoint LineEngine::Send(const Frame& frame, TimePoint earliest, b
 
 void LineEngine::Tick(TimePoint now) {
     if (!listening_) return;
+    HearArrived(now);
     if (nextBurst_ && *nextBurst_ <= now) {
         if (LineIdle(now)) {
             device_.SetBurstMode(true);
@@ -99,7 +125,7 @@ void LineEngine::Tick(TimePoint now) {
             burstPrimary_ = !burstPrimary_;
             nextBurst_ = lineFreeAt_ + settings_.burstInterval;
         } else {
-            nextBurst_ = lineFreeAt_ + settings_.turnaround;
+            nextBurst_ = std::max(lineFreeAt_, receivingUntil_) + settings_.turnaround;
         }
     }
     if (nextOtherMaster_ && *nextOtherMaster_ <= now) {
@@ -117,16 +143,19 @@ void LineEngine::Tick(TimePoint now) {
             if (reply) Send(*reply, requestEnd + settings_.turnaround);
             nextOtherMaster_ = lineFreeAt_ + settings_.otherMasterInterval;
         } else {
-            nextOtherMaster_ = lineFreeAt_ + settings_.turnaround;
+            nextOtherMaster_ = std::max(lineFreeAt_, receivingUntil_) + settings_.turnaround;
         }
     }
 }
 
-void LineEngine::TakeDue(TimePoint now, std::vector<uint8_t>& out) {
+std::chrono::nanoseconds LineEngine::TakeDue(TimePoint now, std::vector<uint8_t>& out) {
+    std::chrono::nanoseconds late{0};
+    if (!queue_.empty() && queue_.front().at <= now) late = now - queue_.front().at;
     while (!queue_.empty() && queue_.front().at <= now) {
         out.push_back(queue_.front().byte);
         queue_.pop_front();
     }
+    return late;
 }
 
 std::optional<LineEngine::TimePoint> LineEngine::NextWake() const {
@@ -135,6 +164,7 @@ std::optional<LineEngine::TimePoint> LineEngine::NextWake() const {
         if (t && (!next || *t < *next)) next = t;
     };
     if (!queue_.empty()) consider(queue_.front().at);
+    if (!received_.empty()) consider(received_.front().at);
     if (listening_) {
         consider(nextBurst_);
         consider(nextOtherMaster_);

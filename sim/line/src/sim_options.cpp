@@ -19,6 +19,8 @@ std::string SimUsage() {
            "  --state FILE        load the configuration from FILE (written with the factory\n"
            "                      configuration when missing) and save every change to it\n"
            "  --log FILE          append one line per frame: RX or TX and the bytes in hex\n"
+           "  --log-times         begin each log line with the time (CLOCK_MONOTONIC, seconds) and log\n"
+           "                      \"LATE <ms>\" when output left later than the line would have sent it\n"
            "  --ready-fd FD       once registered, write \"COM<N> <pts path>\\n\" to FD and close it\n"
            "                      (the same line always goes to standard output)\n"
            "  --control PATH      create a FIFO at PATH that takes the fault options below at run\n"
@@ -59,6 +61,9 @@ std::string ParseSimOptions(std::span<const char* const> args, SimOptions& out) 
         if (name == "--help" || name == "-h") {
             if (!flag()) return std::string(name) + " takes no value";
             o.help = true;
+        } else if (name == "--log-times") {
+            if (!flag()) return "--log-times takes no value";
+            o.logTimes = true;
         } else if (name == "--no-pace") {
             if (!flag()) return "--no-pace takes no value";
             o.line.pace = false;

@@ -92,14 +92,18 @@ TEST_F(PortTest, ShortPausesInAReplyAreBridgedAndALongOneAbandonsTheFrame) {
         StartWrite(*hart, write, ShortRequest(0));
         port_->Receive(10);
         Turnaround();
+        const auto cut = std::chrono::steady_clock::now();
         port_->Send(head);
-        std::this_thread::sleep_for(150ms); // far beyond GAP (3 ticks): the frame is abandoned
-        port_->Send(reply);                 // and the whole reply that follows is the one read
+        std::this_thread::sleep_for(150ms); // far beyond GAP (3 ticks): the frame is abandoned,
+        port_->Send(reply);                 // and the whole frame that follows is the one read
         ASSERT_TRUE(read.Wait());
         EXPECT_EQ(read.Status(), STATUS_SUCCESS);
         EXPECT_EQ(read.Data(), IdentityReply());
+        // The reply cut short used up the attempt (no retries here) at once, not after the 10 s
+        // frame reception limit its delimiter had started.
         ASSERT_TRUE(write.Wait());
-        EXPECT_EQ(write.Status(), STATUS_SUCCESS);
+        EXPECT_EQ(write.Status(), STATUS_TRANSACTION_TIMED_OUT);
+        EXPECT_LT(std::chrono::steady_clock::now() - cut, 5s);
     }
 }
 

@@ -190,6 +190,12 @@ TEST(Walkthrough, WrongReplyUsesAnAttemptAndRestartsWithTheErrorWait) {
              f.Feed(Bytes{0xFF, 0xFF, 0xFF});
              f.Tick(170); // the receive gap gives up after 3 ticks; BG (170) ends the wait
          }},
+        {"reply cut short after its delimiter (the line falls silent for the receive gap)",
+         [](LinkFixture& f) {
+             const Bytes wire = Pre(Reply(kPrimary));
+             f.Feed(Bytes(wire.begin(), wire.begin() + 10));
+             f.Tick(3); // the frame reception limit (1000) would otherwise hold the write for 10 s
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -126,6 +126,37 @@ TEST_F(CoreTest, ALoopHeldUpForTenPeriodsGetsOneTickNotABurst) {
     EXPECT_LE(soon, 7);
 }
 
+TEST_F(CoreTest, PeriodicTimersOfOnePeriodTickTogetherOnOneGrid) {
+    using Clock = std::chrono::steady_clock;
+    std::mutex m;
+    std::vector<Clock::time_point> at[2];
+    WDFTIMER timers[2];
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(Timer::Create({[&, i](WDFTIMER) {
+                                     std::lock_guard lock(m);
+                                     at[i].push_back(Clock::now());
+                                 },
+                                 10},
+                                Child(), &timers[i]),
+                  STATUS_SUCCESS);
+    timers[0]->Start(WDF_REL_TIMEOUT_IN_MS(10));
+    std::this_thread::sleep_for(5ms); // half a period out of phase, had each its own timerfd
+    timers[1]->Start(WDF_REL_TIMEOUT_IN_MS(10));
+    ASSERT_TRUE(WaitUntil([&] {
+        std::lock_guard lock(m);
+        return at[1].size() >= 6;
+    }));
+    timers[0]->Stop(true);
+    timers[1]->Stop(true);
+    std::lock_guard lock(m);
+    // One wake-up runs both: a tick of the second timer is a tick of the first one as well (apart from
+    // a loop thread preempted between the two callbacks on a loaded machine).
+    auto together = std::count_if(at[1].begin(), at[1].end(), [&](auto t) {
+        return std::any_of(at[0].begin(), at[0].end(), [&](auto u) { return t - u < 1ms && u - t < 1ms; });
+    });
+    EXPECT_GE(together * 2, static_cast<long>(at[1].size())) << together << " of " << at[1].size();
+}
+
 TEST_F(CoreTest, AOneShotTimerFiresOnce) {
     std::atomic<int> ticks{0};
     WDFTIMER timer;

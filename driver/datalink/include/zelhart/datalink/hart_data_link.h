@@ -142,6 +142,7 @@ class HartDataLink {
     void DrainEventQueue();
     void RunAction(Action action);
     void AppendEvent(uint8_t event);
+    void ReceiveGapExpired();
     void ClearTimerEvents() { ctx_.EventQueue.RemoveAll(kTimerEventBit); }
     void ClearTransmitRequest() { ctx_.EventQueue.RemoveAll(kTransmitRequestBit); }
     void restart_timers(uint16_t bg);

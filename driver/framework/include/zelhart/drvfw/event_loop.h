@@ -15,6 +15,8 @@
 
 namespace zelhart::drvfw {
 
+class TickGroup;
+
 class EventLoop {
   public:
     using FdHandler = std::function<void(uint32_t events)>;
@@ -31,8 +33,13 @@ class EventLoop {
     // After RemoveFd returns, an event of `fd` already fetched by the loop is dropped, not delivered.
     void RemoveFd(int fd);
 
-    // Runs `task` on the loop thread, after what was posted before it.
+    // Runs `task` on the loop thread, after what was posted before it. Posted from the loop thread
+    // itself, it runs once the events at hand are handled, without a wake-up of its own.
     void Post(std::function<void()> task);
+
+    // The shared grid of periodic timers of `periodMs` (tick_group.h), made on first use; null when
+    // no timerfd could be had.
+    TickGroup* Ticks(uint32_t periodMs);
 
     // Runs until Quit. Posted tasks still waiting at that point are dropped when the loop is destroyed.
     void Run();
@@ -45,7 +52,8 @@ class EventLoop {
         std::shared_ptr<FdHandler> handler;
     };
 
-    void RunPosted();
+    // Runs what is posted now (not what those tasks post); whether anything was left for later.
+    bool RunPosted();
 
     platform::UniqueFd epoll_;
     platform::UniqueFd wake_;
@@ -56,6 +64,8 @@ class EventLoop {
     std::deque<std::function<void()>> posted_;
     std::atomic<bool> quit_{false};
     std::atomic<std::thread::id> loopThread_{};
+    std::mutex groupsMutex_;
+    std::map<uint32_t, std::unique_ptr<TickGroup>> groups_; // destroyed first: they remove their fds
 };
 
 } // namespace zelhart::drvfw

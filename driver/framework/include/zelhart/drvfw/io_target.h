@@ -18,6 +18,11 @@
 // in flight stay so until the driver cancels them or closes the target; then they complete with
 // STATUS_CANCELLED. Sends to a target that is not started are refused with
 // STATUS_INVALID_DEVICE_STATE.
+//
+// While started, the target takes what the port receives into an input buffer of its own
+// (kInputBufferSize characters, as a serial driver's receive buffer), whether a read waits or not; the
+// port stays watched for input the whole time instead of being watched and unwatched around every
+// read. A purge with SERIAL_PURGE_RXCLEAR empties it. When it is full the port is left to hold the rest.
 #pragma once
 
 #include "zelhart/drvfw/object.h"
@@ -104,6 +109,7 @@ class IoTarget : public Object {
     std::deque<WDFREQUEST> reads_;
     std::deque<WDFREQUEST> writes_;
     std::deque<SerialChar> input_;
+    static constexpr size_t kInputBufferSize = 4096;
     ParmrkDecoder decoder_;
     bool writing_ = false;   // the head write has started (RTS raised)
     bool draining_ = false;  // the head write is in the port, waiting to leave it

@@ -5,6 +5,11 @@
 // Timing: an answer starts `turnaround` after the request's last byte. With pacing each character
 // takes 11 bits at 1200 baud and is delivered when its stop bit ends; without pacing a frame goes
 // out all at once. Frames never overlap: a frame waits until the line is free.
+//
+// With pacing the received bytes take the line's time as well: a pseudo-terminal hands over the
+// master's request at once, but each byte is heard only when it would have arrived at the line rate,
+// counted from the first byte's arrival. So a request is answered `turnaround` after its last
+// character would have left the wire, and nothing starts while a request is still on the line.
 #pragma once
 
 #include "zelhart/sim/korvel_device.h"
@@ -66,13 +71,15 @@ public:
     // "RX ff ff 02 00 f9 00 fb" for every frame heard, "TX ..." for every frame sent.
     void SetLogSink(LogSink sink) { log_ = std::move(sink); }
 
-    // Bytes that arrived at `now`.
+    // Bytes that arrived at `now`. Paced: heard at the line rate from `now` on (see Tick).
     void Receive(std::span<const uint8_t> bytes, TimePoint now);
-    // Starts the burst frames and the other master's exchanges that are due by `now`.
+    // Hears the received bytes that have arrived on the line by `now`, then starts the burst frames
+    // and the other master's exchanges that are due.
     void Tick(TimePoint now);
-    // Appends the bytes due by `now` to `out`.
-    void TakeDue(TimePoint now, std::vector<uint8_t>& out);
-    // When something is next due: a byte, a burst frame or an exchange of the other master.
+    // Appends the bytes due by `now` to `out`. Returns how late the first of them is (0 when none).
+    std::chrono::nanoseconds TakeDue(TimePoint now, std::vector<uint8_t>& out);
+    // When something is next due: a byte to send or to hear, a burst frame or an exchange of the
+    // other master.
     std::optional<TimePoint> NextWake() const;
 
     // Whether anyone listens on the line. Nobody listening: pending output is dropped and nobody
@@ -87,6 +94,8 @@ public:
 
     const LineSettings& settings() const { return settings_; }
     uint64_t droppedFrames() const { return dropped_; }
+    // Received bytes beyond kMaxQueuedBytes still on the line (paced only): not heard.
+    uint64_t droppedReceivedBytes() const { return droppedReceived_; }
 
 private:
     struct Due {
@@ -98,7 +107,9 @@ private:
     void OnFrame(const Frame& frame, TimePoint now);
     // Queues a frame to start no earlier than `earliest`; returns when its last byte is due.
     TimePoint Send(const Frame& frame, TimePoint earliest, bool corruptCheck = false);
-    bool LineIdle(TimePoint now) const { return lineFreeAt_ <= now; }
+    bool LineIdle(TimePoint now) const { return lineFreeAt_ <= now && receivingUntil_ <= now; }
+    void Hear(uint8_t byte, TimePoint at);
+    void HearArrived(TimePoint now);
     void Log(const char* direction, size_t preambles, std::span<const uint8_t> frame);
     uint8_t NoiseByte();
 
@@ -108,7 +119,9 @@ private:
     SlaveFramer framer_;
     LogSink log_;
     std::deque<Due> queue_;
+    std::deque<Due> received_; // paced: bytes still on their way to the transmitter
     TimePoint lineFreeAt_{};
+    TimePoint receivingUntil_{}; // paced: when the last received byte is through
     bool listening_ = true;
     std::optional<TimePoint> nextBurst_;
     std::optional<TimePoint> nextOtherMaster_;
@@ -116,6 +129,7 @@ private:
     bool lastMasterPrimary_ = false; // the master bit of the last request to the transmitter
     uint32_t noiseState_ = 0x2545F491;
     uint64_t dropped_ = 0;
+    uint64_t droppedReceived_ = 0;
 };
 
 } // namespace zelhart::sim

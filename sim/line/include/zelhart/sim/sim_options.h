@@ -12,6 +12,7 @@ struct SimOptions {
     int port = 1;            // registered as COM<port>
     std::string statePath;   // load and save the configuration here
     std::string logPath;     // one line per frame
+    bool logTimes = false;   // each log line begins with the monotonic time; late output is logged
     std::string controlPath; // FIFO for run-time instructions
     int readyFd = -1;        // told "COM<n> <pts path>" once registered
     LineSettings line;
