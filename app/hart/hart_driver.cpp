@@ -30,11 +30,14 @@ const char* LibraryFile() {
     return (standIn && *standIn) ? standIn : kInterfaceLibraryName;
 }
 
-// Whether `file` is the driver's own interface library, which reaches the daemon through its socket
-// (stand-ins such as the simulator's loopback bring their own transport).
+// Whether `file` is the driver's own interface library (by its name, or a versioned name of it such as
+// libZelHartDriverInterface.so.1), which reaches the daemon through its socket (stand-ins such as the
+// simulator's loopback bring their own transport).
 bool IsDriverLibrary(std::string_view file) {
     const size_t slash = file.rfind('/');
-    return file.substr(slash == std::string_view::npos ? 0 : slash + 1) == kInterfaceLibraryName;
+    const std::string_view base = file.substr(slash == std::string_view::npos ? 0 : slash + 1);
+    const std::string_view name = kInterfaceLibraryName;
+    return base.starts_with(name) && (base.size() == name.size() || base[name.size()] == '.');
 }
 
 // Why the daemon cannot be reached, or nothing when it listens.
