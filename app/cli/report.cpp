@@ -9,6 +9,7 @@ namespace zelhart::cli {
 namespace {
 
 using hart::LoadString;
+using hart::Utf8;
 namespace str = hart::str;
 
 std::string Text(int id) {
@@ -18,23 +19,6 @@ std::string Text(int id) {
 // A list entry of a code, as the pages show it: `first` is the string of code 0; empty otherwise.
 std::string Choice(int32_t code, int first, int count) {
     return code >= 0 && code < count ? Text(first + code) : std::string();
-}
-
-std::string Utf8(const std::u16string& text) {
-    std::string s;
-    for (char16_t c : text) {
-        if (c < 0x80) {
-            s += char(c);
-        } else if (c < 0x800) {
-            s += char(0xC0 | (c >> 6));
-            s += char(0x80 | (c & 0x3F));
-        } else {
-            s += char(0xE0 | (c >> 12));
-            s += char(0x80 | ((c >> 6) & 0x3F));
-            s += char(0x80 | (c & 0x3F));
-        }
-    }
-    return s;
 }
 
 // The connection list of the basic page: three entries for resistance sensors, one for thermocouples

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace zelhart::hart {
@@ -286,5 +287,9 @@ struct StringEntry {
 
 // The whole table, ordered by id.
 std::span<const StringEntry> StringTable();
+
+// UTF-16 text (of the model: the tag and the other texts a transmitter holds) as UTF-8; a lone
+// surrogate becomes U+FFFD.
+std::string Utf8(std::u16string_view text);
 
 } // namespace zelhart::hart

@@ -114,21 +114,4 @@ std::string FormatNumber(float value, int decimals) {
     return text;
 }
 
-std::string Utf8(const std::u16string& text) {
-    std::string s;
-    for (char16_t c : text) {
-        if (c < 0x80) {
-            s += char(c);
-        } else if (c < 0x800) {
-            s += char(0xC0 | (c >> 6));
-            s += char(0x80 | (c & 0x3F));
-        } else {
-            s += char(0xE0 | (c >> 12));
-            s += char(0x80 | ((c >> 6) & 0x3F));
-            s += char(0x80 | (c & 0x3F));
-        }
-    }
-    return s;
-}
-
 } // namespace zelhart::ui

@@ -3,6 +3,8 @@
 // sensor (its user-interface index 1..21, 0 for none: see sensor_limits.h).
 #pragma once
 
+#include "hart/strings.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,7 +41,6 @@ std::string CodeListText(std::int32_t code, int firstText);
 // user's, set at start); empty for a value that is not set (NaN).
 std::string FormatNumber(float value, int decimals);
 
-// UTF-16 text of the model as UTF-8.
-std::string Utf8(const std::u16string& text);
+using hart::Utf8; // the model's UTF-16 texts as UTF-8
 
 } // namespace zelhart::ui

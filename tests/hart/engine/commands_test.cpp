@@ -209,5 +209,20 @@ TEST(StringTable, EveryEntryIsFoundAndNoTextIsEmpty) {
     }
 }
 
+TEST(Utf8OfModelText, EveryLengthOfEncodingAndLoneSurrogates) {
+    const struct {
+        std::u16string in;
+        std::string out;
+    } cases[] = {
+        {u"TT-101", "TT-101"},
+        {u"Корвел", "Корвел"},
+        {u"\u20AC", "\xE2\x82\xAC"},
+        {u"a\U0001F321b", "a\xF0\x9F\x8C\xA1" "b"},
+        {std::u16string(1, char16_t(0xD83C)) + u"x", "\xEF\xBF\xBDx"},
+        {u"x" + std::u16string(1, char16_t(0xDF21)), "x\xEF\xBF\xBD"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Utf8(c.in), c.out);
+}
+
 } // namespace
 } // namespace zelhart::hart
