@@ -91,6 +91,9 @@ endif()
 
 # ---- Manual pages, compressed as Debian has them ----
 set(zelhart_man_pages 4810cli.1 korvel4810-sim.1 ZelHartDriver.8 ZelHartDriverSetupCustomAction.8)
+if(TARGET 4810PC)
+  list(APPEND zelhart_man_pages 4810PC.1)
+endif()
 set(zelhart_man_outputs)
 foreach(page ${zelhart_man_pages})
   string(REGEX REPLACE ".*\\.([0-9])$" "\\1" section ${page})

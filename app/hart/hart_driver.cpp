@@ -103,6 +103,7 @@ int CHARTDriver::OpenPort(int port) {
     const std::string name = "HART" + std::to_string(port);
     switch (platform::ProbeComPort(port)) {
     case platform::PortProbe::Free:
+    case platform::PortProbe::NoAccess: // the daemon opens the port, not this user
         break;
     case platform::PortProbe::Busy:
         return Result(kPortUnusable, "Порт " + com + " занят другой программой");

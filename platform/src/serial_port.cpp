@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
 namespace zelhart::platform {
 
@@ -35,13 +36,21 @@ void ExclusiveSerialPort::Close() {
     fd_.reset(); // the flock goes with the last descriptor
 }
 
+PortProbe ProbeSerialDevice(const std::string& devicePath) {
+    ExclusiveSerialPort port;
+    const int rc = port.Open(devicePath);
+    if (rc == 0) return PortProbe::Free;
+    // Open reports a refused open as EBUSY, as a port in use is refused elsewhere; whether this user
+    // has no right to the device node is asked separately.
+    if (rc == EACCES || rc == EPERM ||
+        (rc == EBUSY && ::access(devicePath.c_str(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM)))
+        return PortProbe::NoAccess;
+    return rc == ENOENT || rc == ENXIO || rc == ENODEV ? PortProbe::Missing : PortProbe::Busy;
+}
+
 PortProbe ProbeComPort(int number, const SerialPortMapSources& sources) {
     auto path = LookupComPort(number, sources);
-    if (!path) return PortProbe::Missing;
-    ExclusiveSerialPort port;
-    int rc = port.Open(*path);
-    if (rc == 0) return PortProbe::Free;
-    return rc == ENOENT || rc == ENXIO || rc == ENODEV ? PortProbe::Missing : PortProbe::Busy;
+    return path ? ProbeSerialDevice(*path) : PortProbe::Missing;
 }
 
 PortProbe ProbeComPort(int number) { return ProbeComPort(number, DefaultSerialPortMapSources()); }

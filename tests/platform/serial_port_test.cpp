@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <pty.h>
 #include <unistd.h>
 
@@ -73,4 +75,28 @@ TEST(ComProbe, FreeBusyAndMissing) {
     EXPECT_EQ(ProbeComPort(4, src), PortProbe::Free);
     ExclusiveSerialPort after;
     EXPECT_EQ(after.Open(pty.slavePath), 0);
+}
+
+// A user without the right to the device node (the daemon's port, a terminal of root's) is told
+// NoAccess, not Busy: the daemon opens the port for it. Checked in a child that has dropped root.
+TEST(ComProbe, ADeviceThisUserMayNotOpenIsNoAccessNotBusy) {
+    if (::getuid() != 0) GTEST_SKIP() << "needs root to make a device another user cannot open";
+    TempDir root;
+    Pty pty;
+    ASSERT_EQ(::chown(pty.slavePath.c_str(), 0, 0), 0);
+    ASSERT_EQ(::chmod(pty.slavePath.c_str(), 0600), 0);
+    SerialPortMapSources src{root / "ports", "", "", ""};
+    ASSERT_EQ(RegisterComPort(src.portsDir, 4, pty.slavePath), 0);
+    ASSERT_EQ(::chmod(root.path().c_str(), 0755), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        ::_exit(10 + int(ProbeComPort(4, src)) * 4 + int(ProbeComPort(5, src)));
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    // 10 + probe of COM4 * 4 + probe of COM5: NoAccess (3) and Missing (2).
+    EXPECT_EQ(WEXITSTATUS(status), 10 + int(PortProbe::NoAccess) * 4 + int(PortProbe::Missing));
+    EXPECT_EQ(ProbeComPort(4, src), PortProbe::Free); // root may
 }

@@ -14,10 +14,12 @@ std::vector<std::string> ListPortEntries(const platform::SerialPortMapSources& s
     const std::string_view busyMark = hart::LoadString(hart::str::kPortBusyMark);
     std::vector<std::string> entries;
     for (const platform::SerialPortEntry& port : platform::ReadSerialPortMap(sources)) {
-        platform::ExclusiveSerialPort probe;
         std::string entry = port.comName;
-        if (probe.Open(port.devicePath) != 0) entry += busyMark;
-        entries.push_back(std::move(entry)); // the probe closes the port again at once
+        // The probe closes the port again at once. A port this user may not open is not busy: the
+        // driver daemon opens it.
+        const platform::PortProbe probe = platform::ProbeSerialDevice(port.devicePath);
+        if (probe != platform::PortProbe::Free && probe != platform::PortProbe::NoAccess) entry += busyMark;
+        entries.push_back(std::move(entry));
     }
     std::sort(entries.begin(), entries.end());
     return entries;

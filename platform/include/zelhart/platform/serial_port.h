@@ -33,10 +33,15 @@ private:
     UniqueFd fd_;
 };
 
-enum class PortProbe { Free, Busy, Missing };
+// NoAccess: the device is there but this user may not open it (EACCES, EPERM). The driver daemon owns
+// the serial ports and opens them itself, so a user without the right to the device node (not in
+// the dialout group, a terminal of another user) still reaches the port through the daemon: for
+// such a user the port counts as usable, and the daemon says whether it is busy.
+enum class PortProbe { Free, Busy, Missing, NoAccess };
 
-// The COM probe: is COM<number> in the map, and could it be opened exclusively right now?
-// The port is released again at once.
+// Could `devicePath` be opened exclusively right now? Released again at once.
+PortProbe ProbeSerialDevice(const std::string& devicePath);
+// The COM probe: is COM<number> in the map, and what ProbeSerialDevice says of its device.
 PortProbe ProbeComPort(int number, const SerialPortMapSources& sources);
 PortProbe ProbeComPort(int number);
 
