@@ -72,7 +72,10 @@ CMonitorChart::CMonitorChart(QWidget* parent)
     measured_->attachAxis(measuredAxis_);
     current_->attachAxis(time_);
     current_->attachAxis(currentAxis_);
+    // The view made a chart of its own, which setChart hands back rather than deleting.
+    QChart* const own = this->chart();
     setChart(chart);
+    delete own;
     setRenderHint(QPainter::Antialiasing);
     setToolTip(NarrowToolTip(Text(str::kTipChart), 160));
     Show(MonitorLog(), std::chrono::system_clock::now());
