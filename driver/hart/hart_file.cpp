@@ -56,9 +56,9 @@ void QueueForDeletion(HARTDEVICE_CONTEXT* ctx, const WDFDEVICE& device, const WD
     for (size_t i = 0; i < dctx->HartDevices->GetCount(); ++i) {
         WDFDEVICE hart = dctx->HartDevices->GetItem(i);
         if (HartDeviceGetContext(hart) != ctx) continue;
-        CLEANUP_WORKITEM_CONTEXT* item = CleanupWorkItemGetContext(mainCtx->CleanupWorkItem);
-        item->MainDevice = mainDevice;
-        item->HartDevicesToDelete.push_back(hart);
+        // The item is the main device's own and knows it from its creation on: its worker reads that
+        // without the lock, so it is never written here.
+        CleanupWorkItemGetContext(mainCtx->CleanupWorkItem)->HartDevicesToDelete.push_back(hart);
     }
 }
 
