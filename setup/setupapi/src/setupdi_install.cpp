@@ -20,7 +20,7 @@ std::string GenerateInstanceId(const DeviceDatabase& db, const std::string& name
     for (char& c : upper)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     for (int n = 0; n <= kMaxGeneratedInstance; ++n) {
-        char suffix[8];
+        char suffix[16]; // room for any int, though n stays within 0..9999
         std::snprintf(suffix, sizeof(suffix), "%04d", n);
         std::string id = "ROOT\\" + upper + "\\" + suffix;
         if (!db.Find(id)) return id;
