@@ -1,7 +1,7 @@
 #include "device_nodes.h"
 
 #include "zelhart/drvfw/framework.h"
-#include "zelhart/setupapi/sysroot.h"
+#include "zelhart/devdb/sysroot.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -20,9 +20,9 @@ bool Contains(const std::vector<std::string>& ids, const std::string& id) {
     return std::ranges::any_of(ids, [&](const std::string& other) { return SameInstance(other, id); });
 }
 
-std::vector<std::string> Wanted(const std::vector<std::string>& served, const setupapi::BoundDeviceNodes& bound,
+std::vector<std::string> Wanted(const std::vector<std::string>& served, const devdb::BoundDeviceNodes& bound,
                                 bool atStart) {
-    using setupapi::DeviceDatabaseState;
+    using devdb::DeviceDatabaseState;
     switch (bound.state) {
     case DeviceDatabaseState::Absent:
         return {kRootDeviceInstance};
@@ -40,9 +40,9 @@ std::vector<std::string> Wanted(const std::vector<std::string>& served, const se
 } // namespace
 
 FunctionDevicePlan PlanFunctionDevices(const std::vector<std::string>& served,
-                                       const setupapi::BoundDeviceNodes& bound, bool atStart) {
+                                       const devdb::BoundDeviceNodes& bound, bool atStart) {
     FunctionDevicePlan plan;
-    plan.databaseRefused = bound.state == setupapi::DeviceDatabaseState::Refused;
+    plan.databaseRefused = bound.state == devdb::DeviceDatabaseState::Refused;
     std::vector<std::string> wanted = Wanted(served, bound, atStart);
     for (const auto& id : served)
         if (!Contains(wanted, id)) plan.remove.push_back(id);
@@ -52,9 +52,9 @@ FunctionDevicePlan PlanFunctionDevices(const std::vector<std::string>& served,
 }
 
 bool SyncFunctionDevices(drvfw::Framework& fw, bool atStart) {
-    setupapi::BoundDeviceNodes bound = setupapi::ListDeviceNodesBoundToService(fw.options().serviceName);
+    devdb::BoundDeviceNodes bound = devdb::ListDeviceNodesBoundToService(fw.options().serviceName);
     FunctionDevicePlan plan = PlanFunctionDevices(fw.DeviceInstanceIds(), bound, atStart);
-    const std::string database = setupapi::DatabasePath();
+    const std::string database = devdb::DatabasePath();
     if (plan.databaseRefused)
         std::fprintf(stderr, "ZelHartDriver: the device database %s cannot be used (%s); %s\n", database.c_str(),
                      bound.reason.c_str(),
@@ -76,7 +76,7 @@ bool SyncFunctionDevices(drvfw::Framework& fw, bool atStart) {
             std::fprintf(stderr, "ZelHartDriver: device node %s: function device added\n", id.c_str());
         }
     }
-    if (bound.state == setupapi::DeviceDatabaseState::Loaded && bound.nodes.empty())
+    if (bound.state == devdb::DeviceDatabaseState::Loaded && bound.nodes.empty())
         std::fprintf(stderr, "ZelHartDriver: no device node in %s is bound to %s; no function device is served\n",
                      database.c_str(), fw.options().serviceName.c_str());
     return added;

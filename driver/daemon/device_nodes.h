@@ -15,7 +15,7 @@
 #pragma once
 
 // Also the daemon's pid file (WriteDaemonPidFile, RemoveDaemonPidFile), which -ReEnumerate reads.
-#include "zelhart/setupapi/daemon_nodes.h"
+#include "zelhart/devdb/daemon_nodes.h"
 
 #include <string>
 #include <vector>
@@ -38,7 +38,7 @@ struct FunctionDevicePlan {
 // What to add and remove so that the function devices `served` match `bound`. Instance IDs compare
 // without regard to letter case; a node listed twice is added once.
 FunctionDevicePlan PlanFunctionDevices(const std::vector<std::string>& served,
-                                       const setupapi::BoundDeviceNodes& bound, bool atStart);
+                                       const devdb::BoundDeviceNodes& bound, bool atStart);
 
 // Reads the database and adds and removes function devices to match, saying on standard error what it
 // did (at start only what is out of the ordinary). On the loop thread or before the framework serves.

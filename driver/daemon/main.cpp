@@ -66,12 +66,12 @@ int Serve(Readiness& readiness) {
         return 1;
     }
     // SIGHUP is blocked since the framework was made: one sent as soon as the file exists waits for Run.
-    if (!zelhart::setupapi::WriteDaemonPidFile(::getpid()))
+    if (!zelhart::devdb::WriteDaemonPidFile(::getpid()))
         std::fprintf(stderr, "ZelHartDriver: cannot write %s; -ReEnumerate will not reach this daemon\n",
-                     zelhart::setupapi::DaemonPidFilePath().c_str());
+                     zelhart::devdb::DaemonPidFilePath().c_str());
     readiness.Ready(fw.SocketPath());
     int exitStatus = fw.Run();
-    zelhart::setupapi::RemoveDaemonPidFile();
+    zelhart::devdb::RemoveDaemonPidFile();
     return exitStatus;
 }
 

@@ -4,7 +4,7 @@
 
 #include "setup_log.h"
 #include "zelhart/setupapi/cfgmgr32.h"
-#include "zelhart/setupapi/device_db.h"
+#include "zelhart/devdb/device_db.h"
 #include "zelhart/setupapi/setupapi.h"
 
 #include <string>

@@ -2,7 +2,7 @@
 // standard error, and -ReEnumerate reaching the daemon.
 #include "setup_fixture.h"
 
-#include "zelhart/setupapi/daemon_nodes.h"
+#include "zelhart/devdb/daemon_nodes.h"
 #include "zelhart/sim/child_process.h"
 
 #include <csignal>
@@ -129,7 +129,7 @@ TEST_F(ReEnumerateTest, SignalsOnlyTheDaemon) {
         std::filesystem::create_symlink("/bin/sleep", program);
         sim::ChildProcess process;
         ASSERT_EQ(process.Start({program, {"30"}, {}, false, -1}), "");
-        ASSERT_TRUE(setupapi::WriteDaemonPidFile(process.pid()));
+        ASSERT_TRUE(devdb::WriteDaemonPidFile(process.pid()));
         EXPECT_EQ(HelperLogged("-ReEnumerate").exit, 0);
         bool isDaemon = std::string(name) == "ZelHartDriver";
         auto status = process.Wait(std::chrono::milliseconds(isDaemon ? 10000 : 300));

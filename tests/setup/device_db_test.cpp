@@ -11,8 +11,8 @@
 namespace zelhart::setup::testing {
 namespace {
 
-using setupapi::ParseDeviceDatabase;
-using setupapi::SerializeDeviceDatabase;
+using devdb::ParseDeviceDatabase;
+using devdb::SerializeDeviceDatabase;
 
 DeviceDatabase Sample() {
     DeviceNode modem = Node("USB\\VID_1A86&PID_7523\\5&1", {"USB\\VID_1A86&PID_7523&REV_0100", "USB\\VID_1A86&PID_7523"});

@@ -7,8 +7,8 @@
 namespace zelhart::setup::testing {
 namespace {
 
-using setupapi::DN_NEED_RESTART;
-using setupapi::DN_STARTED;
+using devdb::DN_NEED_RESTART;
+using devdb::DN_STARTED;
 
 const std::string kModem0 = "USB\\VID_1A86&PID_7523\\5&1";
 const std::string kModem1 = "USB\\VID_1A86&PID_7523\\5&2";

@@ -1,15 +1,15 @@
 // The installer's whole sequence in a staging root, as the daemon will see it in between.
 #include "setup_fixture.h"
 
-#include "zelhart/setupapi/daemon_nodes.h"
+#include "zelhart/devdb/daemon_nodes.h"
 
 #include <filesystem>
 
 namespace zelhart::setup::testing {
 namespace {
 
-using setupapi::DeviceDatabaseState;
-using setupapi::ListDeviceNodesBoundToService;
+using devdb::DeviceDatabaseState;
+using devdb::ListDeviceNodesBoundToService;
 
 using InstallSequenceTest = SetupTest;
 
@@ -29,7 +29,7 @@ TEST_F(InstallSequenceTest, InstallCreateListRemoveUninstall) {
     DeviceNode node = Database().nodes.at(0);
     EXPECT_EQ(node.className, "ZelHartDriver");
     EXPECT_EQ(node.manufacturer, "ZelHart");
-    EXPECT_TRUE(node.status & setupapi::DN_STARTED);
+    EXPECT_TRUE(node.status & devdb::DN_STARTED);
 
     ASSERT_EQ(HelperLogged(std::string("-DeviceNodesRemoveAll,") + kProductClassGuid + ",ROOT\\ZelHartDriver,ZelHart")
                   .exit,

@@ -1,7 +1,7 @@
 // Driver packages: install, pre-install and uninstall through the helper, and the OEM INF copies.
 #include "setup_fixture.h"
 
-#include "zelhart/setupapi/daemon_nodes.h"
+#include "zelhart/devdb/daemon_nodes.h"
 
 #include <filesystem>
 
@@ -51,7 +51,7 @@ TEST_F(PackageTest, InstallBindsPresentDevicesAndUninstallReleasesThem) {
     WriteDatabase({Node("ROOT\\ZELHARTDRIVER\\0000", {"ROOT\\ZelHartDriver"}, "HTREE\\ROOT\\0", 0)});
     ASSERT_EQ(HelperLogged(std::string("-DriverPackageInstall,") + PRODUCT_INF).exit, 0);
     EXPECT_NE(Log().find("DIFXAPI_SUCCESS: Driver package installed on 1 device(s).\n"), std::string::npos) << Log();
-    auto bound = setupapi::ListDeviceNodesBoundToService();
+    auto bound = devdb::ListDeviceNodesBoundToService();
     ASSERT_EQ(bound.nodes.size(), 1u);
     EXPECT_EQ(bound.nodes[0].instanceId, "ROOT\\ZELHARTDRIVER\\0000");
 
@@ -62,7 +62,7 @@ TEST_F(PackageTest, InstallBindsPresentDevicesAndUninstallReleasesThem) {
                           "<<< MainInternalDriverPackageUninstall\n"});
     DeviceNode n = Database().nodes.at(0);
     EXPECT_EQ(n.service, "");
-    EXPECT_EQ(n.problem, setupapi::CM_PROB_FAILED_INSTALL);
+    EXPECT_EQ(n.problem, devdb::CM_PROB_FAILED_INSTALL);
     EXPECT_TRUE(OemFiles().empty());
     EXPECT_TRUE(StoreEntries(Root()).empty());
 }

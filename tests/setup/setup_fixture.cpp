@@ -90,13 +90,13 @@ SetupTest::Result SetupTest::Helper(const std::string& commandLine) {
 void SetupTest::WriteDatabase(const std::vector<DeviceNode>& nodes) {
     DeviceDatabase db;
     db.nodes = nodes;
-    WriteFile(DatabaseFile(), setupapi::SerializeDeviceDatabase(db));
+    WriteFile(DatabaseFile(), devdb::SerializeDeviceDatabase(db));
 }
 
 DeviceDatabase SetupTest::Database() {
     DeviceDatabase db;
     std::string reason;
-    EXPECT_EQ(setupapi::LoadDeviceDatabase(&db, &reason), setupapi::ERROR_SUCCESS) << reason;
+    EXPECT_EQ(devdb::LoadDeviceDatabase(&db, &reason), setupapi::ERROR_SUCCESS) << reason;
     return db;
 }
 

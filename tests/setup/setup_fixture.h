@@ -3,7 +3,7 @@
 #pragma once
 
 #include "temp_dir.h"
-#include "zelhart/setupapi/device_db.h"
+#include "zelhart/devdb/device_db.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +12,10 @@
 
 namespace zelhart::setup::testing {
 
-using setupapi::DeviceDatabase;
-using setupapi::DeviceNode;
+using devdb::DeviceDatabase;
+using devdb::DeviceNode;
 
-inline constexpr uint32_t kRunning = setupapi::DN_DRIVER_LOADED | setupapi::DN_STARTED | setupapi::DN_DISABLEABLE;
+inline constexpr uint32_t kRunning = devdb::DN_DRIVER_LOADED | devdb::DN_STARTED | devdb::DN_DISABLEABLE;
 inline constexpr char kProductClassGuid[] = "{A03641F9-2C4F-43C0-AB95-8EB734EA7071}";
 
 // A present device node.

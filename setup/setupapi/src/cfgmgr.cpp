@@ -1,8 +1,8 @@
 // The configuration manager: the tree of present device nodes.
 #include "fs_util.h"
 #include "zelhart/setupapi/cfgmgr32.h"
-#include "zelhart/setupapi/daemon_nodes.h"
-#include "zelhart/setupapi/device_db.h"
+#include "zelhart/devdb/daemon_nodes.h"
+#include "zelhart/devdb/device_db.h"
 
 #include <cstring>
 #include <map>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "driver_store.h"
-#include "zelhart/setupapi/device_db.h"
+#include "zelhart/devdb/device_db.h"
 
 #include <vector>
 

@@ -3,7 +3,7 @@
 #include "device_install.h"
 #include "driver_store.h"
 #include "fs_util.h"
-#include "zelhart/setupapi/device_db.h"
+#include "zelhart/devdb/device_db.h"
 
 #include <cstring>
 #include <mutex>

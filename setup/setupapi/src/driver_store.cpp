@@ -1,8 +1,8 @@
 #include "driver_store.h"
 
 #include "fs_util.h"
-#include "zelhart/setupapi/device_db.h"
-#include "zelhart/setupapi/sysroot.h"
+#include "zelhart/devdb/device_db.h"
+#include "zelhart/devdb/sysroot.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,6 +1,6 @@
 // What a driver package's INF says: class, makers, models, service, filters. Free of system calls.
 #include "fs_util.h"
-#include "zelhart/setupapi/device_db.h"
+#include "zelhart/devdb/device_db.h"
 #include "zelhart/setupapi/inf_file.h"
 
 #include <charconv>

@@ -1,9 +1,9 @@
 // INF queries and the reboot prompt.
 #include "driver_store.h"
 #include "fs_util.h"
-#include "zelhart/setupapi/device_db.h"
+#include "zelhart/devdb/device_db.h"
 #include "zelhart/setupapi/setupapi.h"
-#include "zelhart/setupapi/sysroot.h"
+#include "zelhart/devdb/sysroot.h"
 
 #include <cstdio>
 #include <cstring>

@@ -3,7 +3,7 @@
 #include "fs_util.h"
 #include "handles.h"
 #include "zelhart/setupapi/newdev.h"
-#include "zelhart/setupapi/sysroot.h"
+#include "zelhart/devdb/sysroot.h"
 
 #include <algorithm>
 #include <atomic>

@@ -3,7 +3,7 @@
 #include "daemon_fixture.h"
 #include "device_nodes.h"
 #include "zelhart/platform/guid.h"
-#include "zelhart/setupapi/device_db.h"
+#include "zelhart/devdb/device_db.h"
 
 #include <csignal>
 
@@ -12,8 +12,8 @@ namespace {
 
 using hartdriver::FunctionDevicePlan;
 using hartdriver::PlanFunctionDevices;
-using setupapi::BoundDeviceNodes;
-using setupapi::DeviceDatabaseState;
+using devdb::BoundDeviceNodes;
+using devdb::DeviceDatabaseState;
 
 struct PlanCase {
     const char* name;
@@ -130,7 +130,7 @@ TEST_F(DeviceNodeDaemonTest, NodesAddedAndRemovedWhileServingFollowReEnumeration
 
     // The second node goes; the HART device reached through the first stays with its program.
     {
-        setupapi::DeviceDatabaseTransaction t;
+        devdb::DeviceDatabaseTransaction t;
         ASSERT_EQ(t.Begin(), 0u);
         std::erase_if(t.db().nodes, [](const auto& n) { return n.instanceId == kSecond; });
         ASSERT_EQ(t.Commit(), 0u);

@@ -13,7 +13,7 @@
 #include "fuzz_support.h"
 #include "setup_log.h"
 #include "setup_main.h"
-#include "zelhart/setupapi/device_db.h"
+#include "zelhart/devdb/device_db.h"
 
 #include <sanitizer/common_interface_defs.h>
 
@@ -117,9 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int code = Run(commandLine) & 0xFF; // the exit status the installer sees
     if (code != 0 && code != 1 && code != 2 && code != 5 && code != 255)
         Die("an exit code the helper does not give: " + std::to_string(code));
-    setupapi::DeviceDatabase db;
+    devdb::DeviceDatabase db;
     std::string reason;
-    if (setupapi::LoadDeviceDatabase(&db, &reason) != setupapi::ERROR_SUCCESS)
+    if (devdb::LoadDeviceDatabase(&db, &reason) != setupapi::ERROR_SUCCESS)
         Die("the run left a database the services refuse: " + reason);
     RestoreState();
     return 0;

@@ -6,7 +6,7 @@
 // Checked for every input: a refused file says why; a parsed one keeps every bound, each node's
 // parents lead to the root, and the database writes back to a text that parses to the same nodes.
 // The tree operations the configuration manager uses (children, removing a subtree) keep it whole.
-#include "zelhart/setupapi/device_db.h"
+#include "zelhart/devdb/device_db.h"
 
 #include <cstdint>
 #include <cstdio>

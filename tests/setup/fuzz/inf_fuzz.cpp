@@ -6,7 +6,7 @@
 // (sections, values a line, line numbers in order within a section); a described package has a valid
 // class, at least one model, install sections that exist and IDs, services and filters within their
 // bounds.
-#include "zelhart/setupapi/device_db.h"
+#include "zelhart/devdb/device_db.h"
 #include "zelhart/setupapi/inf_file.h"
 
 #include <cstdint>

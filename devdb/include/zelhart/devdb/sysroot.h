@@ -10,7 +10,7 @@
 
 #include <string>
 
-namespace zelhart::setupapi {
+namespace zelhart::devdb {
 
 // $ZELHART_SYSROOT without trailing slashes ("" for "/"), or "" when unset or empty.
 std::string SysRoot();
@@ -22,4 +22,4 @@ std::string DriverStoreDir();    // <root>/var/lib/zelhart/driverstore
 std::string OemInfDir();         // <root>/var/lib/zelhart/inf
 std::string RebootRequiredPath(); // <root>/var/run/reboot-required
 
-} // namespace zelhart::setupapi
+} // namespace zelhart::devdb

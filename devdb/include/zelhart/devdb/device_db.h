@@ -22,14 +22,14 @@
 // so readers need no lock and concurrent writers never lose each other's changes.
 #pragma once
 
-#include "zelhart/setupapi/win32.h"
+#include "zelhart/devdb/win32.h"
 
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace zelhart::setupapi {
+namespace zelhart::devdb {
 
 inline constexpr char kRootDeviceInstanceId[] = "HTREE\\ROOT\\0";
 inline constexpr int kDeviceDatabaseVersion = 1;
@@ -132,4 +132,4 @@ class DeviceDatabaseTransaction {
     DeviceDatabase db_;
 };
 
-} // namespace zelhart::setupapi
+} // namespace zelhart::devdb

@@ -1,12 +1,12 @@
 // The device database's text form. Free of system calls.
-#include "fs_util.h"
-#include "zelhart/setupapi/device_db.h"
+#include "zelhart/devdb/fs_util.h"
+#include "zelhart/devdb/device_db.h"
 
 #include <charconv>
 #include <cstdio>
 #include <set>
 
-namespace zelhart::setupapi {
+namespace zelhart::devdb {
 namespace {
 
 using detail::EqualsNoCase;
@@ -268,4 +268,4 @@ std::optional<DeviceDatabase> ParseDeviceDatabase(std::string_view text, std::st
     return Parser(text).Run(reason);
 }
 
-} // namespace zelhart::setupapi
+} // namespace zelhart::devdb

@@ -1,9 +1,9 @@
-#include "zelhart/setupapi/daemon_nodes.h"
+#include "zelhart/devdb/daemon_nodes.h"
 
-#include "fs_util.h"
+#include "zelhart/devdb/fs_util.h"
 #include "zelhart/platform/runtime_dir.h"
-#include "zelhart/setupapi/device_db.h"
-#include "zelhart/setupapi/sysroot.h"
+#include "zelhart/devdb/device_db.h"
+#include "zelhart/devdb/sysroot.h"
 
 #include <cerrno>
 #include <charconv>
@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace zelhart::setupapi {
+namespace zelhart::devdb {
 
 BoundDeviceNodes ListDeviceNodesBoundToService(std::string_view service) {
     BoundDeviceNodes out;
@@ -66,4 +66,4 @@ ReenumerateResult SignalDaemonToReenumerate() {
     return errno == ESRCH ? ReenumerateResult::NoDaemon : ReenumerateResult::Failed;
 }
 
-} // namespace zelhart::setupapi
+} // namespace zelhart::devdb

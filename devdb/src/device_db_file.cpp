@@ -1,7 +1,7 @@
 // The device database on disk: lock-free reads, locked and atomic writes.
-#include "fs_util.h"
-#include "zelhart/setupapi/device_db.h"
-#include "zelhart/setupapi/sysroot.h"
+#include "zelhart/devdb/fs_util.h"
+#include "zelhart/devdb/device_db.h"
+#include "zelhart/devdb/sysroot.h"
 
 #include <cerrno>
 #include <chrono>
@@ -12,7 +12,7 @@
 #include <unistd.h>
 #include <utility>
 
-namespace zelhart::setupapi {
+namespace zelhart::devdb {
 namespace {
 
 // A refused database is reported once on standard error with its reason, as the system would write
@@ -113,4 +113,4 @@ DWORD DeviceDatabaseTransaction::Commit() {
     return detail::ReplaceFileAtomically(DatabasePath(), text);
 }
 
-} // namespace zelhart::setupapi
+} // namespace zelhart::devdb

@@ -13,7 +13,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace zelhart::setupapi {
+namespace zelhart::devdb {
 
 inline constexpr char kDriverServiceName[] = "ZelHartDriver";
 inline constexpr char kDaemonPidFileName[] = "ZelHartDriver.pid";
@@ -52,4 +52,4 @@ enum class ReenumerateResult { Signalled, NoDaemon, Failed };
 // hold a pid, or that process is gone or is not ZelHartDriver.
 ReenumerateResult SignalDaemonToReenumerate();
 
-} // namespace zelhart::setupapi
+} // namespace zelhart::devdb

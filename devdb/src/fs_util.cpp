@@ -1,4 +1,4 @@
-#include "fs_util.h"
+#include "zelhart/devdb/fs_util.h"
 
 #include "zelhart/platform/unique_fd.h"
 
@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace zelhart::setupapi::detail {
+namespace zelhart::devdb::detail {
 
 using platform::UniqueFd;
 
@@ -125,4 +125,4 @@ bool IsDeviceIdText(std::string_view text, size_t maxLength) {
     return true;
 }
 
-} // namespace zelhart::setupapi::detail
+} // namespace zelhart::devdb::detail

@@ -1,8 +1,8 @@
-#include "zelhart/setupapi/sysroot.h"
+#include "zelhart/devdb/sysroot.h"
 
 #include <cstdlib>
 
-namespace zelhart::setupapi {
+namespace zelhart::devdb {
 
 std::string SysRoot() {
     const char* v = std::getenv("ZELHART_SYSROOT");
@@ -19,4 +19,4 @@ std::string DriverStoreDir() { return StateDir() + "/driverstore"; }
 std::string OemInfDir() { return StateDir() + "/inf"; }
 std::string RebootRequiredPath() { return SysRoot() + "/var/run/reboot-required"; }
 
-} // namespace zelhart::setupapi
+} // namespace zelhart::devdb
