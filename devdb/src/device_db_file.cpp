@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -15,13 +16,21 @@
 namespace zelhart::devdb {
 namespace {
 
+RefusalObserver& Observer() {
+    static RefusalObserver observer = nullptr;
+    return observer;
+}
+
 // A refused database is reported once on standard error with its reason, as the system would write
-// it to its event log; the caller sees ERROR_FILE_CORRUPT.
+// it to its event log, and to the observer (the setup helper's log); the caller sees ERROR_FILE_CORRUPT.
 void ReportCorrupt(const std::string& path, const std::string& reason) {
     std::fprintf(stderr, "setupapi: device database %s refused: %s\n", path.c_str(), reason.c_str());
+    if (RefusalObserver observer = Observer()) observer(path, reason);
 }
 
 } // namespace
+
+void SetDatabaseRefusalObserver(RefusalObserver observer) { Observer() = observer; }
 
 DWORD LoadDeviceDatabase(DeviceDatabase* db, std::string* reason) {
     std::string path = DatabasePath(), text;
@@ -67,8 +76,10 @@ DWORD OpenLockFile(int* fd) {
     if (DWORD e = detail::MakeDirectories(dir); e != ERROR_SUCCESS)
         return e == ERROR_PATH_NOT_FOUND || e == ERROR_ALREADY_EXISTS ? ERROR_ACCESS_DENIED : e;
     if (::faccessat(AT_FDCWD, dir.c_str(), W_OK, AT_EACCESS) != 0) return detail::Win32FromErrno(errno);
-    *fd = ::open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    *fd = ::open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, detail::kReadableFileMode);
     if (*fd < 0) return detail::Win32FromErrno(errno);
+    ::fchmod(*fd, detail::kReadableFileMode); // best effort: the lock's mode only matters to readers
+
     return ERROR_SUCCESS;
 }
 

@@ -68,9 +68,11 @@ DWORD WriteAll(int fd, std::string_view content) {
 
 DWORD ReplaceFileAtomically(const std::string& path, std::string_view content) {
     std::string temporary = path + ".new";
-    UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kReadableFileMode));
     if (!fd) return Win32FromErrno(errno);
-    DWORD error = WriteAll(fd.get(), content);
+    // The mode is set whatever the caller's umask: the daemon, another user, reads these files.
+    DWORD error = ::fchmod(fd.get(), kReadableFileMode) == 0 ? ERROR_SUCCESS : Win32FromErrno(errno);
+    if (error == ERROR_SUCCESS) error = WriteAll(fd.get(), content);
     if (error == ERROR_SUCCESS && ::fsync(fd.get()) != 0) error = Win32FromErrno(errno);
     fd.reset();
     if (error == ERROR_SUCCESS && ::rename(temporary.c_str(), path.c_str()) != 0) error = Win32FromErrno(errno);
@@ -86,10 +88,22 @@ DWORD ReplaceFileAtomically(const std::string& path, std::string_view content) {
 }
 
 DWORD MakeDirectories(const std::string& path) {
-    std::error_code ec;
-    std::filesystem::create_directories(path, ec);
-    if (std::filesystem::is_directory(path)) return ERROR_SUCCESS;
-    return ec ? Win32FromErrno(ec.value()) : ERROR_PATH_NOT_FOUND;
+    // One level at a time, each directory this call creates given 0755 whatever the umask; directories
+    // that exist keep their mode.
+    for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        std::string prefix = path.substr(0, end);
+        if (!prefix.empty() && prefix.back() != '/') {
+            if (::mkdir(prefix.c_str(), kReadableDirectoryMode) == 0) {
+                if (::chmod(prefix.c_str(), kReadableDirectoryMode) != 0) return Win32FromErrno(errno);
+            } else if (errno != EEXIST) {
+                return Win32FromErrno(errno);
+            }
+        }
+        if (end == std::string::npos) break;
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return ERROR_SUCCESS;
+    return ERROR_PATH_NOT_FOUND;
 }
 
 DWORD RemoveTree(const std::string& path) {

@@ -1,6 +1,7 @@
 #include "difx_api.h"
 
 #include "setup_api.h"
+#include "zelhart/devdb/sysroot.h"
 #include "zelhart/setupapi/difxapi.h"
 
 #include <algorithm>
@@ -31,6 +32,19 @@ constexpr size_t kErrorTextLimit = 1023;
 std::string Lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
+}
+
+// The package's own part of a store path: what follows the driver store's directory
+// ("zelhartdriver.inf_1a2b3c4d/zelhartdriver.inf"). The directory itself ("/var/lib/zelhart/...")
+// holds the product's name and would match every package. A path outside the store keeps its last two
+// parts, the package directory and the INF.
+std::string PackagePart(const std::string& storePath) {
+    std::string store = devdb::DriverStoreDir() + "/";
+    if (storePath.starts_with(store)) return storePath.substr(store.size());
+    size_t last = storePath.rfind('/');
+    if (last == std::string::npos || last == 0) return storePath;
+    size_t before = storePath.rfind('/', last - 1);
+    return before == std::string::npos ? storePath : storePath.substr(before + 1);
 }
 
 } // namespace
@@ -118,7 +132,7 @@ void UninstallPackagesByOemInf(const std::string& infName) {
             continue;
         }
         LogWrite(LOG_PACKAGE, "DifxApi::UninstallPackagesByOemInf enumerating %s \n", storePath);
-        if (Lower(storePath).find(name) != std::string::npos) {
+        if (Lower(PackagePart(storePath)).find(name) != std::string::npos) {
             LogWrite(LOG_PACKAGE, "DifxApi::UninstallPackagesByOemInf ---> uninstalling \n");
             DriverPackageUninstall(storePath);
         }

@@ -4,9 +4,11 @@
 #include "difx_api.h"
 #include "setup_api.h"
 #include "setup_log.h"
+#include "zelhart/devdb/device_db.h"
 #include "zelhart/setupapi/cfgmgr32.h"
 #include "zelhart/setupapi/setupapi.h"
 
+#include <cstdio>
 #include <ctime>
 #include <strings.h>
 
@@ -192,6 +194,13 @@ bool CheckFields(const Fields& f, const Action* action) {
     return true;
 }
 
+// A damaged device database is named in the log with the reason, for the administrator who reads the
+// log after a failed installation (standard error is often discarded).
+void LogRefusedDatabase(const std::string& path, const std::string& reason) {
+    LogWrite(LOG_FAILURE, "Device database %s refused: %s (repair: see ZelHartDriverSetupCustomAction(8))\n", path,
+             reason);
+}
+
 } // namespace
 
 std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
@@ -211,14 +220,23 @@ std::string RunLogFilePath(const std::vector<std::string>& fields) {
         return kDefaultRunLogFileName;
     const Action* action = FindAction(fields.front());
     size_t last = fields.size() - 1;
-    if (action && last >= 1 && last <= action->parameters) return kDefaultRunLogFileName;
+    // The switch alone: its text is no log path ("-ReEnumerate" would become a file of that name).
+    if (last == 0) return kDefaultRunLogFileName;
+    if (action && last <= action->parameters) return kDefaultRunLogFileName;
     return fields.back();
 }
 
+bool IsHelpSwitch(const std::string& field) { return field == "--help" || field == "-?" || field == "-h"; }
+
 int SetupMain(std::string_view commandLine) {
     Fields fields = SplitCommandLine(commandLine);
+    if (!fields.empty() && IsHelpSwitch(fields.front())) {
+        std::fputs(kUsageText, stdout);
+        return kExitUsage;
+    }
     SetLogFilePath(RunLogFilePath(fields));
     AddLogEchoLevels(kEchoLevels);
+    devdb::SetDatabaseRefusalObserver(&LogRefusedDatabase);
     LogWrite(LOG_ENTRY_EXIT, ">>> _tWinMain\n");
     LogStartLine();
     if (fields.empty()) {

@@ -78,6 +78,12 @@ const CommandCase kCases[] = {
     {"ParameterAsLastFieldIsNotTheLog", {}, "-DriverPackageUninstall,ZelHartDriver.inf", 0, true,
      {">>> MainInternalDriverPackageUninstall\n", "<<< MainInternalDriverPackageUninstall\n"}, {}, {}},
     {"ReEnumerateWithoutDaemon", {}, "-ReEnumerate,{LOG}", 0, false, {">>> _tWinMain\n", "<<< _tWinMain\n"}, {}, {}},
+    // A switch alone is no log path: no file named after it appears (checked below for every case).
+    {"SwitchAloneLogsToTheDefault", {}, "-ReEnumerate", 0, true, {">>> _tWinMain\n", "<<< _tWinMain\n"}, {}, {}},
+    {"UnknownSwitchAloneLogsToTheDefault", {}, "-bogus", 2, true,
+     {"_tWinMain Error unrecognized parameter! -bogus\n"}, {}, {}},
+    {"HelpPrintsTheUsage", {}, "--help", 2, true, {}, {"Usage: ZelHartDriverSetupCustomAction", "-ReEnumerate"}, {}},
+    {"QuestionMarkPrintsTheUsage", {kProductNode}, "-?", 2, true, {}, {"-DeviceNodeCreate,<INF path>"}, {}, 1},
 };
 
 

@@ -104,6 +104,8 @@ TEST_F(DatabaseFileTest, DamagedFileIsLeftAlone) {
         EXPECT_EQ(r.exit, 255);
         EXPECT_NE(Log().find("SetupApi::DeviceNodeCreate: SetupDiCallClassInstaller failed with 0x570."), std::string::npos);
         EXPECT_NE(r.output.find("setupapi: device database " + DatabaseFile() + " refused: "), std::string::npos) << r.output;
+        // The log names the file and the reason too: maintainer scripts discard standard error.
+        EXPECT_NE(Log().find("Device database " + DatabaseFile() + " refused: "), std::string::npos) << Log();
         r = HelperLogged(std::string("-DeviceNodesRemoveAll,") + kProductClassGuid + ",ROOT\\ZelHartDriver,setup");
         EXPECT_EQ(r.exit, 0);
         EXPECT_NE(Log().find("SetupApiDeviceInfoSet::Initialize pGuidSetupClass SetupDiGetClassDevs failed! 1392\n"),

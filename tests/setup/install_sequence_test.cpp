@@ -4,6 +4,7 @@
 #include "zelhart/devdb/daemon_nodes.h"
 
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace zelhart::setup::testing {
 namespace {
@@ -44,6 +45,20 @@ TEST_F(InstallSequenceTest, InstallCreateListRemoveUninstall) {
     EXPECT_TRUE(std::filesystem::is_empty(Root() + "/var/lib/zelhart/driverstore"));
     for (const char* failure : {"failed!", "returned 0x", "Errorcode"})
         EXPECT_EQ(Log().find(failure), std::string::npos) << Log();
+}
+
+// Under a restrictive umask the helper still leaves the database and its directory readable to the
+// daemon, which runs as another user.
+TEST_F(InstallSequenceTest, RestrictiveUmaskLeavesTheDatabaseReadable) {
+    mode_t old = ::umask(027);
+    Result r = HelperLogged(std::string("-DeviceNodeCreate,") + PRODUCT_INF + ",ROOT\\ZelHartDriver");
+    ::umask(old);
+    ASSERT_EQ(r.exit, 0) << Log();
+    for (const std::string& path : {Root() + "/var", Root() + "/var/lib/zelhart", DatabaseFile()}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+        EXPECT_EQ(st.st_mode & 0777, S_ISDIR(st.st_mode) ? 0755u : 0644u) << path;
+    }
 }
 
 // A damaged database is not taken for an absent one: the daemon says why it cannot use it.

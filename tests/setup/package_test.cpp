@@ -79,6 +79,19 @@ TEST_F(PackageTest, UninstallByNameLeavesOtherPackages) {
     EXPECT_TRUE(StoreEntries(Root())[0].starts_with("othermodem.inf_"));
 }
 
+// The product's name is part of the driver store's own directory (/var/lib/zelhart/driverstore): a name
+// is matched against the package's part of the store path alone, so "ZelHart" leaves other makers'.
+TEST_F(PackageTest, UninstallByNameIgnoresTheStoreDirectory) {
+    ASSERT_EQ(HelperLogged(std::string("-DriverPackageInstall,") + PRODUCT_INF).exit, 0);
+    ASSERT_EQ(HelperLogged("-DriverPackageInstall," + WriteInf("OtherModem.inf", kOther)).exit, 0);
+    for (const char* name : {"ZelHart", "driverstore"}) {
+        EXPECT_EQ(HelperLogged(std::string("-DriverPackageUninstall,") + name).exit, 0);
+        EXPECT_EQ(StoreEntries(Root()).size(), 1u) << name;
+    }
+    ASSERT_EQ(StoreEntries(Root()).size(), 1u);
+    EXPECT_TRUE(StoreEntries(Root())[0].starts_with("othermodem.inf_"));
+}
+
 // OEM copies whose package DIFx does not know are found by their original name: only those whose
 // original name begins with the given name go, with their .pnf.
 TEST_F(PackageTest, OemInfDeletionByOriginalName) {

@@ -92,6 +92,12 @@ std::optional<DeviceDatabase> ParseDeviceDatabase(std::string_view text, std::st
 // reason goes to `reason`), or the error of the read.
 DWORD LoadDeviceDatabase(DeviceDatabase* db, std::string* reason = nullptr);
 
+// Called with the file and the reason whenever a damaged database is refused (besides the line on
+// standard error), so that a program with a log of its own puts both there. One per process; nullptr
+// for none.
+using RefusalObserver = void (*)(const std::string& path, const std::string& reason);
+void SetDatabaseRefusalObserver(RefusalObserver observer);
+
 // The lock of the state directory. Holding it is what writing needs: it is refused with
 // ERROR_ACCESS_DENIED (or ERROR_WRITE_PROTECT on a read-only file system) when the state directory is
 // not the caller's to write, which is what "administrator" means to the setup services.

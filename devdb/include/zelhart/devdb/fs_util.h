@@ -15,11 +15,16 @@ DWORD Win32FromErrno(int error);
 // The whole file, refused with ERROR_INVALID_DATA when it is larger than `maxBytes`.
 DWORD ReadWholeFile(const std::string& path, size_t maxBytes, std::string* out);
 
+// The modes of what is written under the system root, whatever the caller's umask: the daemon and
+// unprivileged users read the database and the pid file.
+inline constexpr unsigned kReadableFileMode = 0644;
+inline constexpr unsigned kReadableDirectoryMode = 0755;
+
 // Replaces `path` with `content` all at once: a new file beside it, written, flushed to disk and
 // renamed over the old one, then the directory flushed. A reader sees the old file or the new one.
 DWORD ReplaceFileAtomically(const std::string& path, std::string_view content);
 
-// Creates a directory and its parents (mode 0755).
+// Creates a directory and its parents (mode 0755, whatever the umask).
 DWORD MakeDirectories(const std::string& path);
 
 // Removes a directory and everything in it; ERROR_SUCCESS when it is gone.
