@@ -67,7 +67,8 @@ for f in "$bin/4810cli" "$bin/korvel4810-sim" "$sbin/ZelHartDriver" "$sbin/ZelHa
     "$libdir/pkgconfig/ZelHartDriverInterface.pc" "$includedir/zelhart/hart_api.h" \
     "$stage$prefix/lib/systemd/system/ZelHartDriver.service" "$stage$prefix/lib/systemd/system-sleep/zelhart-sleep" \
     "$inf" "$sysconfdir/zelhart/ZelHartDriver.reg" "$datadir/mime/packages/korvel-4810.xml" \
-    "$datadir/icons/hicolor/scalable/apps/korvel4810.svg" "$datadir/doc/korvel4810/copyright"; do
+    "$datadir/icons/hicolor/scalable/apps/korvel4810.svg" "$datadir/doc/zelhart-driver/copyright" \
+    "$stage$prefix/lib/sysusers.d/zelhart.conf" "$sysconfdir/logrotate.d/zelhart"; do
     [ -e "$f" ] || fail "not installed: ${f#"$stage"}"
 done
 # The desktop entry comes with the program it starts, and only with it.
@@ -75,6 +76,21 @@ program=no entry=no
 [ ! -e "$bin/4810PC" ] || program=yes
 [ ! -e "$datadir/applications/korvel-4810pc.desktop" ] || entry=yes
 [ "$program" = "$entry" ] || fail "4810PC installed: $program, its desktop entry installed: $entry"
+# A headless machine: the daemon's, the library's and the tools' packages (CPack components) hold
+# the daemon, its helper, the library and the tools, and nothing of them needs Qt.
+headless=$work/headless
+for component in driver library tools; do
+    DESTDIR=$headless "$cmake" --install "$build" --component "$component" >>"$work/install.out" 2>&1 ||
+        fail "cmake --install --component $component failed"
+done
+for f in "$4/4810cli" "$4/korvel4810-sim" "$5/ZelHartDriver" "$5/ZelHartDriverSetupCustomAction" \
+    "$6/libZelHartDriverInterface.so.1" "$prefix/lib/systemd/system/ZelHartDriver.service"; do
+    [ -e "$headless$f" ] || fail "not in the headless packages: $f"
+done
+[ ! -e "$headless$4/4810PC" ] || fail "4810PC is in a headless package"
+for f in $(find "$headless" -type f -perm -u+x) "$headless$6"/libZelHartDriverInterface.so.1.*; do
+    ! readelf -d "$f" 2>/dev/null | grep -q 'NEEDED.*libQt' || fail "${f#"$headless"} needs Qt"
+done
 strays=$(find "$stage" -type f \( -iname '*test*' -o -iname '*double*' -o -iname '*bench*' -o -iname '*loopback*' \
     -o -iname '*fake*' -o -name '*.a' \))
 [ -z "$strays" ] || fail "test files installed: $strays"
@@ -131,7 +147,10 @@ oem=$(find "$stage/var/lib/zelhart/inf" -name 'oem*' 2>/dev/null)
 ! grep -q '^node ' "$stage/var/lib/zelhart/devices.db" || fail "device nodes left"
 [ -z "$(ls -A "$stage/var/lib/zelhart/driverstore")" ] || fail "driver store not empty"
 
-kill -TERM "${pids[1]}"
+# The package's removal step stops a daemon started by hand through its pid file.
+steps=$build/packaging/debian/setup-steps.sh
+[ -r "$steps" ] || fail "no $steps"
+(. "$steps" && ZELHART_RUNTIME_DIR=$run stop_hand_started_daemon) || fail "stop_hand_started_daemon failed"
 wait "${pids[1]}" || fail "the daemon did not stop cleanly"
 [ ! -e "$run/ZelHartDriver.pid" ] || fail "the daemon left its pid file"
 echo "staged install: installed, package and node set up, transmitter found through the daemon, all removed"
