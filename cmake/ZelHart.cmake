@@ -106,3 +106,16 @@ function(zelhart_fuzz name)
     LABELS "${ARG_LABEL};fuzz" TIMEOUT ${timeout}
     ENVIRONMENT "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
 endfunction()
+
+# zelhart_build_date(SOURCE...): a reproducible build (SOURCE_DATE_EPOCH set, as packaging/build-deb.sh
+# sets it) gives these sources ZELHART_BUILD_DATE ("Mmm dd yyyy") and ZELHART_BUILD_TIME ("hh:mm:ss"),
+# that moment in UTC, for the build date their start lines print; without it they use the compiler's
+# __DATE__ and __TIME__. Only the named sources see it, so a new moment recompiles nothing else.
+function(zelhart_build_date)
+  if(DEFINED ENV{SOURCE_DATE_EPOCH})
+    string(TIMESTAMP date "%b %d %Y" UTC)
+    string(TIMESTAMP time "%H:%M:%S" UTC)
+    set_property(SOURCE ${ARGN} APPEND PROPERTY COMPILE_DEFINITIONS
+                 ZELHART_BUILD_DATE="${date}" ZELHART_BUILD_TIME="${time}")
+  endif()
+endfunction()

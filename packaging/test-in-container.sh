@@ -75,13 +75,13 @@ mkdir -p "$root/tmp/debs"
 cp "$debs"/zelhart-driver_*.deb "$debs"/libzelhartdriverinterface1_*.deb "$debs"/korvel4810-tools_*.deb "$root/tmp/debs/"
 
 # Installed in the container not yet booted, as a chroot installation: the unit is enabled, not started.
-systemd-nspawn --quiet -D "$root" --pipe sh -c \
+systemd-nspawn --quiet --register=no --keep-unit -D "$root" --pipe sh -c \
     'apt-get install -y --no-install-recommends /tmp/debs/*.deb && useradd -m -G zelhart alice && useradd -m bob' \
     >"$work/install.log" 2>&1 || { tail -30 "$work/install.log" >&2; exit 1; }
 pass "installed with apt-get (the group zelhart made, users alice in it and bob outside)"
 
 # ---- Booted ----
-systemd-nspawn --quiet -D "$root" --boot --register=no --console=passive >"$work/boot.log" 2>&1 &
+systemd-nspawn --quiet --keep-unit -D "$root" --boot --register=no --console=passive >"$work/boot.log" 2>&1 &
 nspawn=$!
 # The container's pid 1: the process named systemd among systemd-nspawn's descendants.
 container_init() {

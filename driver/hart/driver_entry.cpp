@@ -17,7 +17,11 @@ void PrintBanner() {
     constexpr uint32_t kAnyCategory = ~static_cast<uint32_t>(HART_TRACE_TIME);
     HartTrace(kAnyCategory, "************************************************************\n\n");
     HartTrace(kAnyCategory, "\t\tHART Driver\n");
+#ifdef ZELHART_BUILD_DATE // a reproducible build: SOURCE_DATE_EPOCH's moment (cmake/ZelHart.cmake)
+    HartTrace(kAnyCategory, "\t\tBuilt %s %s\n", ZELHART_BUILD_DATE, ZELHART_BUILD_TIME);
+#else
     HartTrace(kAnyCategory, "\t\tBuilt %s %s\n", __DATE__, __TIME__);
+#endif
     HartTrace(kAnyCategory, "\n************************************************************\n\n");
 }
 
