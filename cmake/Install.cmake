@@ -183,7 +183,8 @@ the driver package and its device node.")
 
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME ${zelhart_package_library})
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_LIBRARY_PACKAGE_GENERATE_SHLIBS ON)
+# Only the library's package holds a shared library, so only it gets a shlibs file.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_COMPONENT_LIBRARY_DESCRIPTION "interface library of the Korvel-4810 HART modem driver
 libZelHartDriverInterface gives programs the seven hart_* calls that reach the

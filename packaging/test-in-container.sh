@@ -71,12 +71,12 @@ else
     if [ -n "$base" ]; then cp -a "$root" "$base"; fi
 fi
 echo zelhart-test >"$root/etc/hostname"
-mkdir -p "$root/tmp/debs"
-cp "$debs"/zelhart-driver_*.deb "$debs"/libzelhartdriverinterface1_*.deb "$debs"/korvel4810-tools_*.deb "$root/tmp/debs/"
+mkdir -p "$root/var/tmp/debs" # /tmp is a tmpfs in the container
+cp "$debs"/zelhart-driver_*.deb "$debs"/libzelhartdriverinterface1_*.deb "$debs"/korvel4810-tools_*.deb "$root/var/tmp/debs/"
 
 # Installed in the container not yet booted, as a chroot installation: the unit is enabled, not started.
 systemd-nspawn --quiet --register=no --keep-unit -D "$root" --pipe sh -c \
-    'apt-get install -y --no-install-recommends /tmp/debs/*.deb && useradd -m -G zelhart alice && useradd -m bob' \
+    'apt-get install -y --no-install-recommends /var/tmp/debs/*.deb && useradd -m -G zelhart alice && useradd -m bob' \
     >"$work/install.log" 2>&1 || { tail -30 "$work/install.log" >&2; exit 1; }
 pass "installed with apt-get (the group zelhart made, users alice in it and bob outside)"
 
