@@ -67,8 +67,8 @@ TEST_F(PackageTest, InstallBindsPresentDevicesAndUninstallReleasesThem) {
     EXPECT_TRUE(StoreEntries(Root()).empty());
 }
 
-// Uninstalling by name removes the packages whose store path holds the name, in any letter case, and
-// no other.
+// Uninstalling by name removes the packages whose own part of the store path holds the name, in any
+// letter case, and no other.
 TEST_F(PackageTest, UninstallByNameLeavesOtherPackages) {
     ASSERT_EQ(HelperLogged(std::string("-DriverPackageInstall,") + PRODUCT_INF).exit, 0);
     ASSERT_EQ(HelperLogged("-DriverPackageInstall," + WriteInf("OtherModem.inf", kOther)).exit, 0);

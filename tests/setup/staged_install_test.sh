@@ -7,7 +7,9 @@
 #   ZelHartDriver started on that root serves the node's function device: the installed 4810cli finds
 #   a simulated transmitter through it;
 #   the nodes are removed (the daemon drops the function device on -ReEnumerate) and the package is
-#   uninstalled, leaving no OEM INF of ours and no device node.
+#   uninstalled, leaving no OEM INF of ours and no device node; the package's removal step stops the
+#   daemon started by hand through its pid file;
+#   the headless packages' components hold what they should and need no Qt display library.
 #
 # staged_install_test.sh CMAKE BUILD-DIR PREFIX BINDIR SBINDIR LIBDIR INCLUDEDIR DATADIR SYSCONFDIR
 # (the directories as the build configured them, absolute).
