@@ -178,7 +178,7 @@ TEST_F(HardwareTest, ParityErrorReachesTheReceiverWhateverThePortHadBefore) {
     }
     // The 7th character the simulator sends: after 5 preambles and the delimiter of the first answer.
     ::setenv("LD_PRELOAD", ZELHART_UART_MODEL_LIBRARY, 1);
-    ::setenv("ZELHART_UART_MODEL", ("kind=16550,parity=7,log=" + uartLog).c_str(), 1);
+    ::setenv("ZELHART_UART_MODEL", ("kind=ideal,parity=7,log=" + uartLog).c_str(), 1);
     hartdriver::DaemonLaunch launch;
     launch.runtimeDir = run;
     launch.configDir = etc;

@@ -180,6 +180,7 @@ class HartDataLink {
     DataLinkHost& host_;
     DataLinkContext ctx_;
     uint16_t minReceiveGap_ = 0;
+    int carrierHeldTicks_ = 0; // consecutive ticks Q and BG were held by characters arriving
 };
 
 } // namespace zelhart::datalink
