@@ -117,6 +117,10 @@ class HardwareTest : public ::testing::Test {
     hartdriver::DaemonProcess daemon;
 };
 
+void PrintTo(const Cell& cell, std::ostream* os) {
+    *os << cell.name;
+}
+
 class HardwareMatrix : public HardwareTest, public ::testing::WithParamInterface<Cell> {};
 
 TEST_P(HardwareMatrix, WholeReadWithOneRequestPerTransaction) {
@@ -190,6 +194,15 @@ TEST_F(HardwareTest, ParityErrorReachesTheReceiverWhateverThePortHadBefore) {
     EXPECT_EQ(status, 0) << output;
     EXPECT_NE(daemon.Output().find("STATE_RECEIVING_UNTIL_BYTECOUNT Status != STATUS_SUCCESS"), std::string::npos)
         << daemon.Output();
+}
+
+// A real port without modem-control lines (a USB modem keying itself on a three-wire adapter) works,
+// and the trace says at its default level that RTS cannot key a modem there.
+TEST_F(HardwareTest, RealPortWithoutModemLinesIsSaidInTheTrace) {
+    Start("kind=usb,grid=1,nolines=1");
+    auto [status, output] = Cli({"find"});
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_NE(daemon.Output().find("the port has no modem-control lines"), std::string::npos) << daemon.Output();
 }
 
 } // namespace

@@ -13,7 +13,7 @@
 //            usb:   an adapter that takes written bytes within 1 ms, has no TIOCSERGETLSR and delivers
 //                   received bytes in bursts every `grid` ms (ttyUSB major number).
 //   echo=1   transmitted characters come back on the receive side (an echoing modem).
-//   nolines=1 no modem-control lines (TIOCMGET fails with EINVAL).
+//   nolines=1 no modem-control lines (TIOCMGET fails with EINVAL); the modem keys itself.
 //   parity=N the N-th character from the simulator (from 1) arrives with a parity error.
 //   log      one line per RTS edge ("RTS 0 unsent=N") and per character lost ("LOST xx"), per
 //            ASYNC_LOW_LATENCY request ("LOWLAT").
@@ -152,7 +152,7 @@ Port* Find(int fd) {
 }
 
 void Port::Heard(uint8_t c, int64_t) {
-    if (!rts) {
+    if (!rts && !Cfg().noLines) { // without modem lines: a modem that keys itself
         Log("LOST %02x\n", c);
         return;
     }
