@@ -36,7 +36,7 @@ struct DRIVER_CONTEXT {
              BGTIMEERROR = 0, RT1DIFF = 0, PRE2 = 0, MISSEDTRANSMITWINDOW = 0;
     uint16_t HOLD = 0, GAP = 0;
     int32_t TIMEINTERVAL = 0;
-    datalink::EchoMode ECHO = datalink::EchoMode::Automatic; // echo suppression (echo_filter.h)
+    datalink::EchoMode EchoSuppression = datalink::EchoMode::Automatic; // the ECHO value (echo_filter.h)
 };
 
 // Context of the function device.

@@ -73,7 +73,7 @@ NTSTATUS DriverEntry(Framework& fw, const std::string& registryPath) {
     uint32_t echo = 0;
     if (NT_SUCCESS(HartUtilRegistryValueGet(fw, registryPath, "ECHO", &echo))) {
         if (echo <= static_cast<uint32_t>(datalink::EchoMode::Off))
-            ctx->ECHO = static_cast<datalink::EchoMode>(echo);
+            ctx->EchoSuppression = static_cast<datalink::EchoMode>(echo);
         else
             HartTrace(HART_TRACE_ERROR, "%s Error: ECHO %u is not 0, 1 or 2; automatic\n", __func__, echo);
     }

@@ -76,6 +76,9 @@ void HartGotDataFromSerialPort(WDFREQUEST request, WDFIOTARGET, const RequestCom
 
 // The end of one transmission, successful or not, as the master state machine must hear of it.
 void ReportTransmission(HARTDEVICE_CONTEXT* ctx, NTSTATUS status, uint32_t bytesWritten) {
+    // The frame has left the port (its echo may still come for a while), or nothing was sent at all.
+    ctx->Echo.TransmitDone(MonotonicNs(),
+                           bytesWritten == 0 ? 0 : kEchoWindowNs + (ctx->UsbPort ? kUsbDeliveryLatencyNs : 0));
     ctx->DataLink->SerialWriteCompleted(status, bytesWritten); // master mode: BG = 3, EVT_XMIT_DONE
     if (MasterMode(ctx)) ctx->WorkItemRead->Enqueue();
 }
@@ -86,7 +89,6 @@ void HartWriteRequestToSerialCompletion(WDFREQUEST, WDFIOTARGET, const RequestCo
     HartTrace(HART_TRACE_DETAIL, "%s: Status = 0x%X   BytesWritten: %d\n", __func__,
               static_cast<unsigned>(params.Status), static_cast<int>(params.Information));
     auto lock = ctx->Lock();
-    ctx->Echo.TransmitDone(MonotonicNs(), kEchoWindowNs + (ctx->UsbPort ? kUsbDeliveryLatencyNs : 0));
     if (params.Status == STATUS_INVALID_DEVICE_STATE && ctx->IoTarget) {
         // The port was lost under the target: open it once more by name.
         WDFIOTARGET old;

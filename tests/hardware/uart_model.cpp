@@ -16,7 +16,7 @@
 //   nolines=1 no modem-control lines (TIOCMGET fails with EINVAL); the modem keys itself.
 //   parity=N the N-th character from the simulator (from 1) arrives with a parity error.
 //   log      one line per RTS edge ("RTS 0 unsent=N") and per character lost ("LOST xx"), per
-//            ASYNC_LOW_LATENCY request ("LOWLAT").
+//            ASYNC_LOW_LATENCY request ("LOWLAT") and output flush ("FLUSH").
 //   program  the program whose descriptors are taken over (default ZelHartDriver).
 // The transmitter is keyed by RTS: the simulator hears only characters whose last stop bit left
 // while RTS was up.
@@ -440,7 +440,10 @@ int tcflush(int fd, int queue) {
     Port* p = Find(fd);
     if (!p) return real(fd, queue);
     std::lock_guard lock(p->m);
-    if (queue == TCOFLUSH || queue == TCIOFLUSH) p->kbuf.clear();
+    if (queue == TCOFLUSH || queue == TCIOFLUSH) {
+        p->kbuf.clear();
+        p->Log("FLUSH\n"); // what is left in the FIFO is an aborted frame's
+    }
     if (queue == TCIFLUSH || queue == TCIOFLUSH) p->rx.clear();
     return real(fd, queue == TCOFLUSH ? TCOFLUSH : queue); // the daemon's side of the model's pair
 }

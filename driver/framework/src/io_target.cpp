@@ -397,6 +397,9 @@ void IoTarget::CheckDrainLocked() {
 void IoTarget::EndWriteLocked(NTSTATUS status) {
     WDFREQUEST request = writes_.front();
     writes_.pop_front();
+    // A write that ends before the port has sent it (cancelled, failed) leaves nothing behind to go
+    // out after RTS has fallen.
+    if (writing_ && port_.IsOpen() && status != STATUS_SUCCESS) ::tcflush(port_.fd(), TCOFLUSH);
     if (writing_ && line_ && line_->softwareRtsToggle()) line_->SetRts(false);
     writing_ = draining_ = false;
     ArmDrainTimerLocked(0);

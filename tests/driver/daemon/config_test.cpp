@@ -60,7 +60,7 @@ TEST_F(TunablesTest, EchoModeIsReadAndAnUnknownOneIsAutomatic) {
     for (const auto& c : cases) {
         WriteRegistry(c.value);
         StartDriver();
-        EXPECT_EQ(Driver()->ECHO, c.mode) << c.value;
+        EXPECT_EQ(Driver()->EchoSuppression, c.mode) << c.value;
         fw_->Shutdown();
         fw_.reset();
     }
