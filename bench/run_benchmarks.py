@@ -20,7 +20,7 @@ import sys
 import tempfile
 import time
 
-TARGETS = ["interface_read_bench", "driver_latency_bench", "driver_soak_bench", "ui_read_bench",
+TARGETS = ["interface_read_bench", "zelhart_uart_model", "driver_latency_bench", "driver_soak_bench", "ui_read_bench",
            "ZelHartDriver", "korvel4810-sim", "4810cli", "4810PC", "ZelHartDriverInterface"]
 
 
@@ -48,8 +48,9 @@ def fmt(value, spec="%.1f"):
     return "-" if value is None else spec % value
 
 
-def read_benchmark(bin_dir, runs):
-    out = run([os.path.join(bin_dir, "interface_read_bench"), "--runs", str(runs)], timeout=120 * runs)
+def read_benchmark(bin_dir, runs, model=None):
+    out = run([os.path.join(bin_dir, "interface_read_bench"), "--runs", str(runs)] + (["--model", model] if model else []),
+              timeout=120 * runs)
     reads = [float(x) for x in re.findall(r"whole read: ([\d.]+) ms", out)]
     wire_ratio = [float(x) for x in re.findall(r"\(the line's time\): [\d.]+ ms; the read took ([\d.]+) x", out)]
     floor_ratio = [float(x) for x in re.findall(r"design's waits: [\d.]+ ms; the read took ([\d.]+) x", out)]
@@ -162,6 +163,9 @@ def main():
 
     print("running the benchmarks (a few minutes each)...", file=sys.stderr)
     read = read_benchmark(bin_dir, runs)
+    # The same read with the daemon's port on modelled hardware (tests/hardware/uart_model.cpp).
+    modelled = {name: read_benchmark(bin_dir, runs, spec)
+                for name, spec in (("16550 UART, RTS-keyed", "kind=16550"), ("USB, 16 ms bursts", "kind=usb,grid=16"))}
     latency = latency_benchmark(bin_dir, 30 if args.quick else 300)
     scale = {n: scale_benchmark(bin_dir, n, seconds, idle) for n in (1, 16, 64, 255)}
     ui = ui_benchmark(bin_dir, runs) if os.path.exists(os.path.join(bin_dir, "ui_read_bench")) else {}
@@ -180,6 +184,9 @@ def main():
     print("  against the line and the design's waits (bus quiet after each open, 40 ms polling %s ms): %s x"
           % (fmt(read["waits"]), fmt(read["floor_ratio"], "%.3f")))
     print("  remainder our code adds: %s ms a transaction" % fmt(read["remainder"]))
+    for name, m in modelled.items():
+        print("  on modelled hardware, %-22s read %s ms; wire %s ms: %s x; remainder %s ms a transaction"
+              % (name + ":", fmt(m["read"]), fmt(m["wire"]), fmt(m["wire_ratio"], "%.2f"), fmt(m["remainder"])))
     print("Daemon latency, last reply character -> the client's read completes (300 exchanges)")
     print("  median %s ms, p99 %s ms" % (fmt(latency["median"], "%.3f"), fmt(latency["p99"], "%.3f")))
     print("Scale: paced simulators, one client exchanging on each (%d s; idle %d s with every device open)"

@@ -4,8 +4,11 @@
 // simulator on a private runtime directory; the program loads the timing shim, which forwards to the
 // real library and logs every call (read_timing.h says how the time is split).
 //
-//   interface_read_bench [--runs N] [--check MS]
+//   interface_read_bench [--runs N] [--check MS] [--model SPEC]
 //
+// --model SPEC: the daemon's port on modelled serial hardware (tests/hardware/uart_model.cpp, for
+// example "kind=16550" or "kind=usb,grid=16"): a line rate for what the daemon sends, RTS keying, a
+// transmit FIFO, USB burst delivery.
 // --check MS: exit status 1 when the remainder (the time our code adds) is MS or more a transaction
 // on average over the runs, or when a request had to be sent again. Without it a run fails only when
 // the read itself fails. Run it on an otherwise idle machine: the line's timing is real time.
@@ -69,7 +72,7 @@ struct RunResult {
     Ms wall{0};
 };
 
-RunResult RunOnce() {
+RunResult RunOnce(const std::string& model) {
     RunResult r;
     TempDir dir;
     if (!dir.valid()) return {"no temporary directory", {}, {}};
@@ -83,7 +86,18 @@ RunResult RunOnce() {
     hartdriver::DaemonLaunch launch;
     launch.runtimeDir = run;
     launch.configDir = etc;
-    if (auto e = daemon.Start(launch); !e.empty()) return {"ZelHartDriver: " + e, {}, {}};
+    if (!model.empty()) {
+#ifdef ZELHART_UART_MODEL_LIBRARY
+        ::setenv("LD_PRELOAD", ZELHART_UART_MODEL_LIBRARY, 1);
+        ::setenv("ZELHART_UART_MODEL", model.c_str(), 1);
+#else
+        return {"this build has no UART model (a sanitizer build)", {}, {}};
+#endif
+    }
+    std::string started = daemon.Start(launch);
+    ::unsetenv("LD_PRELOAD");
+    ::unsetenv("ZELHART_UART_MODEL");
+    if (!started.empty()) return {"ZelHartDriver: " + started, {}, {}};
 
     sim::ChildSpec cli;
     cli.executable = sim::ExecutableBesideThisProgram("4810cli");
@@ -123,11 +137,16 @@ bool ParseNumber(const char* text, int* out) {
 
 int main(int argc, char** argv) {
     int runs = 3, check = 0;
+    std::string model;
     for (int i = 1; i < argc; ++i) {
         bool ok = i + 1 < argc && ((std::strcmp(argv[i], "--runs") == 0 && ParseNumber(argv[i + 1], &runs)) ||
                                    (std::strcmp(argv[i], "--check") == 0 && ParseNumber(argv[i + 1], &check)));
+        if (!ok && i + 1 < argc && std::strcmp(argv[i], "--model") == 0 && argv[i + 1][0] != '\0') {
+            model = argv[i + 1];
+            ok = true;
+        }
         if (!ok) {
-            std::fprintf(stderr, "usage: interface_read_bench [--runs N] [--check MS]\n");
+            std::fprintf(stderr, "usage: interface_read_bench [--runs N] [--check MS] [--model SPEC]\n");
             return 2;
         }
         ++i;
@@ -135,7 +154,7 @@ int main(int argc, char** argv) {
     Ms remainderSum{0};
     size_t transactions = 0;
     for (int run = 1; run <= runs; ++run) {
-        RunResult r = RunOnce();
+        RunResult r = RunOnce(model);
         if (!r.error.empty()) {
             std::fprintf(stderr, "run %d: %s\n", run, r.error.c_str());
             return 1;

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "hart_names.h"
+#include "zelhart/datalink/echo_filter.h"
 #include "zelhart/datalink/hart_data_link.h"
 #include "zelhart/drvfw/wdf.h"
 
@@ -35,6 +36,7 @@ struct DRIVER_CONTEXT {
              BGTIMEERROR = 0, RT1DIFF = 0, PRE2 = 0, MISSEDTRANSMITWINDOW = 0;
     uint16_t HOLD = 0, GAP = 0;
     int32_t TIMEINTERVAL = 0;
+    datalink::EchoMode EchoSuppression = datalink::EchoMode::Automatic; // the ECHO value (echo_filter.h)
 };
 
 // Context of the function device.
@@ -114,6 +116,11 @@ struct HARTDEVICE_CONTEXT : datalink::DataLinkHost {
     bool TimerEnabled = false;
     bool TimerRunning = false;
     int TickDeferrals = 0; // times the current tick waited for received characters (serial_port.cpp)
+    // The echo of the frame sent, kept from the receiver (serial_io.cpp); EchoTraced: the echo has been
+    // reported since the port was opened. UsbPort: the port may deliver received characters in bursts.
+    datalink::EchoFilter Echo;
+    bool EchoTraced = false;
+    bool UsbPort = false;
 
     DataLinkEntry Lock() { return DataLinkEntry(this); }
 

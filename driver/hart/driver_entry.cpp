@@ -74,6 +74,13 @@ NTSTATUS DriverEntry(Framework& fw, const std::string& registryPath) {
     ctx->RT1DIFF = ReadTunable(fw, registryPath, "RT1DIFF", 0);
     ctx->PRE2 = ReadTunable(fw, registryPath, "PRE2", 3);
     ctx->MISSEDTRANSMITWINDOW = ReadTunable(fw, registryPath, "MISSEDTRANSMITWINDOW", 77);
+    uint32_t echo = 0;
+    if (NT_SUCCESS(HartUtilRegistryValueGet(fw, registryPath, "ECHO", &echo))) {
+        if (echo <= static_cast<uint32_t>(datalink::EchoMode::Off))
+            ctx->EchoSuppression = static_cast<datalink::EchoMode>(echo);
+        else
+            HartTrace(HART_TRACE_ERROR, "%s Error: ECHO %u is not 0, 1 or 2; automatic\n", __func__, echo);
+    }
     uint32_t interval = 0;
     constexpr int32_t kTimeIntervalDefault = -100000;
     ctx->TIMEINTERVAL = NT_SUCCESS(HartUtilRegistryValueGet(fw, registryPath, "TIMEINTERVAL", &interval))

@@ -129,6 +129,7 @@ NTSTATUS HartInitializeDeviceObject(const WDFDEVICE& functionDevice, const HartP
     // The data link first: nothing below can call into it before the device accepts opens.
     ctx->TimeInterval = dctx->TIMEINTERVAL;
     ctx->DataLink = std::make_unique<datalink::HartDataLink>(*ctx, TimingsFrom(*dctx)); // EVT_STARTUP
+    ctx->Echo.SetMode(dctx->EchoSuppression);
 
     status = HartCreateReadWriteQueues(device, ctx);
     if (NT_SUCCESS(status)) status = HartCreateQueueIoctl(device, ctx);

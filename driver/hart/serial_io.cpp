@@ -2,8 +2,40 @@
 #include "contexts.h"
 #include "hart_trace.h"
 
+#include <ctime>
+#include <vector>
+
 namespace zelhart::hartdriver {
 namespace {
+
+constexpr int64_t kCharacterNs = 9'166'667; // 11 bits at 1200 baud
+// How long after the frame has left the port its echo may still come: a few characters, and on a USB
+// port the adapter's delivery latency (up to 32 ms) on top.
+constexpr int64_t kEchoWindowNs = 4 * kCharacterNs;
+constexpr int64_t kUsbDeliveryLatencyNs = 32'000'000;
+
+int64_t MonotonicNs() {
+    timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+// A received character on its way to the receiver, past the echo filter.
+void Receive(HARTDEVICE_CONTEXT* ctx, uint8_t c, NTSTATUS status) {
+    std::vector<datalink::EchoFilter::Char> pass;
+    const bool lineError = status == STATUS_PARITY_ERROR;
+    if (ctx->Echo.Feed(c, lineError, MonotonicNs(), &pass)) {
+        if (!ctx->EchoTraced)
+            HartTrace(HART_TRACE_ERROR, "Target %s: the modem echoes what it transmits; the echo is suppressed\n",
+                      ctx->TargetName.c_str());
+        else
+            HartTrace(HART_TRACE_DETAIL, "echo of the frame sent suppressed\n");
+        ctx->EchoTraced = true;
+    }
+    for (const auto& ch : pass)
+        ctx->DataLink->HartPortDataReceiverFsmProcessReceivedCharacter(ch.value,
+                                                                      ch.lineError ? STATUS_PARITY_ERROR : STATUS_SUCCESS);
+}
 
 bool MasterMode(const HARTDEVICE_CONTEXT* ctx) {
     return ctx->DataLink->Context().ProtocolInfo.StateMachineMode == datalink::kModeMaster;
@@ -28,7 +60,7 @@ void HartGotDataFromSerialPort(WDFREQUEST request, WDFIOTARGET, const RequestCom
         uint8_t c = 0;
         NTSTATUS copied = params.Buffer ? params.Buffer->CopyToBuffer(0, &c, 1) : STATUS_INVALID_PARAMETER;
         if (NT_SUCCESS(copied)) {
-            ctx->DataLink->HartPortDataReceiverFsmProcessReceivedCharacter(c, params.Status);
+            Receive(ctx, c, params.Status);
         } else {
             HartTrace(HART_TRACE_ERROR, "%s WdfMemoryCopyToBuffer FAILED with status 0x%X\n", __func__,
                       static_cast<unsigned>(copied));
@@ -44,6 +76,9 @@ void HartGotDataFromSerialPort(WDFREQUEST request, WDFIOTARGET, const RequestCom
 
 // The end of one transmission, successful or not, as the master state machine must hear of it.
 void ReportTransmission(HARTDEVICE_CONTEXT* ctx, NTSTATUS status, uint32_t bytesWritten) {
+    // The frame has left the port (its echo may still come for a while), or nothing was sent at all.
+    ctx->Echo.TransmitDone(MonotonicNs(),
+                           bytesWritten == 0 ? 0 : kEchoWindowNs + (ctx->UsbPort ? kUsbDeliveryLatencyNs : 0));
     ctx->DataLink->SerialWriteCompleted(status, bytesWritten); // master mode: BG = 3, EVT_XMIT_DONE
     if (MasterMode(ctx)) ctx->WorkItemRead->Enqueue();
 }
@@ -102,6 +137,7 @@ NTSTATUS StartSerialWrite(HARTDEVICE_CONTEXT* ctx) {
     status = target->FormatRequestForWrite(ctx->WriteRequestToSerial, memory);
     if (!NT_SUCCESS(status)) return status;
     ctx->WriteRequestToSerial->SetCompletionRoutine(HartWriteRequestToSerialCompletion, ctx);
+    ctx->Echo.Transmitting(ctx->WriteBuffer);
     if (!ctx->WriteRequestToSerial->Send()) {
         status = ctx->WriteRequestToSerial->GetStatus();
         HartTrace(HART_TRACE_ERROR, "WdfRequestSend WRITE failed with Status: 0x%X\n",

@@ -218,6 +218,33 @@ NTSTATUS HartPurgeSerialPort(const WDFIOTARGET& target) {
     return SendSetting(target, IOCTL_SERIAL_PURGE, kPurgeAll);
 }
 
+// The line settings the port holds after HartInitializeSerialPort: 1200 baud, 8 data bits, odd parity,
+// one stop bit. A port that did not take them (the target reads each setting back) would garble every
+// frame: the open fails instead.
+bool HartLineSettingsTook(const WDFIOTARGET& t) {
+    SERIAL_BAUD_RATE baud{};
+    SERIAL_LINE_CONTROL lc{};
+    size_t n = 0;
+    bool took = NT_SUCCESS(t->SendIoctlSynchronously(IOCTL_SERIAL_GET_BAUD_RATE, {},
+                                                     std::span(reinterpret_cast<uint8_t*>(&baud), sizeof baud), &n)) &&
+                NT_SUCCESS(t->SendIoctlSynchronously(IOCTL_SERIAL_GET_LINE_CONTROL, {},
+                                                     std::span(reinterpret_cast<uint8_t*>(&lc), sizeof lc), &n));
+    if (took && baud.BaudRate == 1200 && lc.WordLength == 8 && lc.Parity == ODD_PARITY && lc.StopBits == STOP_BIT_1)
+        return true;
+    HartTrace(HART_TRACE_ERROR,
+              "HartEvtDeviceFileCreate Error: the port did not take the HART line settings (holds %u baud, %u data "
+              "bits, parity %u, stop bits %u; 1200 baud, 8 data bits, odd parity, 1 stop bit needed)\n",
+              static_cast<unsigned>(baud.BaudRate), static_cast<unsigned>(lc.WordLength),
+              static_cast<unsigned>(lc.Parity), static_cast<unsigned>(lc.StopBits));
+    return false;
+}
+
+// A USB port delivers received characters in bursts (a latency timer of up to 32 ms where the adapter
+// has one and ignores ASYNC_LOW_LATENCY): the receive gap there covers that latency and two
+// characters, 50.3 ms. Counted on the shared 10 ms grid, a countdown of 7 ticks expires 60 to 70 ms
+// after the last character.
+constexpr uint16_t kUsbMinimumGapTicks = 7;
+
 NTSTATUS HartOpenSerialPort(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ctx) {
     constexpr const char* kFn = "HartEvtDeviceFileCreate";
     if (NTSTATUS s = FollowThePort(ctx); !NT_SUCCESS(s)) return s;
@@ -240,9 +267,17 @@ NTSTATUS HartOpenSerialPort(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ctx) {
     }
     HartTrace(HART_TRACE_DETAIL, "IO Target opened...\n");
     HartInitializeSerialPort(target);
+    if (!HartLineSettingsTook(target)) {
+        target->Close();
+        target->Delete();
+        return STATUS_NOT_SUPPORTED;
+    }
 
     auto lock = ctx->Lock();
     ctx->IoTarget = target;
+    ctx->UsbPort = target->IsUsbPort();
+    ctx->DataLink->SetMinimumReceiveGap(ctx->UsbPort ? kUsbMinimumGapTicks : 0);
+    ctx->EchoTraced = false;
     ctx->RestartPending = ctx->WriteAfterRestart = false;
     ctx->Suspended = false; // opened while the function device is suspended: it runs, no resume of it
     ctx->DataLink->OnOpen(); // EVT_STARTUP, receiver reset

@@ -19,6 +19,7 @@ constexpr uint16_t kSlaveModeGap = 3;
 constexpr uint16_t kSlaveModeRt1Primary = 34;
 constexpr uint16_t kSecondaryMasterRt1Diff = 8;
 constexpr int kSlaveModeBufferTicks = 265; // receive buffer capacity less 4
+constexpr int kMaxCarrierHoldTicks = 1000; // the frame reception limit
 
 } // namespace
 
@@ -30,16 +31,30 @@ HartDataLink::HartDataLink(DataLinkHost& host, const DataLinkTimings& timings) :
 void HartDataLink::HartEvtTimerFunc() {
     Countdowns& t = ctx_.Timers;
     switch (ctx_.ProtocolInfo.StateMachineMode) {
-    case kModeMaster:
+    case kModeMaster: {
+        // A character within the receive gap: the line carries a frame (or what is left of one cut
+        // short, a reply still arriving after its wait ended). While a write of this master is
+        // pending, Q and BG do not run out then, so that its next attempt never goes on the line over
+        // a reply; they run out at the first tick after the line fell silent. (Bounded: a line that
+        // never falls silent lets them run out every kMaxCarrierHoldTicks.)
+        const bool carrier =
+            t.RcvGap != 0 && ctx_.PendingWriteRequest && carrierHeldTicks_ < kMaxCarrierHoldTicks;
+        carrierHeldTicks_ = carrier ? carrierHeldTicks_ + 1 : 0;
+        auto expired = [carrier](uint16_t& countdown) {
+            if (!Expired(countdown)) return false;
+            if (!carrier) return true;
+            countdown = 1;
+            return false;
+        };
         if (Expired(t.Restart)) {
             ResetPortDataReceiverFsm();
             FsmMasterProcessEvent(EVT_RESTART);
         }
-        if (Expired(t.Q)) {
+        if (expired(t.Q)) {
             Trace(kTraceError | kTraceTimeStamp, "EVT_Q_TIMEOUT\n");
             FsmMasterProcessEvent(EVT_Q_TIMEOUT);
         }
-        if (Expired(t.BG)) {
+        if (expired(t.BG)) {
             Trace(kTraceError | kTraceTimeStamp, "EVT_BG_TIMEOUT\n");
             FsmMasterProcessEvent(EVT_BG_TIMEOUT);
         }
@@ -49,6 +64,7 @@ void HartDataLink::HartEvtTimerFunc() {
         }
         if (Expired(t.RcvGap)) ReceiveGapExpired();
         break;
+    }
     case kModeSlave:
         if (Expired(t.SlaveGap)) ResetPortDataReceiverFsm();
         if (Expired(t.RcvGap)) ResetPortDataReceiverFsm();

@@ -2,6 +2,8 @@
 // validation and the hand-over of a frame to readers. One byte per call, no allocation.
 #include "zelhart/datalink/hart_data_link.h"
 
+#include <algorithm>
+
 namespace zelhart::datalink {
 namespace {
 
@@ -55,7 +57,7 @@ ClassRoute RouteOf(uint8_t frameClass, bool burst) {
 
 void HartDataLink::HartPortDataReceiverFsmProcessReceivedCharacter(uint8_t c, NTSTATUS status) {
     ctx_.RcvChecksum ^= c;
-    ctx_.Timers.RcvGap = ctx_.Timings.GAP;
+    ctx_.Timers.RcvGap = std::max(ctx_.Timings.GAP, minReceiveGap_);
     switch (ctx_.CurrentReceiverState) {
     case ReceiverState::STATE_WAITING_FOR_PREAMBLE:
         ProcessFirstPreamble(c, status);

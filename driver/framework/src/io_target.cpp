@@ -8,6 +8,7 @@
 #include "zelhart/drvfw/trace.h"
 
 #include <algorithm>
+#include <optional>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -73,6 +74,12 @@ NTSTATUS IoTarget::Open(const IoTargetOpenParams& params) {
     if (rc == ENOENT || rc == ENXIO || rc == ENODEV || rc == ENOTDIR) return STATUS_OBJECT_NAME_NOT_FOUND;
     if (rc != 0) return NtStatusFromErrno(rc);
     line_ = std::make_unique<SerialLine>(port_.fd());
+    if (!line_->rawModeSet()) {
+        FrameworkTrace(TraceLevel::Error, "serial: %s: the port did not take raw mode; not opened", name.c_str());
+        line_.reset();
+        port_.Close();
+        return STATUS_NOT_SUPPORTED;
+    }
     std::weak_ptr<IoTarget> weak = std::static_pointer_cast<IoTarget>(shared_from_this());
     if (framework().loop().AddFd(port_.fd(), 0, [weak](uint32_t events) {
             if (auto t = weak.lock()) t->OnIo(events);
@@ -133,6 +140,11 @@ void IoTarget::Stop(IoTargetSentIoAction action) {
 IoTargetState IoTarget::GetState() const {
     std::lock_guard lock(mutex_);
     return state_;
+}
+
+bool IoTarget::IsUsbPort() const {
+    std::lock_guard lock(mutex_);
+    return line_ && line_->usb();
 }
 
 void IoTarget::OnDelete() {
@@ -320,6 +332,7 @@ void IoTarget::WriteOutputLocked() {
         if (!writing_) {
             writing_ = true;
             if (line_->softwareRtsToggle()) line_->SetRts(true);
+            writeStartNs_ = 0;
         }
         size_t done = request->transferred_;
         if (done == bytes.size()) {
@@ -328,6 +341,7 @@ void IoTarget::WriteOutputLocked() {
         }
         ssize_t n = ::write(port_.fd(), bytes.data() + done, bytes.size() - done);
         if (n > 0) {
+            if (writeStartNs_ == 0) writeStartNs_ = NowNs(); // the port has the first bytes (no earlier)
             request->transferred_ = done + static_cast<size_t>(n);
             continue;
         }
@@ -342,19 +356,26 @@ void IoTarget::WriteOutputLocked() {
 }
 
 void IoTarget::FinishWriteLocked() {
-    // Every byte is in the port; the write completes once they have left it. (A pseudo-terminal has no
-    // line rate: its output queue is always empty.)
+    // Every byte is in the port; the write completes once they have left it, and RTS falls then. The
+    // port's output queue (TIOCOUTQ) does not count the UART's FIFO and shift register: the transmitter
+    // is empty when the port says so (TIOCSERGETLSR), and a port that cannot say so has sent the
+    // write no earlier than its start plus its characters' line time and one character more. (A
+    // pseudo-terminal has no line rate: its output queue is always empty.)
     draining_ = true;
-    lingering_ = false;
     size_t length = writes_.front()->input_->size();
-    drainDeadlineNs_ = NowNs() + 2 * static_cast<int64_t>(length) * line_->CharacterTimeNs() + kDrainSlackNs;
+    const int64_t charNs = line_->CharacterTimeNs();
+    lineDoneNs_ = line_->pseudoTerminal() ? 0 : writeStartNs_ + (static_cast<int64_t>(length) + 1) * charNs;
+    drainDeadlineNs_ = NowNs() + 2 * static_cast<int64_t>(length) * charNs + kDrainSlackNs;
     CheckDrainLocked();
 }
 
 void IoTarget::CheckDrainLocked() {
     int queued = 0;
     if (::ioctl(port_.fd(), TIOCOUTQ, &queued) != 0) queued = 0;
-    if (queued > 0 && NowNs() >= drainDeadlineNs_) {
+    std::optional<bool> empty = line_->pseudoTerminal() ? std::optional<bool>(true) : line_->TransmitterEmpty();
+    const int64_t now = NowNs();
+    const bool sent = queued == 0 && (empty ? *empty : now >= lineDoneNs_);
+    if (!sent && now >= drainDeadlineNs_) {
         // Held back (flow control, a stuck adapter): drop what is left rather than send it late.
         FrameworkTrace(TraceLevel::Error, "serial: %d bytes did not leave the port in time; discarded", queued);
         ::tcflush(port_.fd(), TCOFLUSH);
@@ -362,13 +383,11 @@ void IoTarget::CheckDrainLocked() {
         WriteOutputLocked();
         return;
     }
-    if (queued > 0) {
-        ArmDrainTimerLocked(queued * line_->CharacterTimeNs() + 1'000'000);
-        return;
-    }
-    if (line_->softwareRtsToggle() && !lingering_) {
-        lingering_ = true; // the shift register still holds the last character
-        ArmDrainTimerLocked(line_->CharacterTimeNs());
+    if (!sent) {
+        const int64_t charNs = line_->CharacterTimeNs();
+        int64_t wait = queued > 0 ? queued * charNs : empty ? charNs / 4 : lineDoneNs_ - now;
+        ArmDrainTimerLocked(std::clamp<int64_t>(wait, 500'000, std::max<int64_t>(charNs, 500'000)) +
+                            (queued > 0 ? 1'000'000 : 0));
         return;
     }
     EndWriteLocked(STATUS_SUCCESS);
@@ -378,8 +397,11 @@ void IoTarget::CheckDrainLocked() {
 void IoTarget::EndWriteLocked(NTSTATUS status) {
     WDFREQUEST request = writes_.front();
     writes_.pop_front();
+    // A write that ends before the port has sent it (cancelled, failed) leaves nothing behind to go
+    // out after RTS has fallen.
+    if (writing_ && port_.IsOpen() && status != STATUS_SUCCESS) ::tcflush(port_.fd(), TCOFLUSH);
     if (writing_ && line_ && line_->softwareRtsToggle()) line_->SetRts(false);
-    writing_ = draining_ = lingering_ = false;
+    writing_ = draining_ = false;
     ArmDrainTimerLocked(0);
     CompleteLocked(request, status, request->transferred_);
 }
@@ -453,7 +475,7 @@ void IoTarget::RemovedLocked() {
     state_ = IoTargetState::Deleted;
     framework().loop().RemoveFd(port_.fd());
     ArmDrainTimerLocked(0);
-    draining_ = lingering_ = false;
+    draining_ = false;
     FrameworkTrace(TraceLevel::Info, "serial: the port has gone away");
     auto callback = removeCallback_;
     if (!callback) return;

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace zelhart::drvfw {
 namespace {
@@ -70,15 +72,25 @@ NTSTATUS NtStatusFromErrno(int error) {
 }
 
 SerialLine::SerialLine(int fd) : fd_(fd) {
+    // The kind of device by its major number: pseudo-terminal slaves 136-143, ttyUSB 188, ttyACM 166.
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && S_ISCHR(st.st_mode)) {
+        unsigned m = major(st.st_rdev);
+        if (m >= 136 && m <= 143)
+            kind_ = Kind::PseudoTerminal;
+        else if (m == 188 || m == 166)
+            kind_ = Kind::Usb;
+    }
     if (::tcgetattr(fd_, &saved_) == 0) {
         savedValid_ = true;
-        termios t = saved_;
-        ::cfmakeraw(&t);
-        t.c_cflag |= CLOCAL | CREAD;
-        t.c_iflag |= INPCK | PARMRK;
+        termios t{}; // from zero: nothing of what the port had survives but its speed
+        t.c_cflag = CS8 | CREAD | CLOCAL;
+        t.c_iflag = INPCK | PARMRK;
         t.c_cc[VMIN] = 1;
         t.c_cc[VTIME] = 0;
-        rawModeSet_ = ::tcsetattr(fd_, TCSANOW, &t) == 0;
+        ::cfsetispeed(&t, ::cfgetispeed(&saved_));
+        ::cfsetospeed(&t, ::cfgetospeed(&saved_));
+        rawModeSet_ = ::tcsetattr(fd_, TCSANOW, &t) == 0 && Took(t, "raw mode");
         speed_t s = ::cfgetospeed(&t);
         for (const auto& sp : kSpeeds)
             if (sp.code == s) baud_ = sp.rate;
@@ -86,9 +98,53 @@ SerialLine::SerialLine(int fd) : fd_(fd) {
     int bits = 0;
     if (::ioctl(fd_, TIOCMGET, &bits) != 0 && NotSupported(errno)) {
         hasModemLines_ = false;
-        FrameworkTrace(TraceLevel::Info,
-                       "serial: the device has no modem lines; DTR and RTS calls are ignored");
+        if (pseudoTerminal())
+            FrameworkTrace(TraceLevel::Info,
+                           "serial: the device has no modem lines; DTR and RTS calls are ignored");
+        else // a real port where RTS cannot key the modem: worth saying whatever the trace level
+            FrameworkTrace(TraceLevel::Error,
+                           "serial: the port has no modem-control lines (TIOCMGET: %s); DTR and RTS "
+                           "cannot be set, a modem keyed by RTS will not transmit",
+                           std::strerror(errno));
     }
+    if (!pseudoTerminal()) RequestLowLatency();
+}
+
+void SerialLine::RequestLowLatency() {
+    serial_struct ss{};
+    if (::ioctl(fd_, TIOCGSERIAL, &ss) == 0) {
+        if (ss.flags & ASYNC_LOW_LATENCY) return;
+        ss.flags |= ASYNC_LOW_LATENCY;
+        if (::ioctl(fd_, TIOCSSERIAL, &ss) == 0) return;
+    }
+    FrameworkTrace(TraceLevel::Info, "serial: ASYNC_LOW_LATENCY refused (%s); received characters may come late",
+                   std::strerror(errno));
+}
+
+bool SerialLine::Took(const termios& asked, const char* what) {
+    termios now{};
+    if (::tcgetattr(fd_, &now) != 0) return false;
+    tcflag_t cmask = CSIZE | CSTOPB | CREAD | CLOCAL | CRTSCTS;
+    if (!pseudoTerminal()) cmask |= PARENB | PARODD | CMSPAR; // a pseudo-terminal drops parity
+    constexpr tcflag_t imask = IGNPAR | PARMRK | INPCK | IGNBRK | BRKINT | ISTRIP | IXON | IXOFF | IXANY;
+    bool took = ::cfgetospeed(&now) == ::cfgetospeed(&asked) && ::cfgetispeed(&now) == ::cfgetispeed(&asked) &&
+                (now.c_cflag & cmask) == (asked.c_cflag & cmask) && (now.c_iflag & imask) == (asked.c_iflag & imask);
+    if (!took)
+        FrameworkTrace(TraceLevel::Error,
+                       "serial: the port did not take the %s: asked speed %u c_cflag 0%o c_iflag 0%o, holds "
+                       "speed %u c_cflag 0%o c_iflag 0%o",
+                       what, static_cast<unsigned>(::cfgetospeed(&asked)), static_cast<unsigned>(asked.c_cflag),
+                       static_cast<unsigned>(asked.c_iflag), static_cast<unsigned>(::cfgetospeed(&now)),
+                       static_cast<unsigned>(now.c_cflag), static_cast<unsigned>(now.c_iflag));
+    return took;
+}
+
+std::optional<bool> SerialLine::TransmitterEmpty() {
+    if (!lsrSupported_) return std::nullopt;
+    unsigned int lsr = 0;
+    if (::ioctl(fd_, TIOCSERGETLSR, &lsr) == 0) return (lsr & TIOCSER_TEMT) != 0;
+    if (NotSupported(errno)) lsrSupported_ = false;
+    return std::nullopt;
 }
 
 SerialLine::~SerialLine() {
@@ -110,6 +166,7 @@ NTSTATUS SerialLine::SetBaudRate(uint32_t rate) {
         if (::tcgetattr(fd_, &t) != 0) return NtStatusFromErrno(errno);
         ::cfsetspeed(&t, sp.code);
         NTSTATUS s = Apply(t);
+        if (NT_SUCCESS(s) && !Took(t, "speed")) s = STATUS_NOT_SUPPORTED;
         if (NT_SUCCESS(s)) baud_ = rate;
         return s;
     }
@@ -142,6 +199,7 @@ NTSTATUS SerialLine::SetLineControl(const SERIAL_LINE_CONTROL& lc) {
         break;
     }
     NTSTATUS s = Apply(t);
+    if (NT_SUCCESS(s) && !Took(t, "line control")) s = STATUS_NOT_SUPPORTED;
     if (NT_SUCCESS(s)) lineControl_ = lc;
     return s;
 }
@@ -191,10 +249,12 @@ NTSTATUS SerialLine::SetHandFlow(const SERIAL_HANDFLOW& hf) {
             kernelRs485_ = toggle;
         } else {
             kernelRs485_ = false;
-            if (toggle)
+            if (toggle && hasModemLines_)
                 FrameworkTrace(TraceLevel::Info,
                                "serial: no RS-485 mode (%s); RTS is toggled around each write",
                                std::strerror(errno));
+            else if (toggle)
+                FrameworkTrace(TraceLevel::Info, "serial: no RS-485 mode and no modem lines; RTS is not toggled");
         }
     }
     softwareRtsToggle_ = toggle && !kernelRs485_ && hasModemLines_;

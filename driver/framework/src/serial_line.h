@@ -5,6 +5,7 @@
 #include "zelhart/platform/ntstatus.h"
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <termios.h>
 
@@ -12,8 +13,12 @@ namespace zelhart::drvfw {
 
 class SerialLine {
   public:
-    // Saves the port's settings and puts it into raw mode (8 data bits, no parity, CLOCAL|CREAD,
-    // parity and framing errors marked with PARMRK). Detects whether it has modem lines.
+    // Saves the port's settings and replaces them with settings built from zero: raw, 8 data bits, no
+    // parity, CLOCAL|CREAD, INPCK|PARMRK so that parity and framing errors reach the reader marked
+    // (nothing another program left on the port, IGNPAR or IXANY, survives). Asks for
+    // ASYNC_LOW_LATENCY (a USB adapter then delivers what it receives at once instead of on its latency
+    // timer); a port that refuses is traced. Finds out what kind of device it is and whether it has
+    // modem lines and reports the transmitter's state (TIOCSERGETLSR).
     explicit SerialLine(int fd);
     // Restores the saved settings and leaves RS-485 mode if this line entered it.
     ~SerialLine();
@@ -26,6 +31,13 @@ class SerialLine {
                    size_t* returned);
 
     bool hasModemLines() const { return hasModemLines_; }
+    // A pseudo-terminal: no modem lines, no parity, no line rate.
+    bool pseudoTerminal() const { return kind_ == Kind::PseudoTerminal; }
+    // A USB serial port (ttyUSB, ttyACM): received characters may arrive in bursts.
+    bool usb() const { return kind_ == Kind::Usb; }
+    // Whether the transmitter (FIFO and shift register) is empty: true or false when the port reports
+    // it with TIOCSERGETLSR, nullopt when it cannot.
+    std::optional<bool> TransmitterEmpty();
     // RTS raised around each write by hand (transmit toggle without kernel RS-485 support).
     bool softwareRtsToggle() const { return softwareRtsToggle_; }
     void SetRts(bool on);
@@ -39,6 +51,13 @@ class SerialLine {
     NTSTATUS ModemLine(int bits, bool on, const char* what);
     NTSTATUS Purge(uint32_t mask);
     NTSTATUS Apply(const termios& t);
+    // What the port holds now against what was asked; false (and traced) when a setting did not take.
+    bool Took(const termios& asked, const char* what);
+    void RequestLowLatency();
+
+    enum class Kind { Uart, Usb, PseudoTerminal };
+    Kind kind_ = Kind::Uart;
+    bool lsrSupported_ = true;
 
     int fd_;
     termios saved_{};

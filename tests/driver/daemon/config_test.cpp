@@ -49,6 +49,23 @@ TEST_F(TunablesTest, ValuesAreReadAndKeepTheirLow16Bits) {
     EXPECT_EQ(d->RT1PRIMARY, 34); // absent ones keep their defaults
 }
 
+TEST_F(TunablesTest, EchoModeIsReadAndAnUnknownOneIsAutomatic) {
+    const struct {
+        const char* value;
+        datalink::EchoMode mode;
+    } cases[] = {{"", datalink::EchoMode::Automatic},
+                 {"\"ECHO\"=dword:00000001\n", datalink::EchoMode::On},
+                 {"\"ECHO\"=dword:00000002\n", datalink::EchoMode::Off},
+                 {"\"ECHO\"=dword:00000007\n", datalink::EchoMode::Automatic}};
+    for (const auto& c : cases) {
+        WriteRegistry(c.value);
+        StartDriver();
+        EXPECT_EQ(Driver()->EchoSuppression, c.mode) << c.value;
+        fw_->Shutdown();
+        fw_.reset();
+    }
+}
+
 TEST_F(TunablesTest, QuietTimeFollowsRt1PrimaryWhenAbsent) {
     WriteRegistry("\"RT1PRIMARY\"=dword:00000028\n");
     StartDriver();

@@ -144,6 +144,24 @@ TEST_F(IoTargetTest, TheHartSettingsApplyAndModemLineCallsOnAPseudoTerminalAreIg
     EXPECT_EQ(target_->SendIoctlSynchronously(0x001B0FFC, {}, {}, &n), STATUS_INVALID_DEVICE_REQUEST);
 }
 
+// Settings another program left on the port (IGNPAR would drop characters with line errors, IXANY
+// and ICRNL would act on data) do not survive the open: the line is built from zero, with INPCK|PARMRK.
+TEST_F(IoTargetTest, SettingsLeftOnThePortDoNotSurvive) {
+    termios t{};
+    ASSERT_EQ(::tcgetattr(master_.get(), &t), 0);
+    t.c_iflag |= IGNPAR | IXANY | IXON | ICRNL;
+    t.c_lflag |= ICANON | ECHO;
+    ASSERT_EQ(::tcsetattr(master_.get(), TCSANOW, &t), 0);
+    ASSERT_EQ(OpenTarget(), STATUS_SUCCESS);
+    ASSERT_EQ(::tcgetattr(master_.get(), &t), 0);
+    EXPECT_EQ(t.c_iflag & (IGNPAR | IXANY | IXON | ICRNL), 0u);
+    EXPECT_EQ(t.c_iflag & (INPCK | PARMRK), static_cast<tcflag_t>(INPCK | PARMRK));
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
+    // Odd parity on a pseudo-terminal, which drops parity, is taken all the same (not read back there).
+    EXPECT_EQ(Ioctl(IOCTL_SERIAL_SET_LINE_CONTROL, SERIAL_LINE_CONTROL{STOP_BIT_1, ODD_PARITY, 8}),
+              STATUS_SUCCESS);
+}
+
 TEST_F(IoTargetTest, APortHeldElsewhereOrMissingIsNotOpened) {
     zelhart::platform::ExclusiveSerialPort holder;
     ASSERT_EQ(holder.Open(slave_), 0);

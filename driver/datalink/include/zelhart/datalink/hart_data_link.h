@@ -129,6 +129,10 @@ class HartDataLink {
     // must stay stopped until that work item runs: EVT_RESTART is taken in STATE_BUS_RESTART only.
     void OnResume();
 
+    // The receive gap is at least `ticks` (a port that delivers received characters in bursts: the
+    // silence between two bursts is not the end of a frame); 0 leaves GAP alone.
+    void SetMinimumReceiveGap(uint16_t ticks) { minReceiveGap_ = ticks; }
+
     const DataLinkContext& Context() const { return ctx_; }
 
   private:
@@ -175,6 +179,8 @@ class HartDataLink {
 
     DataLinkHost& host_;
     DataLinkContext ctx_;
+    uint16_t minReceiveGap_ = 0;
+    int carrierHeldTicks_ = 0; // consecutive ticks Q and BG were held by characters arriving
 };
 
 } // namespace zelhart::datalink

@@ -3,13 +3,18 @@
 // Open takes the port exclusively (platform::ExclusiveSerialPort), puts it into raw mode and keeps the
 // previous settings to restore at Close. The serial control codes of serial_ioctl.h are served with
 // termios; where a device has no modem lines (a pseudo-terminal refuses them with ENOTTY) the call is
-// traced and succeeds. RTS "transmit toggle" uses the kernel's RS-485 mode where the port supports it,
-// else RTS is raised before a write and dropped once the port has sent it.
+// traced and succeeds (on a real port the missing lines are traced as an error). RTS "transmit toggle"
+// uses the kernel's RS-485 mode where the port supports it, else RTS is raised before a write and
+// dropped once the transmitter is empty: TIOCSERGETLSR says so where the port reports it; elsewhere no
+// earlier than the write's start plus its characters' line time and one character (TIOCOUTQ counts
+// only the kernel's buffer, not the UART's FIFO and shift register). The settings are built from zero
+// and read back; a port that does not take them fails the open (STATUS_NOT_SUPPORTED) or the setting.
 //
 // Reads and writes are asynchronous requests (Request::Create, FormatRequestForRead/Write, Send). A
 // read completes as soon as at least one character is there, with at most the buffer's length; a
 // character received with a parity or framing error (or a break) completes a read of its own with
-// Information 1 and STATUS_PARITY_ERROR. A write completes when the port has sent every byte (at once
+// Information 1 and STATUS_PARITY_ERROR. A write completes when the port has sent every byte, RTS
+// falling at the same moment (at once
 // on a pseudo-terminal, which has no line rate); bytes that have not left the port after twice their
 // line time (flow control holding them) are discarded and the write completes with STATUS_IO_TIMEOUT.
 //
@@ -64,6 +69,9 @@ class IoTarget : public Object {
     void Stop(IoTargetSentIoAction action);
     IoTargetState GetState() const;
     WDFDEVICE GetDevice() const { return device_.lock(); }
+    // A USB serial port (ttyUSB, ttyACM), which may deliver what it receives in bursts; false when
+    // the target is not open.
+    bool IsUsbPort() const;
 
     NTSTATUS FormatRequestForRead(const WDFREQUEST& request, const WDFMEMORY& output);
     NTSTATUS FormatRequestForWrite(const WDFREQUEST& request, const WDFMEMORY& input);
@@ -113,7 +121,8 @@ class IoTarget : public Object {
     ParmrkDecoder decoder_;
     bool writing_ = false;   // the head write has started (RTS raised)
     bool draining_ = false;  // the head write is in the port, waiting to leave it
-    bool lingering_ = false; // the output queue is empty; the last character's bits are leaving
+    int64_t writeStartNs_ = 0;   // the head write's first byte went to the port
+    int64_t lineDoneNs_ = 0;     // the head write has left a port that cannot report its transmitter
     int64_t drainDeadlineNs_ = 0;
     uint32_t interest_ = 0;
 };
