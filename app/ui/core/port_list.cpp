@@ -15,8 +15,8 @@ std::vector<std::string> ListPortEntries(const platform::SerialPortMapSources& s
     std::vector<std::string> entries;
     for (const platform::SerialPortEntry& port : platform::ReadSerialPortMap(sources)) {
         std::string entry = port.comName;
-        // The probe closes the port again at once. A port this user may not open is not busy: the
-        // driver daemon opens it.
+        // The probe reads the locks of other holders and never opens the port. A port this user may
+        // not open is not busy: the driver daemon opens it.
         const platform::PortProbe probe = platform::ProbeSerialDevice(port.devicePath);
         if (probe != platform::PortProbe::Free && probe != platform::PortProbe::NoAccess) entry += busyMark;
         entries.push_back(std::move(entry));

@@ -1,7 +1,8 @@
-// The port dialog's list (busy marks from the exclusive open, sorted as text) and its rules, with
+// The port dialog's list (busy marks from the locks of other holders, sorted as text) and its rules, with
 // ports the test makes as pseudo-terminals.
 #include "core/port_list.h"
 
+#include "open_watch.h"
 #include "temp_dir.h"
 
 #include "hart/strings.h"
@@ -66,6 +67,14 @@ TEST_F(PortListTest, EntriesAreSortedAsTextAndMarkedBusyByTheExclusiveOpen) {
     holder.Close();
     EXPECT_EQ(List(), (std::vector<std::string>{"COM1", "COM10", "COM2"}));
     EXPECT_EQ(List(), List()); // listing released every port again
+}
+
+// Listing reads the locks; it never opens a port (on a real one that raises and drops DTR and RTS).
+TEST_F(PortListTest, ListingNeverOpensAPort) {
+    Pty& one = AddPort(1);
+    testing::OpenWatch opens(one.path());
+    List();
+    EXPECT_EQ(opens.Opens(), 0);
 }
 
 TEST_F(PortListTest, NumbersOfEntries) {
