@@ -101,10 +101,12 @@ void AddExplicit(MapBuilder& map, const std::string& portsDir) {
     }
 }
 
-void AddStatic(MapBuilder& map, const std::string& confPath) {
-    if (confPath.empty()) return;
+// The lines "COM<n>=<absolute path>" of the static file, whether their device exists or not.
+std::vector<std::pair<int, std::string>> ReadStaticLines(const std::string& confPath) {
+    std::vector<std::pair<int, std::string>> lines;
+    if (confPath.empty()) return lines;
     std::ifstream in(confPath);
-    if (!in) return;
+    if (!in) return lines;
     std::string line;
     for (size_t count = 0; count < kMaxConfLines && std::getline(in, line); ++count) {
         if (line.size() > kMaxConfLine) continue;
@@ -114,9 +116,15 @@ void AddStatic(MapBuilder& map, const std::string& confPath) {
         if (eq == std::string::npos) continue;
         auto number = ParseComName(Trim(std::string_view(t).substr(0, eq)));
         std::string path = Trim(std::string_view(t).substr(eq + 1));
-        if (!number || path.empty() || path[0] != '/' || !Exists(path)) continue;
-        map.Add(*number, path, SerialPortEntry::Source::Static);
+        if (!number || path.empty() || path[0] != '/') continue;
+        lines.emplace_back(*number, std::move(path));
     }
+    return lines;
+}
+
+void AddStatic(MapBuilder& map, const std::string& confPath) {
+    for (auto& [number, path] : ReadStaticLines(confPath))
+        if (Exists(path)) map.Add(number, path, SerialPortEntry::Source::Static);
 }
 
 // A ttyS node exists for every possible 8250 port; only those with a known UART type are real.
@@ -161,6 +169,12 @@ std::optional<int> ParseComName(std::string_view name) {
     auto n = ParseNumber(digits);
     if (!n || *n < 1 || *n > kMaxComNumber) return std::nullopt;
     return n;
+}
+
+std::vector<std::string> StaticPortPaths(const std::string& confPath) {
+    std::vector<std::string> paths;
+    for (auto& [number, path] : ReadStaticLines(confPath)) paths.push_back(std::move(path));
+    return paths;
 }
 
 std::vector<SerialPortEntry> ReadSerialPortMap(const SerialPortMapSources& sources) {

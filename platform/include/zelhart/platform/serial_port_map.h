@@ -39,6 +39,10 @@ SerialPortMapSources DefaultSerialPortMapSources();
 // "COM12" -> 12 (also "com12"); nothing for anything else or a number outside 1..kMaxComNumber.
 std::optional<int> ParseComName(std::string_view name);
 
+// The device paths the static file names (a /dev/serial/by-id link of a USB adapter, say), also
+// those that do not exist at the moment: the port watcher watches where they will appear.
+std::vector<std::string> StaticPortPaths(const std::string& confPath);
+
 // All ports, ordered by COM number.
 std::vector<SerialPortEntry> ReadSerialPortMap(const SerialPortMapSources& sources);
 std::vector<SerialPortEntry> ReadSerialPortMap();
