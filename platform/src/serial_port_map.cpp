@@ -12,6 +12,7 @@
 #include <fstream>
 #include <set>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace zelhart::platform {
@@ -217,6 +218,47 @@ int RegisterComPort(const std::string& portsDir, int number, const std::string& 
         return e;
     }
     return 0;
+}
+
+int FreeComNumber(const SerialPortMapSources& sources) {
+    std::set<int> taken;
+    for (const auto& e : ReadSerialPortMap(sources)) taken.insert(e.number);
+    for (int n = kFirstSimulatorComNumber; n <= kLastSimulatorComNumber; ++n)
+        if (!taken.count(n)) return n;
+    return 0;
+}
+
+int RegisterFreeComPort(const SerialPortMapSources& sources, const std::string& target, int* number) {
+    if (sources.portsDir.empty() || !number) return EINVAL;
+    if (!MakeDirs(sources.portsDir)) return errno ? errno : EIO;
+    std::set<int> taken;
+    for (const auto& e : ReadSerialPortMap(sources)) taken.insert(e.number);
+    for (int n = kFirstSimulatorComNumber; n <= kLastSimulatorComNumber; ++n) {
+        if (taken.count(n)) continue;
+        const std::string link = sources.portsDir + "/COM" + std::to_string(n);
+        if (::symlink(target.c_str(), link.c_str()) == 0) {
+            *number = n;
+            return 0;
+        }
+        if (errno != EEXIST) return errno;
+        // A link is there: another simulator's, just made, or one left behind by a simulator that
+        // died (its target is gone). Only the latter is taken over.
+        struct stat st {};
+        if (::stat(link.c_str(), &st) != 0 && errno == ENOENT && RegisterComPort(sources.portsDir, n, target) == 0) {
+            *number = n;
+            return 0;
+        }
+    }
+    return EBUSY;
+}
+
+bool IsSimulatedPort(const SerialPortEntry& entry) {
+    if (entry.source != SerialPortEntry::Source::Explicit) return false;
+    struct stat st {};
+    if (::stat(entry.devicePath.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    // UNIX98 pseudo-terminal slaves: majors 136..143.
+    const unsigned major = ::major(st.st_rdev);
+    return major >= 136 && major <= 143;
 }
 
 int UnregisterComPort(const std::string& portsDir, int number) {
