@@ -7,7 +7,8 @@
 #                                name the programs load; pkgconfig/ZelHartDriverInterface.pc
 #   /usr/include/zelhart/        hart_api.h, the library's C header
 #   /usr/lib/systemd/system/     ZelHartDriver.service; system-sleep/zelhart-sleep
-#   /usr/share/zelhart/          ZelHartDriver.inf, the driver package the setup helper installs
+#   /usr/share/zelhart/          ZelHartDriver.inf, the driver package the setup helper installs;
+#                                udev/60-zelhart-modems.rules, the rule template for USB HART modems
 #   /usr/share/applications/korvel-4810pc.desktop (with 4810PC), mime/packages/korvel-4810.xml (the
 #                                MIME type application/x-korvel-4810, *.4810), icons/hicolor/scalable/
 #   /usr/share/man/man1, man8/   the programs' manual pages
@@ -84,6 +85,9 @@ install(FILES ${ZELHART_PACKAGING_DIR}/logrotate/zelhart DESTINATION ${CMAKE_INS
 install(FILES ${PROJECT_SOURCE_DIR}/driver/ZelHartDriver.reg DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/zelhart
         COMPONENT driver)
 install(FILES ${PROJECT_SOURCE_DIR}/setup/inf/ZelHartDriver.inf DESTINATION ${CMAKE_INSTALL_DATADIR}/zelhart
+        COMPONENT driver)
+# The udev rule template for USB HART modems: the administrator copies it to /etc/udev/rules.d and lists the modems.
+install(FILES ${ZELHART_PACKAGING_DIR}/udev/60-zelhart-modems.rules DESTINATION ${CMAKE_INSTALL_DATADIR}/zelhart/udev
         COMPONENT driver)
 
 # ---- The desktop: MIME type and icon always, the desktop entry with the program it starts ----

@@ -101,6 +101,8 @@ int CHARTDriver::LoadInterfaceLibrary() {
 int CHARTDriver::OpenPort(int port) {
     const std::string com = "COM" + std::to_string(port);
     const std::string name = "HART" + std::to_string(port);
+    // The COM probe asks the port map and the lock tables and never opens the device: the daemon
+    // alone opens the port, so its modem lines rise once, for the daemon.
     switch (platform::ProbeComPort(port)) {
     case platform::PortProbe::Free:
     case platform::PortProbe::NoAccess: // the daemon opens the port, not this user

@@ -306,6 +306,7 @@ constexpr StringEntry kStrings[] = {
     {str::kTipSaveCsv, "Сохранить отсчёты мониторинга в файл CSV"},
     {str::kChartNoSamples, "Нет данных мониторинга для сохранения"},
     {str::kTipChart, "Измеряемая величина и токовый выход за последние 15 минут мониторинга"},
+    {str::kPortSimulatedMark, " (симулятор)"},
     {str::kPromptReadDevice, "Чтение данных с подключенного датчика\nЗагрузка"},
     {str::kPromptRefresh, "Чтение изменяемой информации с подключенного датчика\nОбновление"},
     {str::kPromptPortSettings, "Изменение настроек COM порта для модема\nНастройка"},

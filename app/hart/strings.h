@@ -237,6 +237,7 @@ inline constexpr int kCsvSaveFailed = 20116;  // %1: the file and the system's r
 inline constexpr int kTipSaveCsv = 20117;     // its tool tip
 inline constexpr int kChartNoSamples = 20118; // nothing monitored yet to save
 inline constexpr int kTipChart = 20119;       // the chart's tool tip
+inline constexpr int kPortSimulatedMark = 20190; // " (симулятор)" after a simulated port's name
 
 // Status prompts of the commands (the command's id): the tip, a line break, the short form.
 inline constexpr int kPromptReadDevice = 32783;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <utility>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -73,7 +74,6 @@ int PortWatcher::Start() {
     if (fd < 0) return errno;
     inotify_.reset(fd);
     watches_.clear();
-    portsDirWatched_ = false;
     current_.clear();
     UpdateWatches(); // watch first, then look: a change in between is then seen by the next read
     current_ = ReadPicture(sources_);
@@ -94,24 +94,30 @@ bool PortWatcher::AddWatch(const std::string& dir) {
     return added;
 }
 
+// A directory that does not exist yet is watched through its nearest existing ancestor, which sees
+// it being made; the next update then watches the directory itself.
+bool PortWatcher::WatchOrAncestor(const std::string& dir) {
+    if (dir.empty()) return false;
+    std::string existing = dir;
+    for (int depth = 0; depth < 64 && !existing.empty() && !IsDir(existing); ++depth) existing = Parent(existing);
+    return AddWatch(existing);
+}
+
 bool PortWatcher::UpdateWatches() {
     bool added = false;
-    if (!sources_.portsDir.empty() && !portsDirWatched_) {
-        if (IsDir(sources_.portsDir)) {
-            added |= AddWatch(sources_.portsDir);
-            portsDirWatched_ = std::any_of(watches_.begin(), watches_.end(),
-                                           [&](const auto& w) { return w.second == sources_.portsDir; });
+    // A chain of directories made at once (udev's /dev/serial/by-id) is watched link by link.
+    for (int round = 0; round < 8; ++round) {
+        bool more = WatchOrAncestor(sources_.portsDir);
+        if (!sources_.devDir.empty()) more |= AddWatch(sources_.devDir);
+        if (!sources_.portsConf.empty()) {
+            more |= AddWatch(Parent(sources_.portsConf));
+            // Where the static file's devices will appear: a by-id link comes after its device node.
+            for (const auto& path : StaticPortPaths(sources_.portsConf)) more |= WatchOrAncestor(Parent(path));
         }
-        if (!portsDirWatched_) {
-            // Not there yet: watch the nearest ancestor that exists, to see it being made.
-            std::string dir = Parent(sources_.portsDir);
-            for (int depth = 0; depth < 64 && !dir.empty() && !IsDir(dir); ++depth) dir = Parent(dir);
-            added |= AddWatch(dir);
-        }
+        for (const auto& [com, path] : current_) more |= AddWatch(Parent(path));
+        if (!more) break;
+        added = true;
     }
-    if (!sources_.devDir.empty()) added |= AddWatch(sources_.devDir);
-    if (!sources_.portsConf.empty()) added |= AddWatch(Parent(sources_.portsConf));
-    for (const auto& [com, path] : current_) added |= AddWatch(Parent(path));
     return added;
 }
 
@@ -124,13 +130,7 @@ std::vector<PortEvent> PortWatcher::ReadEvents() {
         if (n <= 0) break; // EAGAIN: drained
         for (ssize_t off = 0; off + ssize_t(sizeof(inotify_event)) <= n;) {
             const auto* ev = reinterpret_cast<const inotify_event*>(buf + off);
-            if (ev->mask & IN_IGNORED) {
-                auto it = watches_.find(ev->wd);
-                if (it != watches_.end()) {
-                    if (it->second == sources_.portsDir) portsDirWatched_ = false;
-                    watches_.erase(it);
-                }
-            }
+            if (ev->mask & IN_IGNORED) watches_.erase(ev->wd);
             off += ssize_t(sizeof(inotify_event)) + ev->len;
         }
     }

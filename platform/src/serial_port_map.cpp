@@ -12,6 +12,7 @@
 #include <fstream>
 #include <set>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace zelhart::platform {
@@ -101,10 +102,12 @@ void AddExplicit(MapBuilder& map, const std::string& portsDir) {
     }
 }
 
-void AddStatic(MapBuilder& map, const std::string& confPath) {
-    if (confPath.empty()) return;
+// The lines "COM<n>=<absolute path>" of the static file, whether their device exists or not.
+std::vector<std::pair<int, std::string>> ReadStaticLines(const std::string& confPath) {
+    std::vector<std::pair<int, std::string>> lines;
+    if (confPath.empty()) return lines;
     std::ifstream in(confPath);
-    if (!in) return;
+    if (!in) return lines;
     std::string line;
     for (size_t count = 0; count < kMaxConfLines && std::getline(in, line); ++count) {
         if (line.size() > kMaxConfLine) continue;
@@ -114,9 +117,15 @@ void AddStatic(MapBuilder& map, const std::string& confPath) {
         if (eq == std::string::npos) continue;
         auto number = ParseComName(Trim(std::string_view(t).substr(0, eq)));
         std::string path = Trim(std::string_view(t).substr(eq + 1));
-        if (!number || path.empty() || path[0] != '/' || !Exists(path)) continue;
-        map.Add(*number, path, SerialPortEntry::Source::Static);
+        if (!number || path.empty() || path[0] != '/') continue;
+        lines.emplace_back(*number, std::move(path));
     }
+    return lines;
+}
+
+void AddStatic(MapBuilder& map, const std::string& confPath) {
+    for (auto& [number, path] : ReadStaticLines(confPath))
+        if (Exists(path)) map.Add(number, path, SerialPortEntry::Source::Static);
 }
 
 // A ttyS node exists for every possible 8250 port; only those with a known UART type are real.
@@ -163,6 +172,12 @@ std::optional<int> ParseComName(std::string_view name) {
     return n;
 }
 
+std::vector<std::string> StaticPortPaths(const std::string& confPath) {
+    std::vector<std::string> paths;
+    for (auto& [number, path] : ReadStaticLines(confPath)) paths.push_back(std::move(path));
+    return paths;
+}
+
 std::vector<SerialPortEntry> ReadSerialPortMap(const SerialPortMapSources& sources) {
     MapBuilder map;
     AddExplicit(map, sources.portsDir);
@@ -203,6 +218,47 @@ int RegisterComPort(const std::string& portsDir, int number, const std::string& 
         return e;
     }
     return 0;
+}
+
+int FreeComNumber(const SerialPortMapSources& sources) {
+    std::set<int> taken;
+    for (const auto& e : ReadSerialPortMap(sources)) taken.insert(e.number);
+    for (int n = kFirstSimulatorComNumber; n <= kLastSimulatorComNumber; ++n)
+        if (!taken.count(n)) return n;
+    return 0;
+}
+
+int RegisterFreeComPort(const SerialPortMapSources& sources, const std::string& target, int* number) {
+    if (sources.portsDir.empty() || !number) return EINVAL;
+    if (!MakeDirs(sources.portsDir)) return errno ? errno : EIO;
+    std::set<int> taken;
+    for (const auto& e : ReadSerialPortMap(sources)) taken.insert(e.number);
+    for (int n = kFirstSimulatorComNumber; n <= kLastSimulatorComNumber; ++n) {
+        if (taken.count(n)) continue;
+        const std::string link = sources.portsDir + "/COM" + std::to_string(n);
+        if (::symlink(target.c_str(), link.c_str()) == 0) {
+            *number = n;
+            return 0;
+        }
+        if (errno != EEXIST) return errno;
+        // A link is there: another simulator's, just made, or one left behind by a simulator that
+        // died (its target is gone). Only the latter is taken over.
+        struct stat st {};
+        if (::stat(link.c_str(), &st) != 0 && errno == ENOENT && RegisterComPort(sources.portsDir, n, target) == 0) {
+            *number = n;
+            return 0;
+        }
+    }
+    return EBUSY;
+}
+
+bool IsSimulatedPort(const SerialPortEntry& entry) {
+    if (entry.source != SerialPortEntry::Source::Explicit) return false;
+    struct stat st {};
+    if (::stat(entry.devicePath.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    // UNIX98 pseudo-terminal slaves: majors 136..143.
+    const unsigned major = ::major(st.st_rdev);
+    return major >= 136 && major <= 143;
 }
 
 int UnregisterComPort(const std::string& portsDir, int number) {

@@ -122,8 +122,19 @@ std::string SimProgram::LoadState() {
 std::string SimProgram::Register() {
     std::string dir = platform::PortsDir();
     if (!platform::MakeDirs(dir)) return dir + ": cannot create the directory";
-    if (int rc = platform::RegisterComPort(dir, options_.port, pty_.portPath()); rc != 0)
+    if (options_.port == kFreePort) {
+        auto sources = platform::DefaultSerialPortMapSources();
+        sources.portsDir = dir;
+        int number = 0;
+        if (int rc = platform::RegisterFreeComPort(sources, pty_.portPath(), &number); rc != 0)
+            return std::string("registering a free COM number: ") +
+                   (rc == EBUSY ? "COM" + std::to_string(platform::kFirstSimulatorComNumber) + "..COM" +
+                                      std::to_string(platform::kLastSimulatorComNumber) + " are all taken"
+                                : std::string(std::strerror(rc)));
+        options_.port = number;
+    } else if (int rc = platform::RegisterComPort(dir, options_.port, pty_.portPath()); rc != 0) {
         return "registering COM" + std::to_string(options_.port) + ": " + std::strerror(rc);
+    }
     registered_ = true;
     return {};
 }

@@ -84,6 +84,7 @@ def start_daemon(command, runtime):
         process.kill()
         process.wait()
         check(False, "%s became ready" % command[0])
+    process.ready_line = line.decode("utf-8", "replace").strip()
     return process
 
 
@@ -180,11 +181,13 @@ def main():
                 reg.write("Windows Registry Editor Version 5.00\n\n"
                           "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZelHartDriver]\n"
                           "\"QUIETTIME\"=dword:00000002\n")
-            sim = start_daemon([args[3], "--port", "201", "--no-pace", "--turnaround", "2"], runtime)
+            # A COM number no real port of this machine has: "COM<n> <pseudo-terminal>" on the ready line.
+            sim = start_daemon([args[3], "--port", "free", "--no-pace", "--turnaround", "2"], runtime)
             try:
+                port = int(sim.ready_line.split()[0][3:])
                 daemon = start_daemon([args[2], "--runtime-dir", runtime, "--config-dir", etc], runtime)
                 try:
-                    answer = exchange_one_frame(lib, 201, 0)
+                    answer = exchange_one_frame(lib, port, 0)
                     check(answer[4] == 0 and answer[6] == 254, "an identity answer: response code 0, marker 254; "
                           "got %s" % answer.hex())
                 finally:

@@ -10,6 +10,7 @@
 #include "zelhart/hart_api.h"
 #include "zelhart/platform/guid.h"
 #include "zelhart/platform/iomgr_client.h"
+#include "zelhart/platform/serial_port_map.h"
 #include "zelhart/sim/sim_process.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +35,16 @@ using namespace std::chrono_literals;
 namespace iomgr = platform::iomgr;
 
 // Far from the COM numbers of real ports (ttyS<k> is COM<k+1>), so no real port stands in for it.
-constexpr int kPort = 200;
+// The simulator's COM number: one that no real port of this machine has, chosen once, so that
+// nothing moves to a real UART when the simulator goes away.
+int Port() {
+    static const int port = [] {
+        auto sources = platform::DefaultSerialPortMapSources();
+        sources.portsDir.clear(); // every test's own links are in its private runtime directory
+        return platform::FreeComNumber(sources);
+    }();
+    return port;
+}
 
 // Identity request (command 0) to polling address 0 from the secondary master, with preambles.
 HartMessage IdentityRequest(uint16_t tag) {
@@ -66,7 +76,7 @@ protected:
         ASSERT_TRUE(hartdriver::WriteServiceKey(etc, "\"QUIETTIME\"=dword:00000002\n"));
     }
     std::vector<std::string> SimArgs(bool paced) const {
-        std::vector<std::string> args{"--port", std::to_string(kPort), "--log", root / "frames.log"};
+        std::vector<std::string> args{"--port", std::to_string(Port()), "--log", root / "frames.log"};
         if (!paced) args.insert(args.end(), {"--no-pace", "--turnaround", "2"});
         return args;
     }
@@ -85,10 +95,10 @@ protected:
     void AttachLibrary() {
         LibraryAttach({MakeClientDeviceIo(), platform::SerialPortMapSources{run + "/ports", "", "", ""}, true, {}});
     }
-    // HART<kPort> opened and configured as the program does it (secondary master, 4 retries).
+    // HART<Port()> opened and configured as the program does it (secondary master, 4 retries).
     uint16_t OpenConfigured() {
         uint16_t index = 0xFFFF;
-        EXPECT_EQ(hart_open(("HART" + std::to_string(kPort)).c_str(), &index), HDRV_SUCCESS);
+        EXPECT_EQ(hart_open(("HART" + std::to_string(Port())).c_str(), &index), HDRV_SUCCESS);
         HartConfig config{0x00600000, 0x00060004};
         EXPECT_EQ(hart_configure(index, &config), HDRV_SUCCESS);
         return index;
@@ -131,7 +141,7 @@ protected:
     sim::ChildSpec Cli(std::vector<std::string> args) const {
         sim::ChildSpec spec;
         spec.executable = sim::ExecutableBesideThisProgram("4810cli");
-        spec.args = {"--port", std::to_string(kPort)};
+        spec.args = {"--port", std::to_string(Port())};
         spec.args.insert(spec.args.end(), args.begin(), args.end());
         spec.env = {{"ZELHART_RUNTIME_DIR", run}, {"ZELHART_CONFIG_DIR", etc}, {"HOME", home},
                     {"XDG_CONFIG_HOME", home},    {"LC_ALL", "C.UTF-8"}};
@@ -153,7 +163,7 @@ protected:
     template <typename T>
     std::optional<T> DeviceQuery(uint32_t code) {
         std::unique_ptr<iomgr::DeviceFile> file;
-        std::string path = std::string(kDevicePathPrefix) + kDeviceNameGuidPrefix + "HART" + std::to_string(kPort);
+        std::string path = std::string(kDevicePathPrefix) + kDeviceNameGuidPrefix + "HART" + std::to_string(Port());
         if (iomgr::DeviceFile::Open(path, iomgr::GENERIC_READ | iomgr::GENERIC_WRITE, 0, 0, &file) != 0) return {};
         T value{};
         uint32_t returned = 0;
@@ -330,7 +340,7 @@ TEST_F(StackTest, ProgramInCExchangesAFrame) {
     StartStack(false);
     sim::ChildSpec spec = Cli({});
     spec.executable = sim::ExecutableBesideThisProgram("interface_c_client");
-    spec.args = {std::to_string(kPort)};
+    spec.args = {std::to_string(Port())};
     auto result = sim::RunToExit(spec, 60s);
     ASSERT_TRUE(result.has_value()) << "did not end in time";
     EXPECT_EQ(result->first, 0) << result->second;

@@ -211,3 +211,54 @@ TEST(FileAppearance, CreatedRemovedAndCreatedAgainAlsoWithItsDirectories) {
         EXPECT_TRUE(Appears(w)) << "made again";
     }
 }
+
+// A USB adapter named in ports.conf by its /dev/serial/by-id link: the kernel makes the device node
+// first (its automatic COM33 arrives), udev the link afterwards, in a directory that did not exist
+// before. The link alone, with nothing else changing, must move the port to its stable name.
+// Reads what the watcher reports until it has been quiet for 100 ms.
+void Settle(PortWatcher& w) {
+    while (w.Wait(100)) w.ReadEvents();
+}
+
+TEST_F(WatcherFixture, StableLinkAppearingAfterItsDeviceNodeIsNoticedAtOnce) {
+    const std::string byId = root / "dev/serial/by-id";
+    const std::string link = byId + "/usb-FTDI_HART_Modem_A1-if00-port0";
+    ASSERT_TRUE(MakeDirs(root / "etc"));
+    std::ofstream(src.portsConf) << "COM3=" << link << "\n";
+    PortWatcher w(src);
+    ASSERT_EQ(w.Start(), 0);
+
+    const std::string node = Dev("dev/ttyUSB0");
+    auto events = Collect(w, 1);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0], (PortEvent{Kind::Arrival, "COM33", node}));
+
+    // udev's directories first, drained, then the link on its own.
+    ASSERT_TRUE(MakeDirs(byId));
+    Settle(w);
+    ASSERT_EQ(::symlink("../../ttyUSB0", link.c_str()), 0);
+    events = Collect(w, 2);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0], (PortEvent{Kind::Removal, "COM33", node}));
+    EXPECT_EQ(events[1], (PortEvent{Kind::Arrival, "COM3", link}));
+
+    // Unplugged: udev removes the link and its directories, the kernel the node.
+    ASSERT_EQ(::unlink(link.c_str()), 0);
+    ASSERT_EQ(::rmdir(byId.c_str()), 0);
+    ASSERT_EQ(::rmdir((root / "dev/serial").c_str()), 0);
+    ASSERT_EQ(::unlink(node.c_str()), 0);
+    events = Collect(w, 1);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events[0], (PortEvent{Kind::Removal, "COM3", link}));
+    EXPECT_TRUE(w.Current().empty());
+
+    // Plugged in again: the directories and the link come back, and are seen again.
+    Dev("dev/ttyUSB0");
+    Settle(w);
+    ASSERT_TRUE(MakeDirs(byId));
+    Settle(w);
+    ASSERT_EQ(::symlink("../../ttyUSB0", link.c_str()), 0);
+    events = Collect(w, 2);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back(), (PortEvent{Kind::Arrival, "COM3", link}));
+}

@@ -142,3 +142,31 @@ TEST(MapSources, EmptySourcesGiveAnEmptyMap) {
     EXPECT_TRUE(ReadSerialPortMap(SerialPortMapSources{}).empty());
     EXPECT_TRUE(ReadSerialPortMap({"/nonexistent/ports", "/nonexistent/ports.conf", "/nonexistent", ""}).empty());
 }
+
+// Simulators take numbers that no port of the machine has: a real port in the static file, the
+// automatic number of a real device, a live link of another simulator are all passed over; a link
+// whose target is gone is taken over.
+TEST_F(MapFixture, FreeComNumbersAvoidEveryPortOfTheMachine) {
+    EXPECT_EQ(FreeComNumber(src), kFirstSimulatorComNumber);
+    WriteFile(src.portsConf, "COM201=" + Dev("ttyUSB0") + "\n");
+    Dev("ttyUSB169"); // automatically COM202
+    EXPECT_EQ(FreeComNumber(src), 203);
+
+    int first = 0, second = 0;
+    ASSERT_EQ(RegisterFreeComPort(src, Dev("pts-a"), &first), 0);
+    ASSERT_EQ(RegisterFreeComPort(src, Dev("pts-b"), &second), 0);
+    EXPECT_EQ(first, 203);
+    EXPECT_EQ(second, 204);
+    EXPECT_EQ(LookupComPort(204, src), root / "dev/pts-b");
+
+    ASSERT_EQ(::symlink((root / "dev/gone").c_str(), (root / "ports/COM205").c_str()), 0);
+    int third = 0;
+    ASSERT_EQ(RegisterFreeComPort(src, Dev("pts-c"), &third), 0);
+    EXPECT_EQ(third, 205); // left behind by a simulator that died: taken over
+
+    for (int n = 206; n <= kLastSimulatorComNumber; ++n) 
+        ASSERT_EQ(RegisterComPort(src.portsDir, n, Dev("pts-" + std::to_string(n))), 0);
+    EXPECT_EQ(FreeComNumber(src), 0);
+    int none = 0;
+    EXPECT_EQ(RegisterFreeComPort(src, Dev("pts-d"), &none), EBUSY);
+}

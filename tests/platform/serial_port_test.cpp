@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <pty.h>
@@ -99,4 +102,40 @@ TEST(ComProbe, ADeviceThisUserMayNotOpenIsNoAccessNotBusy) {
     // 10 + probe of COM4 * 4 + probe of COM5: NoAccess (3) and Missing (2).
     EXPECT_EQ(WEXITSTATUS(status), 10 + int(PortProbe::NoAccess) * 4 + int(PortProbe::Missing));
     EXPECT_EQ(ProbeComPort(4, src), PortProbe::Free); // root may
+}
+
+// The probe reads the lock tables instead of opening the port: /proc/locks (a flock of any
+// process, as above) and UUCP lock files, whose pid must be alive. Nothing opens the device.
+TEST(ComProbe, LockFilesOfLiveProcessesMarkThePortBusyWithoutOpeningIt) {
+    TempDir root;
+    Pty pty;
+    const std::string lockDir = root / "lock";
+    ASSERT_EQ(::mkdir(lockDir.c_str(), 0755), 0);
+    const PortLockSources locks{root / "no-proc-locks", {lockDir}};
+    // /dev/pts/7 is locked as LCK..pts_7.
+    const std::string lockFile = lockDir + "/LCK.." + [&] {
+        std::string n = pty.slavePath.substr(5);
+        for (char& c : n) if (c == '/') c = '_';
+        return n;
+    }();
+    const int32_t self = int32_t(::getpid());
+    std::string binarySelf(sizeof self, '\0');
+    std::memcpy(binarySelf.data(), &self, sizeof self);
+    struct Case {
+        const char* what;
+        std::string content; // empty: no lock file
+        PortProbe want;
+    } cases[] = {
+        {"no lock file", "", PortProbe::Free},
+        {"ASCII pid alive", "  " + std::to_string(self) + "\n", PortProbe::Busy},
+        {"binary pid alive", binarySelf, PortProbe::Busy},
+        {"pid gone", std::to_string(INT32_MAX - 1) + "\n", PortProbe::Free},
+        {"garbage", "no pid here", PortProbe::Free},
+    };
+    for (const Case& c : cases) {
+        ::unlink(lockFile.c_str());
+        if (!c.content.empty()) std::ofstream(lockFile, std::ios::binary) << c.content;
+        EXPECT_EQ(ProbeSerialDevice(pty.slavePath, locks), c.want) << c.what;
+    }
+    EXPECT_EQ(ProbeSerialDevice(root / "absent", locks), PortProbe::Missing);
 }

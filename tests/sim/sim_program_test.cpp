@@ -10,6 +10,7 @@
 
 #include <climits>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -63,6 +64,22 @@ TEST_F(SimProgramTest, IdentityExchangeWithoutPacing) {
     ASSERT_TRUE(client.Write(kIdentityRequest));
     EXPECT_EQ(HexBytes(client.ReadBytes(24, 3000ms)), kIdentityAnswer);
     EXPECT_LT(client.lastByte() - client.lastWrite(), 200ms); // far below the wire time of 220 ms
+}
+
+// --port free: the first number from COM201 up that no port has; a second simulator on the same
+// runtime directory takes the next one.
+TEST_F(SimProgramTest, FreePortTakesTheFirstNumberNoPortHas) {
+    StartSim({"--port", "free", "--no-pace"});
+    EXPECT_EQ(sim.comName(), "COM201");
+    EXPECT_EQ(LinkTarget(dir / "ports/COM201"), sim.portPath());
+    SimProcess second;
+    ASSERT_EQ(second.Start(dir.path(), {"--port", "free", "--no-pace"}), "");
+    EXPECT_EQ(second.comName(), "COM202");
+    Connect(202);
+    ASSERT_TRUE(client.Write(kIdentityRequest));
+    EXPECT_EQ(HexBytes(client.ReadBytes(24, 3000ms)), kIdentityAnswer);
+    EXPECT_EQ(second.Stop(), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "ports/COM202")); // its own link goes with it
 }
 
 TEST_F(SimProgramTest, PacedAnswerTakesAtLeastItsWireTime) {

@@ -12,11 +12,14 @@ namespace zelhart::ui {
 
 std::vector<std::string> ListPortEntries(const platform::SerialPortMapSources& sources) {
     const std::string_view busyMark = hart::LoadString(hart::str::kPortBusyMark);
+    const std::string_view simulatedMark = hart::LoadString(hart::str::kPortSimulatedMark);
     std::vector<std::string> entries;
     for (const platform::SerialPortEntry& port : platform::ReadSerialPortMap(sources)) {
         std::string entry = port.comName;
-        // The probe closes the port again at once. A port this user may not open is not busy: the
-        // driver daemon opens it.
+        // A simulator's port says so: the user must not take it for the modem's.
+        if (platform::IsSimulatedPort(port)) entry += simulatedMark;
+        // The probe reads the locks of other holders and never opens the port. A port this user may
+        // not open is not busy: the driver daemon opens it.
         const platform::PortProbe probe = platform::ProbeSerialDevice(port.devicePath);
         if (probe != platform::PortProbe::Free && probe != platform::PortProbe::NoAccess) entry += busyMark;
         entries.push_back(std::move(entry));

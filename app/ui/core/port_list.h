@@ -1,7 +1,9 @@
 // The port dialog's list and rules, free of widgets.
 //
-// An entry is a port's COM name, followed by " (занят)" when the port could not be opened
-// exclusively at the moment of listing (the same test the driver and the program's COM probe use).
+// An entry is a port's COM name, followed by " (занят)" when another process holds the port at the
+// moment of listing (the COM probe's test: a lock on the device, read without opening it). A
+// simulated port (an explicit link to a pseudo-terminal: the simulator's, a test's) carries
+// " (симулятор)" before that mark, so "COM201 (симулятор) (занят)".
 // The list is sorted as text, so COM10 comes before COM2.
 #pragma once
 

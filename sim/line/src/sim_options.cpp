@@ -16,6 +16,9 @@ std::string SimUsage() {
     return "usage: korvel4810-sim [options]\n"
            "A Korvel-4810 HART transmitter on a pseudo-terminal, registered as COM<n>.\n"
            "  --port N            register as COM<N> (1..4096, default 1)\n"
+           "  --port free         register on the first COM number from 201 up that no port has (no\n"
+           "                      real port of this machine then shares the simulator's number);\n"
+           "                      the ready line says which\n"
            "  --state FILE        load the configuration from FILE (written with the factory\n"
            "                      configuration when missing) and save every change to it\n"
            "  --log FILE          append one line per frame: RX or TX and the bytes in hex\n"
@@ -69,10 +72,14 @@ std::string ParseSimOptions(std::span<const char* const> args, SimOptions& out) 
             o.line.pace = false;
         } else if (name == "--port" || name == "--ready-fd") {
             auto v = value();
+            if (name == "--port" && v && *v == "free") {
+                o.port = kFreePort;
+                continue;
+            }
             bool port = name == "--port";
             auto n = v ? ParseUnsigned(*v, port ? kMaxPort : kMaxFd) : std::nullopt;
             if (!n || (port && *n == 0))
-                return std::string(name) + (port ? " takes a COM number 1..4096" : " takes a descriptor 0..65535");
+                return std::string(name) + (port ? " takes a COM number 1..4096 or \"free\"" : " takes a descriptor 0..65535");
             (port ? o.port : o.readyFd) = static_cast<int>(*n);
         } else if (name == "--state" || name == "--log" || name == "--control") {
             auto v = value();

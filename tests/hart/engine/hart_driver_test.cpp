@@ -3,6 +3,7 @@
 #include "hart/hart_driver.h"
 #include "interface_double.h"
 #include "link_environment.h"
+#include "open_watch.h"
 
 #include <zelhart/platform/runtime_dir.h>
 #include <zelhart/platform/serial_port.h>
@@ -81,6 +82,18 @@ TEST_F(HartDriverTest, UnusablePortIsRefusedBeforeTheLibraryIsAsked) {
     EXPECT_EQ(lib.Calls("hart_open"), 0);
     holder.Close();
     EXPECT_EQ(driver.OpenPort(203), 0);
+}
+
+// The program asks the port map and the lock tables; the daemon alone opens the port (an open here
+// would raise and drop DTR and RTS just before the daemon's own open: a carrier burst, a line-powered
+// modem losing its power).
+TEST_F(HartDriverTest, OpeningTheLinkNeverOpensThePortsDevice) {
+    const std::string path = env.AddPort(3);
+    zelhart::testing::OpenWatch opens(path);
+    CHARTDriver driver;
+    ASSERT_EQ(driver.OpenPort(3), 0);
+    EXPECT_EQ(driver.ClosePort(), 0);
+    EXPECT_EQ(opens.Opens(), 0);
 }
 
 TEST_F(HartDriverTest, MissingLibraryIsTriedAgainAtTheNextOpen) {

@@ -1,7 +1,8 @@
-// The port dialog's list (busy marks from the exclusive open, sorted as text) and its rules, with
+// The port dialog's list (busy marks from the locks of other holders, sorted as text) and its rules, with
 // ports the test makes as pseudo-terminals.
 #include "core/port_list.h"
 
+#include "open_watch.h"
 #include "temp_dir.h"
 
 #include "hart/strings.h"
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include <deque>
+#include <fstream>
 #include <memory>
 
 namespace zelhart::ui {
@@ -49,6 +51,10 @@ class PortListTest : public ::testing::Test {
     static std::string Busy(const std::string& name) {
         return name + std::string(hart::LoadString(hart::str::kPortBusyMark));
     }
+    // The test's ports are pseudo-terminals behind explicit links: simulated ports.
+    static std::string Sim(const std::string& name) {
+        return name + std::string(hart::LoadString(hart::str::kPortSimulatedMark));
+    }
 
     testing::TempDir dir;
     platform::SerialPortMapSources sources;
@@ -62,10 +68,18 @@ TEST_F(PortListTest, EntriesAreSortedAsTextAndMarkedBusyByTheExclusiveOpen) {
     AddPort(1);
     platform::ExclusiveSerialPort holder;
     ASSERT_EQ(holder.Open(ten.path()), 0);
-    EXPECT_EQ(List(), (std::vector<std::string>{"COM1", Busy("COM10"), "COM2"}));
+    EXPECT_EQ(List(), (std::vector<std::string>{Sim("COM1"), Busy(Sim("COM10")), Sim("COM2")}));
     holder.Close();
-    EXPECT_EQ(List(), (std::vector<std::string>{"COM1", "COM10", "COM2"}));
+    EXPECT_EQ(List(), (std::vector<std::string>{Sim("COM1"), Sim("COM10"), Sim("COM2")}));
     EXPECT_EQ(List(), List()); // listing released every port again
+}
+
+// Listing reads the locks; it never opens a port (on a real one that raises and drops DTR and RTS).
+TEST_F(PortListTest, ListingNeverOpensAPort) {
+    Pty& one = AddPort(1);
+    testing::OpenWatch opens(one.path());
+    List();
+    EXPECT_EQ(opens.Opens(), 0);
 }
 
 TEST_F(PortListTest, NumbersOfEntries) {
@@ -75,6 +89,24 @@ TEST_F(PortListTest, NumbersOfEntries) {
     EXPECT_EQ(PortNumberOfEntry(""), 0);
     EXPECT_TRUE(IsBusyEntry(Busy("COM3")));
     EXPECT_FALSE(IsBusyEntry("COM3"));
+}
+
+// Only a simulator's kind of port is marked: an explicit link to a pseudo-terminal. A real device,
+// also one an administrator linked explicitly, and the static list's ports are not.
+TEST_F(PortListTest, SimulatedPortsAreMarkedAndRealOnesAreNot) {
+    Pty& sim = AddPort(201);
+    const std::string device = dir / "ttyUSB0"; // stands for a real device: not a pseudo-terminal
+    { std::ofstream(device) << ""; }
+    ASSERT_EQ(platform::RegisterComPort(sources.portsDir, 4, device), 0);
+    sources.portsConf = dir / "ports.conf";
+    Pty statics;
+    std::ofstream(sources.portsConf) << "COM5=" << statics.path() << "\n";
+    platform::ExclusiveSerialPort holder;
+    ASSERT_EQ(holder.Open(sim.path()), 0);
+    EXPECT_EQ(List(), (std::vector<std::string>{Busy(Sim("COM201")), "COM4", "COM5"}));
+    EXPECT_TRUE(IsBusyEntry(Busy(Sim("COM201"))));
+    EXPECT_FALSE(IsBusyEntry(Sim("COM201")));
+    EXPECT_EQ(PortNumberOfEntry(Busy(Sim("COM201"))), 201);
 }
 
 TEST_F(PortListTest, OpeningSelectsTheStoredPortOrTheLastEntry) {
@@ -128,7 +160,7 @@ TEST_F(PortListTest, SelectionListsAgainSoBusyMarksAreFresh) {
     EXPECT_EQ(logic.PortNumber(), 1);
     holder.reset(); // COM2 becomes free while the dialog is open
     logic.SelectionChanged(1);
-    EXPECT_EQ(logic.Entries()[1], "COM2");
+    EXPECT_EQ(logic.Entries()[1], Sim("COM2"));
     EXPECT_TRUE(logic.OkEnabled());
     EXPECT_EQ(logic.PortNumber(), 2);
 }

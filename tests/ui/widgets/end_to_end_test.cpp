@@ -9,6 +9,7 @@
 #include "qt_text.h"
 
 #include "zelhart/driver/daemon_process.h"
+#include "zelhart/platform/serial_port_map.h"
 #include "zelhart/sim/sim_process.h"
 
 #include "hart/strings.h"
@@ -33,15 +34,18 @@ class EndToEndTest : public QObject {
         TestWorld world;
         const std::string run = world.dir / "run";
         const std::string state = world.dir / "sim-state.txt";
-        ::unlink((world.dir / "run/ports/COM1").c_str()); // the simulator registers COM1 itself
         sim::SimProcess simulator;                        // paced: 11 bits at 1200 baud a character
-        QCOMPARE(QString::fromStdString(simulator.Start(run, {"--port", "1", "--state", state})), QString());
+        QCOMPARE(QString::fromStdString(simulator.Start(run, {"--port", "free", "--state", state})), QString());
         hartdriver::DaemonProcess daemon;
         hartdriver::DaemonLaunch launch;
         launch.runtimeDir = run;
         launch.configDir = world.dir / "etc";
         QCOMPARE(QString::fromStdString(daemon.Start(launch)), QString());
         ::setenv(kInterfaceLibraryEnv, ZELHART_INTERFACE_LIBRARY_PATH, 1);
+        // The simulator took a COM number no real port has; the program's setting names it.
+        const auto simulated = platform::ParseComName(simulator.comName());
+        QVERIFY(simulated && *simulated >= platform::kFirstSimulatorComNumber);
+        world.settings.SetInt(hart::kGeneralSection, hart::kPortSettingsKey, *simulated);
 
         QVERIFY(!world.Start().has_value());
         CLrxPcMainWin& w = world.Window();

@@ -80,7 +80,9 @@ class PortDialogTest : public QObject {
         return {[sources] { return ListPortEntries(sources); },
                 [sources](int number) { return PortStillPresent(number, sources); }};
     }
-    static QString Busy(const char* name) { return QString(name) + Text(str::kPortBusyMark); }
+    static QString Busy(const QString& name) { return name + Text(str::kPortBusyMark); }
+    // The test's ports are pseudo-terminals behind explicit links: simulated ports.
+    static QString Sim(const char* name) { return QString(name) + Text(str::kPortSimulatedMark); }
 
   private slots:
     void init() {
@@ -100,7 +102,7 @@ class PortDialogTest : public QObject {
         QCOMPARE(holder.Open(ten.path()), 0);
         CPortSettingsDialog dialog(2, Ports());
         QCOMPARE(dialog.windowTitle(), QString("Установки порта"));
-        QCOMPARE(Items(dialog.List()), (QStringList{"COM1", Busy("COM10"), "COM2"}));
+        QCOMPARE(Items(dialog.List()), (QStringList{Sim("COM1"), Busy(Sim("COM10")), Sim("COM2")}));
         QCOMPARE(dialog.List()->currentIndex(), 2); // the stored port
         QVERIFY(dialog.OkButton()->isEnabled());
         QCOMPARE(dialog.OkButton()->text(), QString("Продолжить"));
@@ -126,7 +128,7 @@ class PortDialogTest : public QObject {
         holder.reset(); // COM2 is free now
         Choose(dialog, 0);
         Choose(dialog, 1);
-        QCOMPARE(dialog.List()->currentText(), QString("COM2"));
+        QCOMPARE(dialog.List()->currentText(), Sim("COM2"));
         QVERIFY(dialog.OkButton()->isEnabled());
         QCOMPARE(dialog.PortNumber(), 2);
         QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
@@ -145,7 +147,7 @@ class PortDialogTest : public QObject {
         QCOMPARE(modal::LoggedIds(), std::vector<int>{str::kPortVanished});
         QCOMPARE(modal::Log().back().text, Text(str::kPortVanished).arg("COM2"));
         QCOMPARE(dialog.PortNumber(), 1); // the previous port
-        QCOMPARE(Items(dialog.List()), QStringList{"COM1"});
+        QCOMPARE(Items(dialog.List()), QStringList{Sim("COM1")});
     }
 
     void aStoredPortThatIsGoneIsConfirmedAsItIs() {

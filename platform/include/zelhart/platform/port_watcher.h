@@ -6,10 +6,12 @@
 // link whose target vanished) is a removal, and a COM name that now points at another device is a
 // removal followed by an arrival.
 //
-// Watched directories: the ports directory of explicit links (or, while it does not exist, its nearest
-// existing ancestor, so that its creation is noticed), the device directory, the directory of the
-// static port list, and the directories holding the targets of the current entries (so that a
-// pseudo-terminal closing under /dev/pts counts as the removal of its COM name).
+// Watched directories: the ports directory of explicit links, the device directory, the directory of
+// the static port list, the directories where the static list's devices live (a /dev/serial/by-id
+// link appears after its device node, and udev makes the directory itself with the first link), and
+// the directories holding the targets of the current entries (so that a pseudo-terminal closing under
+// /dev/pts counts as the removal of its COM name). A directory that does not exist yet is watched
+// through its nearest existing ancestor, so that its creation is noticed.
 //
 // The watcher owns no thread: its descriptor is polled by the owner, who then calls ReadEvents().
 #pragma once
@@ -63,11 +65,11 @@ private:
     // Both return true when a directory was newly watched.
     bool UpdateWatches();
     bool AddWatch(const std::string& dir);
+    bool WatchOrAncestor(const std::string& dir);
 
     SerialPortMapSources sources_;
     UniqueFd inotify_;
     std::map<int, std::string> watches_; // watch descriptor -> directory
-    bool portsDirWatched_ = false;
     std::map<std::string, std::string> current_;
 };
 

@@ -39,6 +39,10 @@ SerialPortMapSources DefaultSerialPortMapSources();
 // "COM12" -> 12 (also "com12"); nothing for anything else or a number outside 1..kMaxComNumber.
 std::optional<int> ParseComName(std::string_view name);
 
+// The device paths the static file names (a /dev/serial/by-id link of a USB adapter, say), also
+// those that do not exist at the moment: the port watcher watches where they will appear.
+std::vector<std::string> StaticPortPaths(const std::string& confPath);
+
 // All ports, ordered by COM number.
 std::vector<SerialPortEntry> ReadSerialPortMap(const SerialPortMapSources& sources);
 std::vector<SerialPortEntry> ReadSerialPortMap();
@@ -49,6 +53,25 @@ std::optional<std::string> LookupComPort(int number);
 
 // The COM name of a device path (compared after resolving symbolic links), if the map has it.
 std::optional<std::string> ComNameForPath(const std::string& devicePath, const SerialPortMapSources& sources);
+
+// Simulated ports (the simulator, tests, the demo) take COM numbers from this range, above the
+// automatic numbers of the first 32 ports of each kind; the program keeps only the low byte of a
+// port number, so the range ends at 255.
+inline constexpr int kFirstSimulatorComNumber = 201;
+inline constexpr int kLastSimulatorComNumber = 255;
+
+// The lowest COM number of the simulators' range that no port of the map has now (explicit links,
+// the static file, real ports), or 0 when all are taken. A simulator registered on it never stands
+// in for a real port, so nothing moves to a real UART when the simulator goes away.
+int FreeComNumber(const SerialPortMapSources& sources);
+
+// Registers `target` on the first number FreeComNumber would give, creating the link only where
+// none is (two simulators starting at once on one runtime directory take different numbers).
+// Returns 0 and the number, or an errno value (EBUSY: the range is full).
+int RegisterFreeComPort(const SerialPortMapSources& sources, const std::string& target, int* number);
+
+// Whether the entry is a simulated port: an explicit link to a pseudo-terminal.
+bool IsSimulatedPort(const SerialPortEntry& entry);
 
 // Creates <ports dir>/COM<number> -> target, replacing an existing link. Returns 0 or an errno value.
 int RegisterComPort(const std::string& portsDir, int number, const std::string& target);
