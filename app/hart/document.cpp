@@ -170,6 +170,9 @@ int CLrxDoc::ReadFromDevice() {
         return 0;
     if (!CheckConnection(false)) {
         m_transmitter.ClearContents();
+        // What stays is no longer the file's content: a new document, as after a refused open.
+        path_.clear();
+        modified_ = false;
         UpdateAllViews(kHintData);
         SetCleared(1);
         return 0;

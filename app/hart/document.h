@@ -96,7 +96,8 @@ class CLrxDoc {
     int CheckConnection(bool announce);
     // Found and not write-protected.
     int CheckWritable();
-    // Reads the whole configuration in six steps; 1 only when every step succeeded.
+    // Reads the whole configuration in six steps; 1 only when every step succeeded. Cancelled at
+    // "not found": the document is cleared and becomes a new one (no path, not modified).
     int ReadFromDevice();
     // Sends tag, sensor, units, range and damping; 1 only when every step succeeded.
     int SendBasicSettings();

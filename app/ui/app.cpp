@@ -109,8 +109,9 @@ std::optional<int> CLrxPcApp::InitInstance(const QStringList& arguments) {
     doc_.OnNewDocument(); // the framework's new document at start
     switch (line.action) {
     case CommandLine::Action::Open:
-        // A file that cannot be opened has been reported; the program starts with an empty document.
-        mainWindow_->OpenDocumentFile(Qs(line.file), false);
+        // A file that cannot be opened fails the start: its messages have been shown, and the
+        // program ends without a main window.
+        if (!mainWindow_->OpenDocumentFile(Qs(line.file), false)) return 1;
         break;
     case CommandLine::Action::Print:
     case CommandLine::Action::PrintTo:

@@ -3,6 +3,7 @@
 #include "about_dialog.h"
 #include "app.h"
 #include "core/marshalled_services.h"
+#include "core/output_release.h"
 #include "core/window_fit.h"
 #include "modal.h"
 #include "pages/info_page.h"
@@ -155,6 +156,18 @@ void CLrxPcMainWin::UpdateCommands() {
     const CommandState state = CurrentState();
     for (const auto& [id, action] : actions_)
         action->setEnabled(CommandEnabled(id, state));
+    // A held window looks as it acts: nothing in it takes input. The focus comes back afterwards.
+    if (held_ && !view_->Held()) {
+        QWidget* focus = QApplication::focusWidget();
+        heldFocus_ = focus && focus->window() == this ? focus : nullptr;
+    }
+    menuBar()->setEnabled(!held_);
+    view_->SetHeld(held_);
+    if (!held_ && heldFocus_) {
+        if (!QApplication::focusWidget() && heldFocus_->isEnabled() && heldFocus_->isVisible())
+            heldFocus_->setFocus(Qt::OtherFocusReason);
+        heldFocus_ = nullptr;
+    }
     // The form's load button too: the view enables it by its rules, the link by this one.
     view_->LoadButton()->setEnabled(view_->State().loadButtonEnabled && !state.linkRunning);
     const QStringList& files = app_.Recent().Files();
@@ -257,6 +270,9 @@ bool CLrxPcMainWin::RunLinkOperation(std::function<void()> operation, bool holds
     auto finished = [this, done = std::move(done)] {
         OnLinkOperationDone();
         if (done) done();
+        // A close waiting for the link goes on (after what `done` started, if anything).
+        if (closing_.Active() && !inCloseEvent_)
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     };
     if (!app_.Runner().Start(std::move(operation), std::move(finished))) return false;
     held_ = holdsWindow;
@@ -268,7 +284,7 @@ void CLrxPcMainWin::OnLinkOperationDone() {
     held_ = false;
     app_.Ui().RestoreWaitCursors(); // those an aborted operation left behind
     UpdateCommands();
-    if (closeAfterOperation_) close();
+    UpdateTitle(); // the caption follows the document (a cancelled read leaves a new one)
 }
 
 bool CLrxPcMainWin::eventFilter(QObject* watched, QEvent* event) {
@@ -281,24 +297,61 @@ bool CLrxPcMainWin::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CLrxPcMainWin::closeEvent(QCloseEvent* event) {
-    // Monitoring ends first: no poll starts after this, and a running one is not waited for.
+    event->ignore();
+    if (inCloseEvent_) return; // closed again while a question of this close is open
+    inCloseEvent_ = true;
+    struct Leave {
+        bool& flag;
+        ~Leave() { flag = false; }
+    } leave{inCloseEvent_};
+    // Monitoring ends first: no poll starts after this.
     if (view_->InfoPage()->Monitoring()) view_->InfoPage()->StopMonitoring();
-    if (app_.Runner().Busy()) {
-        // Nothing is asked: the operation ends after its current transaction, then the window closes.
-        closeAfterOperation_ = true;
-        app_.Runner().Abort();
-        hide();
-        event->ignore();
-        return;
+    closing_.Begin();
+    hart::CTransmitter& t = app_.Document().Transmitter();
+    while (closing_.Active()) {
+        const CloseSituation situation{app_.Runner().Busy(), held_, OutputMayBeFixed(t)};
+        const CloseStep step = closing_.Next(situation);
+        switch (step) {
+        case CloseStep::AskAboutOperation:
+            closing_.Answer(step, modal::Ask(str::kOperationRunsOnClose, Text(str::kOperationRunsOnClose),
+                                             hart::MessageButtons::YesNoCancel, hart::MessageIcon::Question));
+            // Stopped: the transmitter gets nothing after the current command, nothing more is shown.
+            if (closing_.StopRequested() && app_.Runner().Busy()) app_.Runner().Abort();
+            break;
+        case CloseStep::StopPoll:
+            app_.Runner().Abort();
+            closing_.PollStopped();
+            break;
+        case CloseStep::Wait:
+            return; // the operation's end closes again
+        case CloseStep::AskToSave:
+            closing_.Saved(SaveModified());
+            break;
+        case CloseStep::AskAboutOutput: {
+            const hart::UserAnswer answer = modal::Ask(
+                str::kOutputFixedOnClose, Qs(TextWithCurrent(str::kOutputFixedOnClose, t.FixedOutputCurrent())),
+                hart::MessageButtons::YesNoCancel, hart::MessageIcon::Warning);
+            closing_.Answer(step, answer);
+            if (answer == hart::UserAnswer::Yes) {
+                ReleaseOutputThenClose();
+                return;
+            }
+            break;
+        }
+        case CloseStep::Close:
+            closing_.Cancel(); // done: a later close (none) would start afresh
+            event->accept();
+            return;
+        }
     }
-    if (!closeAfterOperation_ && !SaveModified()) {
-        event->ignore();
-        return;
-    }
-    event->accept();
-    // A window hidden while its operation ended is no longer "the last visible window" whose
-    // closing ends the program: end it here.
-    if (closeAfterOperation_ && QGuiApplication::quitOnLastWindowClosed()) QCoreApplication::quit();
+}
+
+void CLrxPcMainWin::ReleaseOutputThenClose() {
+    hart::CLrxDoc& doc = app_.Document();
+    auto released = std::make_shared<int>(0);
+    const bool started = RunLinkOperation([&doc, released] { *released = ReleaseFixedOutput(doc); }, true,
+                                          [this, released] { closing_.Released(*released != 0); });
+    if (!started) closing_.Cancel();
 }
 
 void CLrxPcMainWin::dragEnterEvent(QDragEnterEvent* event) {

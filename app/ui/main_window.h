@@ -4,14 +4,18 @@
 // "<document> - Программа конфигурации Корвел-4810".
 //
 // While an operation holds the window (reading, sending, checking the connection, releasing the
-// link) the window paints and shows progress but takes no input, and every command is disabled;
-// closing it then asks nothing: the operation ends after its current transaction and the window
-// closes.
+// link, a calibration step) the window paints and shows progress but takes no input, and every
+// command, the menu bar, the tabs, the buttons and the pages look disabled. Closing it follows
+// ClosingSequence (core/closing.h): an operation is waited for or stopped after its current command
+// as the user says, then the save question, then a loop output left fixed is released or left as
+// the user says.
 #pragma once
 
+#include "core/closing.h"
 #include "core/commands.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <functional>
 #include <map>
@@ -72,12 +76,16 @@ class CLrxPcMainWin : public QMainWindow {
     void OnPortSettings();
     void OnAbout();
     void OnLinkOperationDone();
+    // Starts the release of the fixed output on the link; the window closes again afterwards.
+    void ReleaseOutputThenClose();
 
     CLrxPcApp& app_;
     CLrxView* view_;
     std::map<int, QAction*> actions_;
     bool held_ = false;
-    bool closeAfterOperation_ = false;
+    ClosingSequence closing_;
+    bool inCloseEvent_ = false;
+    QPointer<QWidget> heldFocus_; // where the focus was when an operation took the window
 };
 
 } // namespace zelhart::ui

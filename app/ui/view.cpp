@@ -111,13 +111,21 @@ void CLrxView::Apply() {
     applying_ = true;
     if (tabs_->count() > s.selectedTab) tabs_->setCurrentIndex(s.selectedTab);
     applying_ = false;
-    for (int i = 0; i < kPageCount; ++i)
+    for (int i = 0; i < kPageCount; ++i) {
         pages_[size_t(i)]->setVisible(i == s.shownPage && tabs_->count() > 0);
-    open_->setEnabled(s.openButtonEnabled);
+        pages_[size_t(i)]->setEnabled(!held_);
+    }
+    open_->setEnabled(s.openButtonEnabled && !held_);
     load_->setEnabled(s.loadButtonEnabled);
-    tabs_->setEnabled(s.tabsEnabled);
+    tabs_->setEnabled(s.tabsEnabled && !held_);
     progress_->setValue(s.progress);
     emit stateChanged();
+}
+
+void CLrxView::SetHeld(bool held) {
+    if (held == held_) return;
+    held_ = held;
+    Apply();
 }
 
 void CLrxView::SetPageLink(const PageLink& link) {

@@ -69,6 +69,10 @@ class CLrxView : public QWidget {
     bool PrintOn(QPrinter& printer);
 
     const ViewState& State() const { return logic_.State(); }
+    // While a link operation holds the window the tabs, "Открыть из файла" and the pages look
+    // disabled (the window takes no input then); afterwards they are as the rules left them.
+    void SetHeld(bool held);
+    bool Held() const { return held_; }
     CTabControl* Tabs() const { return tabs_; }
     QPushButton* OpenButton() const { return open_; }
     QPushButton* LoadButton() const { return load_; }
@@ -96,6 +100,7 @@ class CLrxView : public QWidget {
     std::array<CPropPage*, kPageCount> pages_{};
     ViewLogic logic_;
     bool applying_ = false;
+    bool held_ = false;
 };
 
 } // namespace zelhart::ui

@@ -1,5 +1,7 @@
 #include "core/cal_procedures.h"
 
+#include "core/page_input.h"
+
 #include "hart/document.h"
 #include "hart/strings.h"
 
@@ -98,9 +100,35 @@ void CalProcedures::SetLoopState(int state) {
 }
 
 void CalProcedures::LoopAborted(CalEdit edit) {
+    EndLoop(edit);
+}
+
+void CalProcedures::EndLoop(std::optional<CalEdit> aborted) {
+    if (OutputFixed()) {
+        endingAborted_ = aborted;
+        Run(CalOp::ReleaseOutput, Pending::LoopReleased);
+        return;
+    }
+    LoopEnded(aborted);
+}
+
+void CalProcedures::LoopEnded(std::optional<CalEdit> aborted) {
     SetLoopState(0);
+    if (!aborted) return;
     Message(str::kLoopCalibrationAborted, MessageIcon::Information);
-    Clear(edit);
+    Clear(*aborted);
+}
+
+void CalProcedures::PressSetPoint(bool twenty) {
+    const float measured = twenty ? m_.GetLoop20mAMeasured() : m_.GetLoop4mAMeasured();
+    // What leaving the edit would say; a value outside the window is used all the same.
+    if (const LeaveCheck check = LoopCurrentLeaveCheck(twenty, measured); check.messageId)
+        Message(check.messageId, MessageIcon::None);
+    if (IsNotSet(measured)) return;
+    if (twenty)
+        Run(CalOp::Loop20mA, Pending::Loop20mADone);
+    else
+        Run(CalOp::Loop4mA, Pending::Loop4mADone);
 }
 
 std::vector<CalAction> CalProcedures::Start() {
@@ -131,10 +159,8 @@ std::vector<CalAction> CalProcedures::Press(CalButton button) {
         Ask(str::kConnectMultimeter, MessageButtons::OkCancel, Pending::LoopConfirmStart);
         break;
     case CalButton::Set4mA:
-        Run(CalOp::Loop4mA, Pending::Loop4mADone);
-        break;
     case CalButton::Set20mA:
-        Run(CalOp::Loop20mA, Pending::Loop20mADone);
+        PressSetPoint(button == CalButton::Set20mA);
         break;
     case CalButton::SensorStart:
         Run(CalOp::LoadSensorLimits, Pending::LimitsLoaded);
@@ -168,7 +194,8 @@ std::vector<CalAction> CalProcedures::Reply(int r, int choice) {
     case Pending::ResetDone:
         break;
     case Pending::FixedSet:
-        if (r) fixedSet_ = true;
+        // A current that got no answer may have been taken: "Сброс" stays the way back.
+        if (r || OutputFixed()) fixedSet_ = true;
         break;
     case Pending::FixedReset:
         if (r) {
@@ -186,7 +213,7 @@ std::vector<CalAction> CalProcedures::Reply(int r, int choice) {
             SetLoopState(1);
             Message(str::kEnter4mAValue, MessageIcon::Information);
         } else {
-            SetLoopState(0);
+            EndLoop(std::nullopt);
         }
         break;
     case Pending::Loop4mADone:
@@ -242,7 +269,10 @@ std::vector<CalAction> CalProcedures::Reply(int r, int choice) {
         LoopAborted(CalEdit::Loop20mA);
         break;
     case Pending::LoopFinished:
-        SetLoopState(0);
+        EndLoop(std::nullopt); // not released (r = 0): once more, and said plainly
+        break;
+    case Pending::LoopReleased:
+        LoopEnded(endingAborted_);
         break;
 
     // --- sensor calibration

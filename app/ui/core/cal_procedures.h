@@ -7,11 +7,19 @@
 // The machine writes the calibration work values of the model itself (idle states clear them, the
 // loop's 20 mA step fixes the current at 20 mA); the operations run on the link thread and are the
 // document's (SetFixedCurrentMode, CalibrateLoop4mA, TrimSensor, ...), which show their own messages.
+//
+// The loop output is never left fixed without a word: whenever the loop calibration returns to idle
+// (done, "Отмена", a refused or failed step, a transmitter that stopped answering) while the output
+// may still be fixed, the machine releases it first (ReleaseOutput, which says so plainly when it
+// cannot). The measured current is used when "Установить" is pressed, also outside the point's
+// window (said first); an empty one is said and nothing is sent.
 #pragma once
 
 #include "hart/transmitter_model.h"
 #include "hart/user_interface.h"
 
+#include <functional>
+#include <optional>
 #include <vector>
 
 namespace zelhart::ui {
@@ -43,6 +51,7 @@ enum class CalOp {
     TrimLower,         // TrimSensor(lower)
     TrimUpper,         // TrimSensor(upper)
     ResetTrim,         // ResetSensorTrim
+    ReleaseOutput,     // ReleaseFixedOutput (output_release.h): 1 released, 0 the user gave up
 };
 // What an operation answers when it could not be run at all: a failure, for the loop steps an abort.
 int NotRunResult(CalOp op);
@@ -80,7 +89,10 @@ struct CalEnables {
 
 class CalProcedures {
   public:
-    explicit CalProcedures(CTransmitterModel& model) : m_(model) {}
+    // `outputFixed`: whether the loop output may still be fixed by the program (asked after each
+    // operation has returned).
+    explicit CalProcedures(CTransmitterModel& model, std::function<bool()> outputFixed = {})
+        : m_(model), outputFixed_(std::move(outputFixed)) {}
 
     // Initialisation: both machines idle (hint 5), the calibration units "°C".
     std::vector<CalAction> Start();
@@ -112,6 +124,7 @@ class CalProcedures {
         Loop20mADone,
         Loop20mAConfirm,
         LoopFinished,
+        LoopReleased,
         LimitsLoaded,
         SettingsClosed,
         LowerMeasurementClosed,
@@ -131,8 +144,16 @@ class CalProcedures {
     void Show(CalDialog dialog, Pending next);
     void Clear(CalEdit edit);
     void LoopAborted(CalEdit edit); // loop idle, 1311, the edit cleared
+    // The loop calibration ends (`aborted`: the edit to clear after 1311): the output released
+    // first when it may still be fixed.
+    void EndLoop(std::optional<CalEdit> aborted);
+    void LoopEnded(std::optional<CalEdit> aborted);
+    bool OutputFixed() const { return outputFixed_ && outputFixed_(); }
+    void PressSetPoint(bool twenty);
 
     CTransmitterModel& m_;
+    std::function<bool()> outputFixed_;
+    std::optional<CalEdit> endingAborted_; // what LoopReleased finishes
     std::vector<CalAction> out_;
     Pending pending_ = Pending::None;
     int sensorState_ = 0;

@@ -2,12 +2,14 @@
 
 #include "cal_dialogs.h"
 #include "controls.h"
+#include "core/output_release.h"
 #include "core/page_input.h"
 #include "modal.h"
 #include "qt_text.h"
 
 #include "hart/sensor_limits.h"
 
+#include <QApplication>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -46,6 +48,8 @@ int RunOn(hart::CLrxDoc& doc, CalOp op) {
         return doc.TrimSensor(hart::kUpperPoint);
     case CalOp::ResetTrim:
         return doc.ResetSensorTrim();
+    case CalOp::ReleaseOutput:
+        return ReleaseFixedOutput(doc);
     }
     return NotRunResult(op);
 }
@@ -173,11 +177,18 @@ CCalPropPage::CCalPropPage(QWidget* parent) : CPropPage(1238, parent) {
     });
     loop4_->installEventFilter(this);
     loop20_->installEventFilter(this);
+    // Enter in a measured-current edit is its "Установить".
+    for (auto [e, b] : {std::pair{loop4_, set4_}, std::pair{loop20_, set20_}})
+        connect(e, &QLineEdit::returnPressed, this, [b = b] {
+            if (b->isEnabled()) b->click();
+        });
 }
 
 void CCalPropPage::SetDocument(hart::CLrxDoc* doc) {
     CPropPage::SetDocument(doc);
-    procedures_ = doc ? std::make_unique<CalProcedures>(doc->Transmitter()) : nullptr;
+    procedures_ = doc ? std::make_unique<CalProcedures>(
+                            doc->Transmitter(), [doc] { return OutputMayBeFixed(doc->Transmitter()); })
+                      : nullptr;
     if (procedures_) Perform(procedures_->Start());
 }
 
@@ -192,6 +203,11 @@ CMyColorEdit* CCalPropPage::Edit(int id) const {
 bool CCalPropPage::eventFilter(QObject* watched, QEvent* event) {
     if ((watched == loop4_ || watched == loop20_) && UserLeftEdit(event)) {
         auto* e = static_cast<CMyColorEdit*>(watched);
+        // Going to the point's own "Установить" is no leaving: the press uses the value (and says
+        // what leaving would have said). Nor is the edit's being disabled (its step ended, or an
+        // operation holds the window).
+        QPushButton* const own = e == loop4_ ? set4_ : set20_;
+        if (QApplication::focusWidget() == own || !e->isEnabled()) return CPropPage::eventFilter(watched, event);
         const LeaveCheck check = LoopCurrentLeaveCheck(e == loop20_, NumberFromText(Utf8Of(e->text())));
         if (check.messageId) {
             Say(check.messageId);

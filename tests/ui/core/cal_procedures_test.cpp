@@ -17,7 +17,7 @@ using hart::UserAnswer;
 std::string Describe(const CalAction& a) {
     static const char* const ops[] = {"enter+",    "leave+",    "enter",     "leave",
                                       "startLoop", "loop4",     "loop20",    "finishLoop",
-                                      "limits",    "trimLower", "trimUpper", "resetTrim"};
+                                      "limits",    "trimLower", "trimUpper", "resetTrim", "release"};
     static const char* const edits[] = {"lower", "upper", "4mA", "20mA", "fixed"};
     switch (a.kind) {
     case CalAction::Kind::Message:
@@ -53,6 +53,8 @@ struct Reply {
 struct Step {
     std::variant<CalButton, Reply> input;
     const char* actions;
+    // The meter's reading typed before a "Установить" (0: the point's own current; NaN: empty).
+    float typed = 0;
 };
 
 constexpr int kYes = int(UserAnswer::Yes), kNo = int(UserAnswer::No), kCancel = int(UserAnswer::Cancel);
@@ -62,15 +64,18 @@ struct Scenario {
     const char* name;
     std::vector<Step> steps;
     int sensorState, loopState;
+    bool outputFixed = false; // the output may still be fixed after each operation
 };
 
-void Play(const Scenario& s, CalProcedures& p) {
+void Play(const Scenario& s, CalProcedures& p, CTransmitterModel& m) {
     for (size_t i = 0; i < s.steps.size(); ++i) {
         const Step& step = s.steps[i];
         std::vector<CalAction> out;
-        if (const auto* b = std::get_if<CalButton>(&step.input))
+        if (const auto* b = std::get_if<CalButton>(&step.input)) {
+            if (*b == CalButton::Set4mA) m.SetLoop4mAMeasured(step.typed != 0 ? step.typed : 4.0f);
+            if (*b == CalButton::Set20mA) m.SetLoop20mAMeasured(step.typed != 0 ? step.typed : 20.0f);
             out = p.Press(*b);
-        else {
+        } else {
             const Reply r = std::get<Reply>(step.input);
             out = p.Reply(r.result, r.choice);
         }
@@ -245,15 +250,84 @@ TEST(CalProceduresTest, EveryProcedureThroughItsStates) {
           {Reply{1}, "clear:fixed"}},
          0,
          0},
+        // The meter's reading is used when "Установить" is pressed, outside the window too (said
+        // first); an empty one is said and nothing is sent.
+        {"loop: readings outside the windows and an empty one",
+         {{B::LoopStart, "ask1272"},
+          {Reply{kOk}, "run:startLoop"},
+          {Reply{1}, "hint6 msg1273"},
+          {B::Set4mA, "msg1279 run:loop4", 4.25f},
+          {Reply{2}, "msg1273"},
+          {B::Set4mA, "msg1278", NotANumber},
+          {B::Set4mA, "msg1280 run:loop4", 3.79f},
+          {Reply{0}, "ask1249"},
+          {Reply{kYes}, "clear:4mA run:enter"},
+          {Reply{1}, "hint6 msg1274"},
+          {B::Set20mA, "msg1282 run:loop20", 20.6f},
+          {Reply{2}, "msg1274"},
+          {B::Set20mA, "msg1283 run:loop20", 19.4f},
+          {Reply{0}, "ask1251"},
+          {Reply{kCancel}, "run:leave"},
+          {Reply{1}, "hint5 msg1311 clear:20mA"}},
+         0,
+         0},
+        // Every end of the loop calibration with the output possibly still fixed releases it first.
+        {"loop: the start got no answer: released",
+         {{B::LoopStart, "ask1272"}, {Reply{kOk}, "run:startLoop"}, {Reply{0}, "run:release"}, {Reply{1}, "hint5"}},
+         0,
+         0,
+         true},
+        {"loop: the 4 mA step gave up (transmitter gone): released, the user gives up on it",
+         {{B::LoopStart, "ask1272"},
+          {Reply{kOk}, "run:startLoop"},
+          {Reply{1}, "hint6 msg1273"},
+          {B::Set4mA, "run:loop4"},
+          {Reply{1}, "run:release"},
+          {Reply{0}, "hint5 msg1311 clear:4mA"}},
+         0,
+         0,
+         true},
+        {"loop: 'Отмена' at 20 mA, the quiet leave failed: released",
+         {{B::LoopStart, "ask1272"},
+          {Reply{kOk}, "run:startLoop"},
+          {Reply{1}, "hint6 msg1273"},
+          {B::Set4mA, "run:loop4"},
+          {Reply{0}, "ask1249"},
+          {Reply{kYes}, "clear:4mA run:enter"},
+          {Reply{1}, "hint6 msg1274"},
+          {B::Set20mA, "run:loop20"},
+          {Reply{0}, "ask1251"},
+          {Reply{kCancel}, "run:leave"},
+          {Reply{0}, "run:release"},
+          {Reply{1}, "hint5 msg1311 clear:20mA"}},
+         0,
+         0,
+         true},
+        {"loop: confirmed, but the output was not released at the end: released",
+         {{B::LoopStart, "ask1272"},
+          {Reply{kOk}, "run:startLoop"},
+          {Reply{1}, "hint6 msg1273"},
+          {B::Set4mA, "run:loop4"},
+          {Reply{0}, "ask1249"},
+          {Reply{kYes}, "clear:4mA run:enter"},
+          {Reply{1}, "hint6 msg1274"},
+          {B::Set20mA, "run:loop20"},
+          {Reply{0}, "ask1251"},
+          {Reply{kYes}, "clear:20mA run:finishLoop"},
+          {Reply{0}, "run:release"},
+          {Reply{1}, "hint5"}},
+         0,
+         0,
+         true},
     };
     for (const Scenario& s : scenarios) {
         CTransmitterModel m;
-        CalProcedures p(m);
+        CalProcedures p(m, [&s] { return s.outputFixed; });
         EXPECT_EQ(Describe(p.Start()), "hint5 hint5 units0");
         m.SetFixedCurrent(3.0f);
         m.SetTrimLower(10.0f);
         m.SetTrimUpper(90.0f);
-        Play(s, p);
+        Play(s, p, m);
     }
 }
 
@@ -293,6 +367,15 @@ TEST(CalProceduresTest, StatesEnableTheirControlsAndKeepTheOthersOff) {
     p.Press(CalButton::FixedReset);
     p.Reply(0); // the reset failed: still set
     EXPECT_FALSE(p.Enables(true).loopStart);
+    // A current that got no answer may have been taken: set, as far as the loop is concerned.
+    bool fixed = true;
+    CalProcedures q(m, [&fixed] { return fixed; });
+    q.Start();
+    m.SetFixedCurrent(12.0f);
+    q.Press(CalButton::FixedSet);
+    q.Reply(0);
+    EXPECT_TRUE(q.FixedCurrentSet());
+    EXPECT_FALSE(q.Enables(true).loopStart);
     // The loop at its 4 mA step: only that edit and its button.
     p.Press(CalButton::FixedReset);
     p.Reply(1);

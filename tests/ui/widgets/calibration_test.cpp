@@ -11,9 +11,11 @@
 
 #include "hart/strings.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
+#include <QPushButton>
 #include <QRegularExpression>
 
 #include <cstdlib>
@@ -60,6 +62,23 @@ class CalibrationTest : public QObject {
         QCOMPARE(page_->Procedures()->LoopState(), 1);
     }
     bool TabsEnabled() const { return world_->Window().View().Tabs()->isEnabled(); }
+    // The loop current the transmitter puts out now, read by a document of its own.
+    float TransmitterLoopCurrent() {
+        struct Quiet : hart::IUserInterface {
+            void ShowMessage(int, std::string_view, hart::MessageIcon) override {}
+            UserAnswer AskUser(int, std::string_view, hart::MessageButtons, hart::MessageIcon) override {
+                return UserAnswer::Cancel;
+            }
+            void BeginWaitCursor() override {}
+            void EndWaitCursor() override {}
+        } ui;
+        struct NoWait : hart::IProgressWait {
+            void Wait(hart::ProgressWaitMode) override {}
+        } wait;
+        hart::CLrxDoc doc(world_->settings, ui, wait);
+        if (!doc.CheckConnection(false) || !doc.RefreshMonitor()) return NotANumber;
+        return doc.Transmitter().GetLoopCurrent();
+    }
 
   private slots:
     void init() { ::unsetenv("ZELHART_LOOPBACK_SILENT"); }
@@ -79,31 +98,45 @@ class CalibrationTest : public QObject {
         QVERIFY(!page_->Button(1266)->isEnabled());
         QVERIFY(!page_->Edit(1246)->isEnabled());
         QVERIFY(!page_->Edit(1259)->isEnabled());
-        // 4.25 mA is said to be too high when the field is left, and kept.
+        // 4.25 mA is said to be too high when the field is left elsewhere, and kept.
         modal::Reset();
         modal::SetScripted(true);
         CMyColorEdit* edit4 = page_->Edit(1251);
+        QPushButton* set4 = page_->Button(1247);
         edit4->setFocus(Qt::OtherFocusReason);
         Type(edit4, "4.25");
-        page_->Edit(1246)->setFocus(Qt::TabFocusReason); // disabled: the focus goes elsewhere
-        page_->Button(1247)->setFocus(Qt::TabFocusReason);
+        edit4->clearFocus();
         QCOMPARE(modal::LoggedIds(), std::vector<int>{str::k4mAValueTooHigh});
         QVERIFY(edit4->hasFocus());
-        // The transmitter refuses it (too large): "Да" asks for the value again.
-        modal::PushAnswer(UserAnswer::Yes);
-        Click(1247);
-        // (Clicking "Установить" leaves the field once more: said again, used all the same.)
-        QCOMPARE(modal::LoggedIds(), (std::vector<int>{str::k4mAValueTooHigh, str::k4mAValueTooHigh,
-                                                       str::kLoopTrimRepeat, str::kEnter4mAValue}));
-        QCOMPARE(page_->Procedures()->LoopState(), 1);
-        // Accepted, "Нет": the 4 mA step again; then "Да": on to 20 mA.
+        // Going to its own "Установить" is no leaving: the button keeps the focus and the press
+        // goes through, says what the value is and uses it. The transmitter refuses it (too large):
+        // "Да" asks for the value again.
         modal::Reset();
         modal::SetScripted(true);
+        QTest::mousePress(set4, Qt::LeftButton);
+        QVERIFY(modal::LoggedIds().empty());
+        QVERIFY(set4->hasFocus());
+        modal::PushAnswer(UserAnswer::Yes);
+        QTest::mouseRelease(set4, Qt::LeftButton);
+        WaitIdle(*world_);
+        QCOMPARE(modal::LoggedIds(),
+                 (std::vector<int>{str::k4mAValueTooHigh, str::kLoopTrimRepeat, str::kEnter4mAValue}));
+        QCOMPARE(page_->Procedures()->LoopState(), 1);
+        // Accepted; Enter in the edit is "Установить": "Нет", the 4 mA step again; then Tab and
+        // Space: "Да", on to 20 mA.
+        modal::Reset();
+        modal::SetScripted(true);
+        edit4->setFocus(Qt::OtherFocusReason);
         Type(edit4, "4.01");
         modal::PushAnswer(UserAnswer::No);
-        Click(1247);
+        QTest::keyClick(edit4, Qt::Key_Return);
+        WaitIdle(*world_);
+        QVERIFY(edit4->hasFocus()); // back where it was once the step let go of the window
+        QTest::keyClick(edit4, Qt::Key_Tab);
+        QVERIFY(set4->hasFocus());
         modal::PushAnswer(UserAnswer::Yes);
-        Click(1247);
+        QTest::keyClick(set4, Qt::Key_Space);
+        WaitIdle(*world_);
         QCOMPARE(modal::LoggedIds(), (std::vector<int>{str::kLoop4mAConfirm, str::kEnter4mAValue,
                                                        str::kLoop4mAConfirm, str::kEnter20mAValue}));
         QCOMPARE(page_->Procedures()->LoopState(), 2);
@@ -155,14 +188,62 @@ class CalibrationTest : public QObject {
         modal::Reset();
         modal::SetScripted(true);
         Type(page_->Edit(1251), "4.0");
-        Click(1247); // "not found": the question's default gives up
-        QCOMPARE(modal::LoggedIds(), (std::vector<int>{str::kSensorNotFound, str::kLoopCalibrationAborted}));
+        // "Not found": the question's default gives up. The output is still at 4 mA: releasing it
+        // fails too, which is said with the current; "Отмена" leaves it so.
+        Click(1247);
+        QCOMPARE(modal::LoggedIds(), (std::vector<int>{str::kSensorNotFound, str::kSensorNotFound,
+                                                       str::kOutputStaysFixed, str::kLoopCalibrationAborted}));
+        QVERIFY(modal::Log()[2].text.contains("4.00 мА"));
+        QCOMPARE(modal::Log()[2].buttons, hart::MessageButtons::RetryCancel);
         QCOMPARE(page_->Procedures()->LoopState(), 0);
         QVERIFY(TabsEnabled());
         QVERIFY(page_->Button(1250)->isEnabled() && page_->Button(1266)->isEnabled());
+        ::unsetenv("ZELHART_LOOPBACK_SILENT");
+        QCOMPARE(TransmitterLoopCurrent(), 4.0f);
+        // Closing asks about it: "Отмена" keeps the window; "Да" releases it and closes.
+        modal::Reset();
+        modal::SetScripted(true);
+        modal::PushAnswer(UserAnswer::Cancel); // (the calibration's values are no changes to save)
+        QVERIFY(!world_->Window().close());
+        QCOMPARE(modal::LoggedIds(), std::vector<int>{str::kOutputFixedOnClose});
+        QVERIFY(modal::Log()[0].text.contains("4.00 мА"));
+        QVERIFY(world_->Window().isVisible());
+        modal::PushAnswer(UserAnswer::Yes);
+        world_->Window().close();
+        QTRY_VERIFY_WITH_TIMEOUT(!world_->Window().isVisible(), 10000);
+        QVERIFY(IsNotSet(world_->Doc().Transmitter().FixedOutputCurrent()));
+        QVERIFY(TransmitterLoopCurrent() != 4.0f);
         world_->clock = nullptr;
         delete world_; // before the clock
         world_ = nullptr;
+    }
+
+    void closingWithTheOutputFixedAsksFirst() {
+        // "Выход" during the loop calibration: "Отмена" keeps the window and the step.
+        Open();
+        StartLoop();
+        modal::Reset();
+        modal::SetScripted(true);
+        modal::PushAnswer(UserAnswer::Cancel);
+        world_->Window().Action(kCmdExit)->trigger();
+        QCOMPARE(modal::LoggedIds(), std::vector<int>{str::kOutputFixedOnClose});
+        QVERIFY(world_->Window().isVisible());
+        QCOMPARE(page_->Procedures()->LoopState(), 1);
+        delete world_;
+        // "Проверка ЦАП" at 12 mA, then the window is closed: "Да" releases the output first.
+        Open();
+        Type(page_->Edit(1246), "12");
+        modal::PushAnswer(UserAnswer::Ok);
+        Click(1255);
+        QCOMPARE(TransmitterLoopCurrent(), 12.0f);
+        modal::Reset();
+        modal::SetScripted(true);
+        modal::PushAnswer(UserAnswer::Yes);
+        world_->Window().close();
+        QTRY_VERIFY_WITH_TIMEOUT(!world_->Window().isVisible(), 10000);
+        QCOMPARE(modal::LoggedIds(), std::vector<int>{str::kOutputFixedOnClose});
+        QVERIFY(modal::Log()[0].text.contains("12.00 мА"));
+        QVERIFY(TransmitterLoopCurrent() != 12.0f);
     }
 
     void theFixedCurrentAgainstTheAlarmLevelsInACommaLocale() {

@@ -13,6 +13,7 @@
 #include "qt_text.h"
 #include "test_world.h"
 #include "view.h"
+#include "page_helpers.h"
 
 #include "hart/strings.h"
 
@@ -48,6 +49,27 @@ QStringList MenuTexts(const QMenuBar* bar) {
 void ClickTab(CLrxView& view, int tab) {
     QTabBar* bar = view.Tabs()->tabBar();
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(tab).center());
+}
+
+// The tag the transmitter holds, read by a document of its own.
+std::string TransmitterTag(TestWorld& world) {
+    struct Quiet : hart::IUserInterface {
+        void ShowMessage(int, std::string_view, hart::MessageIcon) override {}
+        hart::UserAnswer AskUser(int, std::string_view, hart::MessageButtons, hart::MessageIcon) override {
+            return hart::UserAnswer::Cancel;
+        }
+        void BeginWaitCursor() override {}
+        void EndWaitCursor() override {}
+    } ui;
+    struct NoWait : hart::IProgressWait {
+        void Wait(hart::ProgressWaitMode) override {}
+    } wait;
+    hart::CLrxDoc doc(world.settings, ui, wait);
+    if (!doc.CheckConnection(false) || !doc.Transmitter().ReadTagAndSensor()) return {};
+    std::string tag;
+    for (char16_t c : doc.Transmitter().GetTag())
+        if (c != u' ') tag += char(c);
+    return tag;
 }
 
 void Drop(QWidget& target, const QString& file) {
@@ -241,6 +263,11 @@ class MainWindowTest : public QObject {
         QVERIFY(w.Held());
         QVERIFY(!w.Action(kCmdSave)->isEnabled());
         QVERIFY(!w.Action(kCmdOpen)->isEnabled());
+        // Nothing in it looks as if it would act: menus, tabs, buttons, pages.
+        QVERIFY(!w.menuBar()->isEnabled());
+        QVERIFY(!view.Tabs()->isEnabled());
+        QVERIFY(!view.OpenButton()->isEnabled() && !view.LoadButton()->isEnabled());
+        QVERIFY(!view.Page(kBasicPage)->isEnabled());
         // Input does not reach the held window: a click on "Открыть из файла" opens nothing.
         QTest::mouseClick(view.OpenButton(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!world.app->Runner().Busy(), 30000);
@@ -258,22 +285,66 @@ class MainWindowTest : public QObject {
         QCOMPARE(view.Page(kBasicPage)->findChild<CMyColorEdit*>("edit123")->text(), QString("TT-101"));
         QVERIFY(w.Action(kCmdSave)->isEnabled()); // read data is unsaved
         QCOMPARE(world.app->Ui().WaitCursorDepth(), 0);
+        QVERIFY(w.menuBar()->isEnabled() && view.Tabs()->isEnabled() && view.OpenButton()->isEnabled());
+        QVERIFY(view.Page(kBasicPage)->isEnabled());
     }
 
-    void closingDuringAReadAsksNothingAndEndsAfterTheTransaction() {
+    void aReadCancelledAtNotFoundLeavesANewDocument() {
         TestWorld world;
-        world.Start();
-        CLrxPcMainWin& w = world.Window();
-        world.Doc().Transmitter().SetDamping(2.0f); // unsaved: closing would otherwise ask
-        modal::PushAnswer(hart::UserAnswer::Yes);   // "data will be lost?" before the read
-        w.RunCommand(kCmdReadDevice);
-        QTRY_VERIFY_WITH_TIMEOUT(w.View().ProgressBar()->value() >= 16, 20000);
-        QVERIFY(!w.close()); // not yet: the operation ends first
-        QVERIFY(!w.isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(!world.app->Runner().Busy(), 20000);
-        QCOMPARE(modal::LoggedIds(), std::vector<int>{str::kDataWillBeLost}); // nothing more asked
-        QVERIFY(!w.isVisible());
-        QVERIFY(!world.Doc().Transmitter().IsLinkOpen());
+        TestWorld::BriefClock brief; // "not found" after 4.5 s instead of 45
+        world.clock = &brief;
+        const QString file = world.SavedConfiguration();
+        QVERIFY(!world.Start({file}).has_value());
+        ::setenv("ZELHART_LOOPBACK_SILENT", "1", 1);
+        modal::PushAnswer(hart::UserAnswer::Yes); // the file's data would be lost
+        modal::PushAnswer(hart::UserAnswer::Cancel);
+        world.Window().RunCommand(kCmdReadDevice);
+        WaitIdle(world);
+        ::unsetenv("ZELHART_LOOPBACK_SILENT");
+        QCOMPARE(modal::LoggedIds(), (std::vector<int>{str::kDataWillBeLost, str::kSensorNotFound}));
+        QCOMPARE(world.Doc().GetCleared(), 1);
+        QVERIFY(world.Doc().GetPathName().empty());
+        QCOMPARE(world.Window().windowTitle(), QString("Untitled - Программа конфигурации Корвел-4810"));
+        world.app.reset(); // before the clock
+    }
+
+    // Closing during a send asks: "Да" waits for its end (everything reaches the transmitter), "Нет"
+    // stops it after the current command; the save question follows either way, then the window closes.
+    void closingDuringASendWaitsOrStopsItAsTheUserSays() {
+        const struct {
+            hart::UserAnswer answer;
+            std::vector<int> asked;
+            const char* tag; // on the transmitter afterwards
+        } cases[] = {
+            {hart::UserAnswer::Yes,
+             {str::kLoopOutputWillChange, str::kOperationRunsOnClose, str::kSendComplete, str::kAskToSave},
+             "SENT-1"},
+            {hart::UserAnswer::No, {str::kLoopOutputWillChange, str::kOperationRunsOnClose, str::kAskToSave}, "TT-101"},
+        };
+        for (const auto& c : cases) {
+            TestWorld world;
+            world.Start();
+            CLrxPcMainWin& w = world.Window();
+            world.Doc().Transmitter().SetTag(u"SENT-1");
+            world.Doc().Transmitter().SetDamping(3.0f);
+            modal::PushAnswer(hart::UserAnswer::Ok); // the output will change
+            modal::PushAnswer(c.answer);
+            modal::PushAnswer(hart::UserAnswer::No); // save changes?
+            // Closed as soon as the first step has been sent.
+            bool closed = false;
+            QObject::connect(&w.View(), &CLrxView::stateChanged, &w, [&] {
+                if (!closed && w.View().ProgressBar()->value() >= 20) {
+                    closed = true;
+                    QVERIFY(!w.close());
+                }
+            });
+            w.RunCommand(kCmdSendBasic);
+            QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 20000);
+            QVERIFY(closed);
+            QVERIFY(!world.app->Runner().Busy());
+            QCOMPARE(modal::LoggedIds(), c.asked);
+            QCOMPARE(QString::fromStdString(TransmitterTag(world)), QString(c.tag));
+        }
     }
 };
 

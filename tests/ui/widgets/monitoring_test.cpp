@@ -177,10 +177,10 @@ class MonitoringTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(info->Polling(), 30000);
         modal::Reset();
         modal::SetScripted(true);
-        QVERIFY(!w.close()); // the poll ends first
+        QVERIFY(!w.close()); // the poll ends first, then the window closes
         QVERIFY(!info->Monitoring());
-        QVERIFY(!w.isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(!world.app->Runner().Busy(), 15000);
+        QTRY_VERIFY(!w.isVisible());
         QCOMPARE(modal::LoggedIds(), std::vector<int>{}); // nothing asked, the poll's failure not shown
     }
 };

@@ -1,7 +1,7 @@
 // The desktop program against the whole stack: the real interface library, ZelHartDriver and
 // korvel4810-sim on a pseudo-terminal (unpaced, so only the data link's own waits count). A read
-// from the window, then closing the window in the middle of the next one: the program's event loop
-// ends once the operation has returned, without a question.
+// from the window, then closing the window in the middle of the next one: the user stops it after
+// its current command, answers the save question, and the program's event loop ends.
 #include "ui_tests.h"
 
 #include "modal.h"
@@ -51,9 +51,11 @@ class StackTest : public QObject {
         QCOMPARE(modal::LoggedIds(), std::vector<int>{str::kReceiveComplete});
         QCOMPARE(world.Doc().Transmitter().GetDeviceId(), 0x3A5F21);
 
-        // The next read, closed in the middle: nothing is asked, and the program's loop ends.
+        // The next read, closed in the middle and stopped there; the program's loop ends.
         modal::Reset();
         modal::PushAnswer(hart::UserAnswer::Yes); // the read data would be lost
+        modal::PushAnswer(hart::UserAnswer::No);  // stop it after the current command
+        modal::PushAnswer(hart::UserAnswer::No);  // save changes?
         QApplication::setQuitOnLastWindowClosed(true);
         w.RunCommand(kCmdReadDevice);
         QTimer closer;
@@ -67,7 +69,8 @@ class StackTest : public QObject {
         QCOMPARE(result, 0);
         QVERIFY(!world.app->Runner().Busy());
         QVERIFY(!w.isVisible());
-        QCOMPARE(modal::LoggedIds(), std::vector<int>{str::kDataWillBeLost});
+        QCOMPARE(modal::LoggedIds(),
+                 (std::vector<int>{str::kDataWillBeLost, str::kOperationRunsOnClose, str::kAskToSave}));
         QVERIFY(!world.Doc().Transmitter().IsLinkOpen());
         world.app.reset(); // the library closes nothing left open; the daemon stops cleanly
         QCOMPARE(daemon.Stop(), 0);
