@@ -55,8 +55,9 @@ void ClickTab(CLrxView& view, int tab) {
 }
 
 void Drop(QWidget& target, const QString& file) {
-    QMimeData data;
+    QMimeData data; // as a file manager drags it: the file's address also as text
     data.setUrls({QUrl::fromLocalFile(file)});
+    data.setText(QUrl::fromLocalFile(file).toString());
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
     QApplication::sendEvent(&target, &enter);
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
