@@ -5,6 +5,7 @@
 #include "main_window.h"
 #include "modal.h"
 #include "qt_text.h"
+#include "qt_translation.h"
 #include "report_printer.h"
 #include "splash_dialog.h"
 #include "view.h"
@@ -67,7 +68,7 @@ CLrxPcApp::CLrxPcApp(AppServices services)
     : ownSettings_(services.settings ? nullptr : std::make_unique<settings::QtSettings>()),
       settings_(services.settings ? *services.settings : *ownSettings_),
       ports_(services.ports.list ? services.ports : CPortSettingsDialog::SystemPorts()),
-      qtWait_(services.progressTick), runner_(PostToUi), ui_(runner_, qtUi_), wait_(runner_, qtWait_),
+      qtWait_(services.progressTick, &qtUi_), runner_(PostToUi), ui_(runner_, qtUi_), wait_(runner_, qtWait_),
       doc_(settings_, ui_, wait_, services.clock ? *services.clock : hart::SystemClock::Instance()) {
     // Closing the window during an operation ends it after its current transaction.
     doc_.Transmitter().SetStopFlag(&runner_.StopFlag());
@@ -86,6 +87,7 @@ CLrxPcApp::~CLrxPcApp() {
 std::optional<int> CLrxPcApp::InitInstance(const QStringList& arguments) {
     // Numbers shown to the user in the user's way; everything else stays independent of the locale.
     std::setlocale(LC_NUMERIC, "");
+    InstallQtTranslation();
 
     const std::vector<std::string> args = Utf8List(arguments);
     const ParsedCommandLine parsed = ParseCommandLine(args);

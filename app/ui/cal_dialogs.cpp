@@ -39,9 +39,9 @@ QPushButton* NewButton(int templateId, int id, QWidget* parent) {
 
 // --- CCalSettingsDialog
 
-CCalSettingsDialog::CCalSettingsDialog(QWidget* parent) : QDialog(parent) {
+CCalSettingsDialog::CCalSettingsDialog(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint) { // no title bar: the template has no caption
     setObjectName("CCalSettingsDialog");
-    setWindowTitle(QString()); // the template has no caption
     auto* current = new QGroupBox(Caption(1301, 1277), this);
     auto* grid = new QGridLayout(current);
     units_[0] = NewLabel({}, current, 159);

@@ -5,6 +5,12 @@
 #include <QPalette>
 
 namespace zelhart::ui {
+namespace {
+
+// The colour groups the controls' own colours apply to; the disabled group stays the style's.
+constexpr QPalette::ColorGroup kEnabledGroups[] = {QPalette::Active, QPalette::Inactive};
+
+} // namespace
 
 CColorComboBox::CColorComboBox(QWidget* parent) : QComboBox(parent) {
     ApplyColors();
@@ -29,11 +35,14 @@ void CColorComboBox::ApplyColors() {
     // The edit part, the list part and the button face all take the scheme's colours.
     const QColor text = highlighted_ ? highlightText_ : normalText_;
     const QColor background = highlighted_ ? highlightBackground_ : normalBackground_;
+    // Enabled only: a disabled list keeps the style's greyed colours, so it looks disabled.
     QPalette p = palette();
-    for (QPalette::ColorRole role : {QPalette::Base, QPalette::Button, QPalette::Window})
-        p.setColor(role, background);
-    for (QPalette::ColorRole role : {QPalette::Text, QPalette::ButtonText, QPalette::WindowText})
-        p.setColor(role, text);
+    for (QPalette::ColorGroup group : kEnabledGroups) {
+        for (QPalette::ColorRole role : {QPalette::Base, QPalette::Button, QPalette::Window})
+            p.setColor(group, role, background);
+        for (QPalette::ColorRole role : {QPalette::Text, QPalette::ButtonText, QPalette::WindowText})
+            p.setColor(group, role, text);
+    }
     setPalette(p);
     update();
 }
@@ -54,14 +63,18 @@ void CMyColorEdit::SetBackgroundColor(QColor color) {
 
 void CMyColorEdit::ApplyColors() {
     QPalette p = palette();
-    p.setColor(QPalette::Base, background_);
-    p.setColor(QPalette::Text, text_);
+    for (QPalette::ColorGroup group : kEnabledGroups) {
+        p.setColor(group, QPalette::Base, background_);
+        p.setColor(group, QPalette::Text, text_);
+    }
     setPalette(p);
     update();
 }
 
 CTransparentImage::CTransparentImage(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TranslucentBackground);
+    // Never squeezed by a tight row: a lamp is shown whole.
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
 void CTransparentImage::SetBitmap(const QPixmap& bitmap) {
@@ -77,6 +90,10 @@ void CTransparentImage::SetBitmap(const QPixmap& bitmap) {
 
 QSize CTransparentImage::sizeHint() const {
     return bitmap_.isNull() ? QSize(20, 20) : bitmap_.size();
+}
+
+QSize CTransparentImage::minimumSizeHint() const {
+    return sizeHint();
 }
 
 void CTransparentImage::paintEvent(QPaintEvent*) {

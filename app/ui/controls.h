@@ -57,6 +57,7 @@ class CTransparentImage : public QWidget {
     void SetBitmap(const QPixmap& bitmap);
     const QPixmap& Bitmap() const { return bitmap_; }
     QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
   protected:
     void paintEvent(QPaintEvent* event) override;

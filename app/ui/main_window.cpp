@@ -73,6 +73,20 @@ QString DroppedFile(const QMimeData* data) {
     return {};
 }
 
+// A drag or drop that carries file names.
+bool DropOfFiles(const QEvent* event) {
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop: {
+        const QMimeData* data = static_cast<const QDropEvent*>(event)->mimeData();
+        return data && data->hasUrls();
+    }
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 CLrxPcMainWin::CLrxPcMainWin(CLrxPcApp& app) : app_(app), view_(new CLrxView(app.Document())) {
@@ -293,6 +307,17 @@ bool CLrxPcMainWin::eventFilter(QObject* watched, QEvent* event) {
     if (held_ && watched->isWidgetType() && IsUserInput(event->type()) &&
         static_cast<QWidget*>(watched)->window() == this)
         return true;
+    // Files dropped on a field of the form are not text for it: a ".4810" file is opened wherever
+    // it lands, anything else carrying file names is refused.
+    if (watched != this && watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == this &&
+        DropOfFiles(event)) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        if (event->type() == QEvent::Drop) dropEvent(drop);
+        else if (!held_ && CommandEnabled(kCmdOpen, CurrentState()) && !DroppedFile(drop->mimeData()).isEmpty())
+            drop->acceptProposedAction();
+        else drop->ignore();
+        return true;
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -372,6 +397,7 @@ bool CLrxPcMainWin::OpenDocumentFile(const QString& path, bool askSave) {
     if (askSave && !SaveModified()) return false;
     const QString absolute = QFileInfo(path).absoluteFilePath();
     const bool opened = app_.Document().OnOpenDocument(Utf8Of(absolute));
+    if (opened) modal::RememberFolder(absolute);
     if (opened) app_.Recent().Add(absolute);
     else app_.Recent().Remove(absolute);
     UpdateTitle();
@@ -420,8 +446,7 @@ bool CLrxPcMainWin::DoFileSave() {
 
 bool CLrxPcMainWin::DoSaveAs() {
     const std::string& path = app_.Document().GetPathName();
-    const QString suggested = path.empty() ? QDir::current().filePath(Text(str::kUntitled) + QStringLiteral(".4810"))
-                                           : Qs(path);
+    const QString suggested = path.empty() ? Text(str::kUntitled) + QStringLiteral(".4810") : Qs(path);
     QString name = modal::SaveFileName(this, suggested, FileFilter());
     if (name.isEmpty()) return false;
     if (QFileInfo(name).suffix().isEmpty()) name += QStringLiteral(".4810");

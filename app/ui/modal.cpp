@@ -7,6 +7,8 @@
 
 #include <QAbstractButton>
 #include <QDialog>
+#include <QDir>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPrintDialog>
@@ -151,14 +153,32 @@ UserAnswer FrameworkQuestion(int stringId, const QString& text, MessageButtons b
     return AnswerOf(box.exec());
 }
 
+QString& LastFolder() {
+    static QString folder;
+    return folder;
+}
+
+QString StartFolder() {
+    return LastFolder().isEmpty() ? QDir::homePath() : LastFolder();
+}
+
+void RememberFolder(const QString& file) {
+    if (!file.isEmpty()) LastFolder() = QFileInfo(file).absolutePath();
+}
+
 QString OpenFileName(QWidget* parent, const QString& filter) {
-    if (Scripted()) return ScriptedName(State().fileNames, Kind::OpenFile, filter);
-    return QFileDialog::getOpenFileName(parent, {}, {}, filter);
+    const QString name = Scripted() ? ScriptedName(State().fileNames, Kind::OpenFile, filter)
+                                    : QFileDialog::getOpenFileName(parent, {}, StartFolder(), filter);
+    RememberFolder(name);
+    return name;
 }
 
 QString SaveFileName(QWidget* parent, const QString& suggested, const QString& filter) {
-    if (Scripted()) return ScriptedName(State().fileNames, Kind::SaveFile, suggested);
-    return QFileDialog::getSaveFileName(parent, {}, suggested, filter);
+    const QString start = QFileInfo(suggested).isAbsolute() ? suggested : QDir(StartFolder()).filePath(suggested);
+    const QString name = Scripted() ? ScriptedName(State().fileNames, Kind::SaveFile, start)
+                                    : QFileDialog::getSaveFileName(parent, {}, start, filter);
+    RememberFolder(name);
+    return name;
 }
 
 bool PrintDialog(QPrinter& printer, QWidget* parent) {

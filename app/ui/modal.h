@@ -30,9 +30,13 @@ hart::UserAnswer Ask(int stringId, const QString& text, hart::MessageButtons but
 // A question of the framework (save changes?): standard button captions.
 hart::UserAnswer FrameworkQuestion(int stringId, const QString& text, hart::MessageButtons buttons,
                                    hart::MessageIcon icon, QWidget* parent);
-// File dialogs; an empty name when cancelled.
+// File dialogs; an empty name when cancelled. They start in the folder of the file last chosen or
+// opened (the home folder before that); a suggested name without a folder is placed there.
 QString OpenFileName(QWidget* parent, const QString& filter);
 QString SaveFileName(QWidget* parent, const QString& suggested, const QString& filter);
+QString StartFolder();
+// Remembers the folder of `file` (absolute or relative to the working directory) for the next dialog.
+void RememberFolder(const QString& file);
 // The print dialog for `printer` (one page); true when the user chose to print.
 bool PrintDialog(QPrinter& printer, QWidget* parent);
 // Sets `printer` to the system's default printer; false when there is none.

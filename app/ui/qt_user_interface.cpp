@@ -35,7 +35,7 @@ void QtUserInterface::RestoreWaitCursors() {
 }
 
 void QtProgressWait::Wait(hart::ProgressWaitMode mode) {
-    CProgressDialog dialog(tick_);
+    CProgressDialog dialog(tick_, ui_ ? ui_->Owner() : nullptr);
     dialog.SetMode(mode);
     modal::Exec(dialog);
 }

@@ -26,6 +26,7 @@ class QtUserInterface : public hart::IUserInterface {
     int WaitCursorDepth() const { return waitDepth_; }
     // The window plain messages belong to.
     void SetOwner(QWidget* owner) { owner_ = owner; }
+    QWidget* Owner() const { return owner_; }
 
   private:
     QWidget* owner_ = nullptr;
@@ -34,12 +35,14 @@ class QtUserInterface : public hart::IUserInterface {
 
 class QtProgressWait : public hart::IProgressWait {
   public:
-    explicit QtProgressWait(std::chrono::milliseconds tick = hart::kProgressTick) : tick_(tick) {}
-    // Shows CProgressDialog modally for the whole wait.
+    explicit QtProgressWait(std::chrono::milliseconds tick = hart::kProgressTick, const QtUserInterface* ui = nullptr)
+        : tick_(tick), ui_(ui) {}
+    // Shows CProgressDialog modally for the whole wait, centred on the window of `ui`'s owner.
     void Wait(hart::ProgressWaitMode mode) override;
 
   private:
     std::chrono::milliseconds tick_;
+    const QtUserInterface* ui_;
 };
 
 } // namespace zelhart::ui

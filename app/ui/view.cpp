@@ -59,6 +59,12 @@ CLrxView::CLrxView(hart::CLrxDoc& doc, QWidget* parent)
     tabs_->setGeometry(Px(kTabControlDlu));
     open_->setGeometry(Px(kOpenButtonDlu));
     load_->setGeometry(Px(kLoadButtonDlu));
+    // A button narrower than its text and the style's margins grows leftwards, the open button
+    // moving along, so the text never touches the border.
+    if (const int short_ = load_->sizeHint().width() - load_->width(); short_ > 0) {
+        load_->setGeometry(load_->geometry().adjusted(-short_, 0, 0, 0));
+        open_->move(open_->x() - short_, open_->y());
+    }
     progress_->setGeometry(Px(kProgressBarDlu));
 
     for (CPropPage* page : pages_) {
@@ -96,6 +102,8 @@ void CLrxView::OnInitialUpdate() {
 }
 
 void CLrxView::OnUpdate(int hint) {
+    // A new or opened document and a new read start the chart afresh.
+    if (hint == hart::kHintCleared || hint == hart::kHintOperationStarted) InfoPage()->ClearChart();
     logic_.OnUpdate(hint);
     Apply();
 }

@@ -182,6 +182,9 @@ std::string SimProgram::Loop() {
         now = LineEngine::Clock::now();
         if (!attached_) CheckAttach(now);
         Flush(now);
+        // A paced request is carried out when its wire time has passed, on a timer wake-up: the
+        // change is written then, not when the next request arrives.
+        SaveStateIfChanged();
     }
     return {};
 }

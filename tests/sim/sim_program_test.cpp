@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <sys/stat.h>
 
 namespace zelhart::sim {
@@ -160,6 +161,21 @@ TEST_F(SimProgramTest, ConfigurationSurvivesARestartThroughTheStateFile) {
     ASSERT_TRUE(read);
     EXPECT_EQ(UnpackAscii(read->data().subspan(2, 6)), "NEWTAG  ");
     EXPECT_EQ(UnpackAscii(read->data().subspan(8, 12)), "RESTART         ");
+}
+
+TEST_F(SimProgramTest, APacedChangeIsInTheStateFileWithoutAnotherRequest) {
+    std::string state = dir / "device.state";
+    StartSim({"--port", "5", "--state", state});
+    Connect(5);
+    Bytes write = Cat({PackAscii("LASTTAG", 8), PackAscii("END", 16), {5, 6, 123}});
+    auto answer = client.Exchange(WithPreambles(RequestBytes(18, write)));
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->data()[0], 0);
+    // The session's last change: no request follows, the simulator runs on.
+    auto until = std::chrono::steady_clock::now() + 2s;
+    while (ReadFile(state).find("tag = LASTTAG") == std::string::npos && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_NE(ReadFile(state).find("tag = LASTTAG"), std::string::npos);
 }
 
 TEST_F(SimProgramTest, GarbageAndOversizeInputDoNotStopTheTransmitter) {

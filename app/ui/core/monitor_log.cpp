@@ -3,7 +3,9 @@
 #include "hart/sensor_limits.h"
 #include "hart/transmitter_model_fields.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -33,9 +35,18 @@ std::string CsvField(const std::string& text) {
 } // namespace
 
 void MonitorLog::Add(const MonitorSample& sample) {
+    if (!sample.answered) {
+        AddOutage(sample.time);
+        return;
+    }
     if (IsNotSet(sample.measured) && IsNotSet(sample.loopCurrent)) return;
     if (samples_.size() >= kMaxSamples) samples_.pop_front();
     samples_.push_back(sample);
+}
+
+void MonitorLog::AddOutage(std::chrono::system_clock::time_point time) {
+    if (samples_.size() >= kMaxSamples) samples_.pop_front();
+    samples_.push_back({time, NotANumber, kUnitsNotSet, NotANumber, false});
 }
 
 std::vector<MonitorSample> MonitorLog::Recent(std::chrono::system_clock::time_point now) const {
@@ -43,6 +54,17 @@ std::vector<MonitorSample> MonitorLog::Recent(std::chrono::system_clock::time_po
     for (const MonitorSample& s : samples_)
         if (s.time >= now - kChartWindow) recent.push_back(s);
     return recent;
+}
+
+int AxisDecimals(double low, double high, int ticks) {
+    constexpr int kMost = 6;
+    if (!(high > low) || ticks < 2) return 0;
+    const double step = (high - low) / (ticks - 1);
+    auto whole = [](double v) { return std::abs(v - std::round(v)) <= 1e-6 * std::max(1.0, std::abs(v)); };
+    double scale = 1;
+    for (int decimals = 0; decimals < kMost; ++decimals, scale *= 10)
+        if (whole(step * scale) && whole(low * scale)) return decimals;
+    return kMost;
 }
 
 std::string Iso8601(std::chrono::system_clock::time_point time) {
@@ -61,6 +83,10 @@ std::string Iso8601(std::chrono::system_clock::time_point time) {
 std::string MonitorLog::Csv() const {
     std::string csv = "time,measured_value,measured_units,loop_current_mA\n";
     for (const MonitorSample& s : samples_) {
+        if (!s.answered) {
+            csv += Iso8601(s.time) + ",,,\n";
+            continue;
+        }
         csv += Iso8601(s.time) + ',' + Decimal(s.measured) + ',' +
                CsvField(std::string(UnitText(s.measuredUnits))) + ',' + Decimal(s.loopCurrent) + '\n';
     }

@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QSaveFile>
 
+#include <memory>
+
 namespace zelhart::ui {
 namespace {
 
@@ -68,7 +70,7 @@ CInfoPropertyPage::CInfoPropertyPage(QWidget* parent)
 
     auto* identification = new QGroupBox(Caption(118), this);
     auto* id = CompactGrid(identification);
-    id->setVerticalSpacing(2);
+    id->setVerticalSpacing(0); // each label sits on its value
     const int idLabels[4] = {173, 175, 177, 179}, idEdits[4] = {174, 176, 178, 180};
     // Each label above its value, two pairs a row.
     for (int i = 0; i < 4; ++i) {
@@ -82,6 +84,7 @@ CInfoPropertyPage::CInfoPropertyPage(QWidget* parent)
     leftBox->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     auto* left = new QVBoxLayout(leftBox);
     left->setContentsMargins(0, 0, 0, 0);
+    left->setSpacing(0); // the room the lamps need whole
     left->addWidget(status);
     left->addWidget(identification);
     auto* right = new QVBoxLayout;
@@ -93,7 +96,7 @@ CInfoPropertyPage::CInfoPropertyPage(QWidget* parent)
     buttons->addWidget(csv_);
     right->addLayout(buttons);
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(6, 4, 6, 4);
+    layout->setContentsMargins(6, 2, 6, 2);
     layout->addWidget(leftBox);
     layout->addLayout(right, 1);
 
@@ -180,9 +183,10 @@ void CInfoPropertyPage::StopMonitoring() {
 void CInfoPropertyPage::Poll() {
     if (!monitoring_ || !m_pDoc) return;
     hart::CLrxDoc* doc = m_pDoc;
-    const bool started = link_.start([doc] { doc->RefreshMonitor(); },
-                                     [self = QPointer<CInfoPropertyPage>(this)] {
-                                         if (self) self->OnPolled();
+    auto answered = std::make_shared<bool>(false);
+    const bool started = link_.start([doc, answered] { *answered = doc->RefreshMonitor() != 0; },
+                                     [self = QPointer<CInfoPropertyPage>(this), answered] {
+                                         if (self) self->OnPolled(*answered);
                                      },
                                      false);
     if (started)
@@ -191,18 +195,27 @@ void CInfoPropertyPage::Poll() {
         timer_.start(period_); // the link is busy: try again later
 }
 
-void CInfoPropertyPage::OnPolled() {
+void CInfoPropertyPage::OnPolled(bool answered) {
     polling_ = false;
     if (!monitoring_) {
         monitor_->setEnabled(enabled_);
         return;
     }
+    // Only a poll that succeeded is a measurement; the model still holds the last good values.
     const hart::CTransmitter& m = m_pDoc->Transmitter();
-    log_.Add(
-        {std::chrono::system_clock::now(), m.GetMeasuredValue(), m.GetMeasuredUnits(), m.GetLoopCurrent()});
+    if (answered)
+        log_.Add({std::chrono::system_clock::now(), m.GetMeasuredValue(), m.GetMeasuredUnits(), m.GetLoopCurrent()});
+    else
+        log_.AddOutage(std::chrono::system_clock::now());
     chart_->Show(log_, std::chrono::system_clock::now());
     emit commandRequested(kCmdRefresh);
     if (monitoring_) timer_.start(period_);
+}
+
+void CInfoPropertyPage::ClearChart() {
+    if (monitoring_) return;
+    log_.Clear();
+    chart_->Show(log_, std::chrono::system_clock::now());
 }
 
 void CInfoPropertyPage::OnSaveCsv() {

@@ -42,6 +42,8 @@ class CInfoPropertyPage : public CPropPage {
     bool Polling() const { return polling_; }
     // Ends monitoring; a running poll ends after its current transaction.
     void StopMonitoring();
+    // Forgets the last session's samples (a new document or a new read), unless monitoring runs.
+    void ClearChart();
     // Saves the session's samples as CSV (asks for the file).
     void OnSaveCsv();
     // The poll period; tests go faster.
@@ -61,7 +63,7 @@ class CInfoPropertyPage : public CPropPage {
   private:
     void StartMonitoring();
     void Poll();
-    void OnPolled();
+    void OnPolled(bool answered);
 
     CMyColorEdit* values_[3];   // measured value, loop current, device temperature
     QLabel* units_[3];          // their units

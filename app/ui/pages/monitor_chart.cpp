@@ -8,9 +8,11 @@
 
 #include <QDateTime>
 #include <QGraphicsLayout>
+#include <QLocale>
 #include <QtCharts/QChart>
 #include <QtCharts/QDateTimeAxis>
 #include <QtCharts/QLegend>
+#include <QtCharts/QLegendMarker>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 
@@ -22,15 +24,17 @@ namespace {
 
 namespace str = hart::str;
 
-// The axis' range around [low, high], with room when the values do not move.
+// The axis' range around [low, high], with room when the values do not move; its labels with
+// as many decimals as tell the ticks apart.
 void Fit(QValueAxis* axis, double low, double high) {
     if (low > high) {
         axis->setRange(0, 1);
-        return;
+    } else {
+        const double margin = std::max((high - low) * 0.1, 0.05);
+        axis->setRange(low - margin, high + margin);
+        axis->applyNiceNumbers();
     }
-    const double margin = std::max((high - low) * 0.1, 0.05);
-    axis->setRange(low - margin, high + margin);
-    axis->applyNiceNumbers();
+    axis->setLabelFormat(QStringLiteral("%.%1f").arg(AxisDecimals(axis->min(), axis->max(), axis->tickCount())));
 }
 
 qint64 Msecs(std::chrono::system_clock::time_point t) {
@@ -40,7 +44,7 @@ qint64 Msecs(std::chrono::system_clock::time_point t) {
 } // namespace
 
 CMonitorChart::CMonitorChart(QWidget* parent)
-    : QChartView(parent), measured_(new QLineSeries), current_(new QLineSeries), time_(new QDateTimeAxis),
+    : QChartView(parent), measured_{new QLineSeries}, current_{new QLineSeries}, time_(new QDateTimeAxis),
       measuredAxis_(new QValueAxis), currentAxis_(new QValueAxis) {
     setObjectName("monitorChart");
     auto* chart = new QChart;
@@ -51,10 +55,13 @@ CMonitorChart::CMonitorChart(QWidget* parent)
     small.setPointSizeF(std::max(6.0, small.pointSizeF() - 2));
     chart->legend()->setFont(small);
     chart->legend()->setAlignment(Qt::AlignBottom);
-    measured_->setName(Text(hart::str::TemplateText(107, 158)).simplified());
-    current_->setName(Text(hart::str::TemplateText(107, 161)));
-    chart->addSeries(measured_);
-    chart->addSeries(current_);
+    // Numbers with the window's decimal separator.
+    chart->setLocalizeNumbers(true);
+    chart->setLocale(QLocale());
+    measured_[0]->setName(Text(hart::str::TemplateText(107, 158)).simplified());
+    current_[0]->setName(Text(hart::str::TemplateText(107, 161)));
+    chart->addSeries(measured_[0]);
+    chart->addSeries(current_[0]);
     time_->setFormat(QStringLiteral("HH:mm"));
     time_->setTickCount(4);
     time_->setTitleText(QString()); // the clock times say it
@@ -63,15 +70,13 @@ CMonitorChart::CMonitorChart(QWidget* parent)
         axis->setLabelsFont(small);
         axis->setTitleFont(small);
     }
-    measuredAxis_->setLabelFormat(QStringLiteral("%.4g"));
-    currentAxis_->setLabelFormat(QStringLiteral("%.4g"));
     chart->addAxis(time_, Qt::AlignBottom);
     chart->addAxis(measuredAxis_, Qt::AlignLeft);
     chart->addAxis(currentAxis_, Qt::AlignRight);
-    measured_->attachAxis(time_);
-    measured_->attachAxis(measuredAxis_);
-    current_->attachAxis(time_);
-    current_->attachAxis(currentAxis_);
+    measured_[0]->attachAxis(time_);
+    measured_[0]->attachAxis(measuredAxis_);
+    current_[0]->attachAxis(time_);
+    current_[0]->attachAxis(currentAxis_);
     // The view made a chart of its own, which setChart hands back rather than deleting.
     QChart* const own = this->chart();
     setChart(chart);
@@ -81,27 +86,56 @@ CMonitorChart::CMonitorChart(QWidget* parent)
     Show(MonitorLog(), std::chrono::system_clock::now());
 }
 
+int CMonitorChart::Points(const std::vector<QLineSeries*>& lines) {
+    int points = 0;
+    for (const QLineSeries* line : lines)
+        points += int(line->count());
+    return points;
+}
+
+void CMonitorChart::Draw(std::vector<QLineSeries*>& lines, const std::vector<QList<QPointF>>& stretches,
+                         QValueAxis* axis) {
+    while (lines.size() < stretches.size()) {
+        auto* line = new QLineSeries;
+        chart()->addSeries(line);
+        line->attachAxis(time_);
+        line->attachAxis(axis);
+        line->setPen(lines[0]->pen());
+        for (QLegendMarker* marker : chart()->legend()->markers(line))
+            marker->setVisible(false); // one legend entry a quantity
+        lines.push_back(line);
+    }
+    for (size_t i = 0; i < lines.size(); ++i)
+        lines[i]->replace(i < stretches.size() ? stretches[i] : QList<QPointF>{});
+}
+
 void CMonitorChart::Show(const MonitorLog& log, std::chrono::system_clock::time_point now) {
     const std::vector<MonitorSample> samples = log.Recent(now);
-    QList<QPointF> measured, current;
+    // A poll without an answer ends a stretch of each line.
+    std::vector<QList<QPointF>> measured(1), current(1);
     double lowM = HUGE_VAL, highM = -HUGE_VAL, lowC = HUGE_VAL, highC = -HUGE_VAL;
     std::int32_t units = kUnitsNotSet;
     for (const MonitorSample& s : samples) {
+        if (!s.answered) {
+            if (!measured.back().isEmpty()) measured.emplace_back();
+            if (!current.back().isEmpty()) current.emplace_back();
+            continue;
+        }
         const double t = double(Msecs(s.time));
         if (IsSet(s.measured)) {
-            measured << QPointF(t, s.measured);
+            measured.back() << QPointF(t, s.measured);
             lowM = std::min(lowM, double(s.measured));
             highM = std::max(highM, double(s.measured));
             units = s.measuredUnits;
         }
         if (IsSet(s.loopCurrent)) {
-            current << QPointF(t, s.loopCurrent);
+            current.back() << QPointF(t, s.loopCurrent);
             lowC = std::min(lowC, double(s.loopCurrent));
             highC = std::max(highC, double(s.loopCurrent));
         }
     }
-    measured_->replace(measured);
-    current_->replace(current);
+    Draw(measured_, measured, measuredAxis_);
+    Draw(current_, current, currentAxis_);
     measuredAxis_->setTitleText(Qs(UnitText(units)));
     Fit(measuredAxis_, lowM, highM);
     Fit(currentAxis_, lowC, highC);

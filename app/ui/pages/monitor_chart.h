@@ -6,6 +6,8 @@
 
 #include <QtCharts/QChartView>
 
+#include <vector>
+
 QT_BEGIN_NAMESPACE
 class QDateTimeAxis;
 class QLineSeries;
@@ -22,13 +24,19 @@ class CMonitorChart : public QChartView {
     // Shows the samples of the chart's window before `now`.
     void Show(const MonitorLog& log, std::chrono::system_clock::time_point now);
 
-    QLineSeries* Measured() const { return measured_; }
-    QLineSeries* Current() const { return current_; }
+    // The lines drawn, one a stretch of answered polls: an outage is a gap between two.
+    const std::vector<QLineSeries*>& Measured() const { return measured_; }
+    const std::vector<QLineSeries*>& Current() const { return current_; }
+    // The points of all stretches.
+    static int Points(const std::vector<QLineSeries*>& lines);
     QValueAxis* MeasuredAxis() const { return measuredAxis_; }
 
   private:
-    QLineSeries* measured_;
-    QLineSeries* current_;
+    // Shows `stretches` in `lines`, adding lines drawn like the first as needed.
+    void Draw(std::vector<QLineSeries*>& lines, const std::vector<QList<QPointF>>& stretches, QValueAxis* axis);
+
+    std::vector<QLineSeries*> measured_;
+    std::vector<QLineSeries*> current_;
     QDateTimeAxis* time_;
     QValueAxis* measuredAxis_;
     QValueAxis* currentAxis_;

@@ -115,6 +115,12 @@ TEST(ReplyJudging, MalformedRecordsAreDamagedNotRead) {
     // Too short to hold the header, the status bytes and the check byte.
     EXPECT_EQ(Judge({0x86, 0x19, 0xFC, 1, 2, 3, 13, 2, 0, 0}, 13, code), ReplyVerdict::Damaged);
     EXPECT_EQ(Judge({0x06, 0x00, 13}, 13, code), ReplyVerdict::Damaged);
+    // No status byte, yet a byte count and a check byte that agree with the bytes: still too short.
+    for (std::vector<uint8_t> shortReply : {std::vector<uint8_t>{0x06, 0x00, 13, 1, 0},
+                                            std::vector<uint8_t>{0x86, 0x19, 0xFC, 1, 2, 3, 13, 1, 0}}) {
+        shortReply.push_back(CheckByte(shortReply));
+        EXPECT_EQ(Judge(shortReply, 13, code), ReplyVerdict::Damaged) << int(shortReply[0]);
+    }
     // A record that claims more bytes than the buffer holds.
     EXPECT_EQ(Judge(Reply(0x86, addr, 13, 0, 0, {}), 13, code, kFrameBufferSize + 1), ReplyVerdict::Damaged);
     // The largest frame a byte count can describe still fits, and is judged on its content.

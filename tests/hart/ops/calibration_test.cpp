@@ -50,6 +50,15 @@ TEST_F(DocumentTest, FixedCurrentOutsideTheAlarmLevelsIsRefused) {
               "Записываемое значение фиксированного тока выше верхнего уровня аварии! (21.00 mA)");
     EXPECT_FALSE(Contains(SentCommands(lib), 40));
 
+    // A current exactly on a level is within them.
+    for (float onLevel : {3.5f, 21.0f}) {
+        Load("reply 189 0 0 f:21 f:3.5 f:20.5 f:3.8\n");
+        ui.shown.clear();
+        t().SetFixedCurrent(onLevel);
+        EXPECT_EQ(doc->SetFixedCurrentMode(true, false), 1) << onLevel;
+        EXPECT_TRUE(ui.shown.empty()) << onLevel;
+    }
+
     // Levels that cannot be read.
     Load("reply 189 0 0\n");
     ui.shown.clear();

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdio>
+#include <string>
 #include <cstdlib>
 
 namespace zelhart::ui {
@@ -23,15 +25,17 @@ TEST(MonitorLogTest, TheChartSeesFifteenMinutesAndTheCsvEverySample) {
     log.Add({t0 + 4s, NotANumber, 38, NotANumber}); // a failed poll: nothing to keep
     log.Add({t0 + 10min, NotANumber, 38, 12.0f});
     log.Add({t0 + 16min, -3.25f, 35, 4.0f});
-    EXPECT_EQ(log.Samples().size(), 3u);
-    EXPECT_EQ(log.Recent(t0 + 16min).size(), 2u);
+    log.AddOutage(t0 + 16min + 4s); // no answer: a line without values
+    EXPECT_EQ(log.Samples().size(), 4u);
+    EXPECT_EQ(log.Recent(t0 + 16min + 4s).size(), 3u);
     if (std::setlocale(LC_NUMERIC, "ru_RU.UTF-8") == nullptr) GTEST_SKIP() << "ru_RU.UTF-8 is not installed";
     const std::string csv = log.Csv();
     std::setlocale(LC_NUMERIC, "C");
     EXPECT_EQ(csv, "time,measured_value,measured_units,loop_current_mA\n"
                    "2026-12-02T15:00:00+03:00,21.500,°C,7.440\n"
                    "2026-12-02T15:10:00+03:00,,,12.000\n"
-                   "2026-12-02T15:16:00+03:00,-3.250,°K,4.000\n");
+                   "2026-12-02T15:16:00+03:00,-3.250,°K,4.000\n"
+                   "2026-12-02T15:16:04+03:00,,,\n");
     ::unsetenv("TZ");
     ::tzset();
 }
@@ -43,6 +47,26 @@ TEST(MonitorLogTest, ADayOfPollsIsKeptAtMost) {
         log.Add({t0 + std::chrono::seconds(4 * i), float(i), 32, 4.0f});
     EXPECT_EQ(log.Samples().size(), MonitorLog::kMaxSamples);
     EXPECT_EQ(log.Samples().front().measured, 5.0f);
+}
+
+TEST(MonitorLogTest, AxisLabelsTellEveryTickApart) {
+    const struct {
+        double low, high;
+        int ticks, decimals;
+    } cases[] = {
+        {294.55, 294.65, 3, 2}, {0, 100, 6, 0}, {294.25, 295.25, 5, 2}, {3.5, 4.5, 3, 1}, {7.0, 7.0, 5, 0},
+    };
+    for (const auto& c : cases) {
+        const int decimals = AxisDecimals(c.low, c.high, c.ticks);
+        EXPECT_EQ(decimals, c.decimals) << c.low << ".." << c.high;
+        std::string previous;
+        for (int i = 0; c.high > c.low && i < c.ticks; ++i) {
+            char label[32];
+            std::snprintf(label, sizeof label, "%.*f", decimals, c.low + (c.high - c.low) * i / (c.ticks - 1));
+            EXPECT_NE(label, previous) << c.low << ".." << c.high;
+            previous = label;
+        }
+    }
 }
 
 } // namespace

@@ -98,6 +98,7 @@ TEST(BasicPageLogicTest, TheSendChecksInTheirOrder) {
         {251, 251, 38, nan, nan, 0},
         {1, 3, 32, 10.0f, 10.005f, 1268},
         {1, 3, 38, 0.0f, 100.0f, 1269},
+        {1, 3, 38, 10.0f, 10.005f, 1268}, // a tiny span is told first, even without units
         {1, 3, 32, -200.004f, 100.0f, 0},
         {1, 3, 32, -200.006f, 100.0f, 1270},
         {1, 3, 32, 0.0f, 850.004f, 0},

@@ -310,12 +310,17 @@ class CalibrationTest : public QObject {
         // The lower point: the transmitter's 36 s wait (shortened here), then the upper point.
         modal::Reset();
         modal::SetScripted(true);
-        modal::PushDialog([](QDialog&) { return int(QDialog::Accepted); }); // the progress window
+        QWidget* progressOwner = nullptr;
+        modal::PushDialog([&progressOwner](QDialog& d) { // the progress window, centred on the window
+            progressOwner = d.parentWidget();
+            return int(QDialog::Accepted);
+        });
         modal::PushDialog(measure);
         Type(page_->Edit(1253), "21");
         Click(1256);
         QCOMPARE(modal::LoggedIds(), (std::vector<int>{str::kLowerTrimDone, str::kPlaceAtUpperPoint}));
         QCOMPARE(modal::Log()[0].text, QString("CProgressDialog"));
+        QCOMPARE(progressOwner, static_cast<QWidget*>(&world_->Window()));
         QCOMPARE(page_->Procedures()->SensorState(), 2);
         QCOMPARE(StateValue(*world_, "calibration_mode"), QString("1"));
         // Outside the calibration limits: said before anything is written; "Нет" ends it.
@@ -337,6 +342,8 @@ class CalibrationTest : public QObject {
 
     void theDialogsOwnRules() {
         CCalSettingsDialog settings;
+        // No caption, so no title bar (not the program's name in one).
+        QVERIFY((settings.windowFlags() & Qt::CustomizeWindowHint) && !(settings.windowFlags() & Qt::WindowTitleHint));
         settings.Prepare(35, 1123.15f, NotANumber);
         settings.SetPointsChoice(1);
         QVERIFY(settings.BothPoints()->isChecked() && !settings.LowerOnly()->isChecked());

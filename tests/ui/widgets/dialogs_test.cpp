@@ -15,6 +15,7 @@
 #include "hart/strings.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
@@ -136,6 +137,12 @@ class DialogsTest : public QObject {
         CMyColorEdit edit;
         edit.SetBackgroundColor(kHighlightBackground);
         QCOMPARE(edit.palette().color(QPalette::Base), QColor(255, 255, 0));
+        // Disabled, both look as the style greys them.
+        const QPalette style = QApplication::palette();
+        for (QPalette::ColorRole role : {QPalette::Base, QPalette::Text}) {
+            QCOMPARE(edit.palette().color(QPalette::Disabled, role), style.color(QPalette::Disabled, role));
+            QCOMPARE(combo.palette().color(QPalette::Disabled, role), style.color(QPalette::Disabled, role));
+        }
     }
 
     void lampsAreDrawnWithTheirCornerColourLeftOut() {

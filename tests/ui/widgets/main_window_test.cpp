@@ -18,6 +18,10 @@
 #include "hart/strings.h"
 
 #include <QAction>
+#include <QDir>
+#include <QFileInfo>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
@@ -73,8 +77,9 @@ std::string TransmitterTag(TestWorld& world) {
 }
 
 void Drop(QWidget& target, const QString& file) {
-    QMimeData data;
+    QMimeData data; // as a file manager drags it: the file's address also as text
     data.setUrls({QUrl::fromLocalFile(file)});
+    data.setText(QUrl::fromLocalFile(file).toString());
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
     QApplication::sendEvent(&target, &enter);
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
@@ -230,6 +235,40 @@ class MainWindowTest : public QObject {
         Drop(world.Window(), file);
         QCOMPARE(world.Doc().GetPathName(), file.toStdString());
         QCOMPARE(world.Window().View().Page(kBasicPage)->findChild<CMyColorEdit*>("edit123")->text(), QString("TT-101"));
+        // Dropped on a field, the file is opened too and the field keeps its value.
+        CLrxView& view = world.Window().View();
+        for (QWidget* field : {static_cast<QWidget*>(view.Page(kBasicPage)->findChild<CMyColorEdit*>("edit123")),
+                               static_cast<QWidget*>(view.Page(kAdvancedPage)->findChild<QComboBox*>("combo147")->lineEdit())}) {
+            world.Doc().OnNewDocument();
+            Drop(*field, file);
+            QCOMPARE(world.Doc().GetPathName(), file.toStdString());
+            QVERIFY(!world.Doc().IsModified());
+            QCOMPARE(view.Page(kBasicPage)->findChild<CMyColorEdit*>("edit123")->text(), QString("TT-101"));
+        }
+    }
+
+    void theFormLooksAsMeant() {
+        TestWorld world;
+        world.Start();
+        CLrxView& view = world.Window().View();
+        // The buttons hold their texts with the style's margins, side by side.
+        auto* open = view.findChild<QPushButton*>("button188");
+        QVERIFY(view.LoadButton()->width() >= view.LoadButton()->sizeHint().width());
+        QVERIFY(open->geometry().right() < view.LoadButton()->geometry().left());
+        // The lamps are shown whole.
+        ClickTab(view, kInformationPage);
+        for (const char* lamp : {"lamp168", "lamp171"})
+            QCOMPARE(view.InfoPage()->findChild<QWidget*>(lamp)->size(), QSize(20, 20));
+        // File dialogs start where the last file was chosen, not in the working directory.
+        const QString folder = QString::fromStdString(world.dir / "configs");
+        QDir().mkpath(folder);
+        modal::PushFileName(folder + "/first.4810");
+        world.Window().Action(kCmdSaveAs)->trigger();
+        world.Doc().OnNewDocument();
+        modal::PushFileName({});
+        world.Window().Action(kCmdSaveAs)->trigger();
+        QCOMPARE(modal::Log().back().kind, modal::Kind::SaveFile);
+        QCOMPARE(QFileInfo(modal::Log().back().text).absolutePath(), folder);
     }
 
     void aSmallScreenCutsTheWindow() {

@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
         {"MonitoringTest", [] { return zelhart::ui::testing::MakeMonitoringTest(); }},
         {"CalibrationTest", [] { return zelhart::ui::testing::MakeCalibrationTest(); }},
         {"EndToEndTest", [] { return zelhart::ui::testing::MakeEndToEndTest(); }},
+        {"TranslationTest", [] { return zelhart::ui::testing::MakeTranslationTest(); }},
     };
     int failed = 0;
     bool ran = false;

@@ -16,5 +16,6 @@ std::unique_ptr<QObject> MakePagesTest();
 std::unique_ptr<QObject> MakeMonitoringTest();
 std::unique_ptr<QObject> MakeCalibrationTest();
 std::unique_ptr<QObject> MakeEndToEndTest();
+std::unique_ptr<QObject> MakeTranslationTest();
 
 } // namespace zelhart::ui::testing
