@@ -191,9 +191,10 @@ void IoManager::OnAccept() {
                          !platform::PeerMayConnect(access_, cred.uid, cred.gid, platform::PeerGroups(sock.get(), cred.pid));
         if (!Admit(*conn)) continue; // closed at once: the client sees the hang-up
         if (conn->outsider && refusedUsers_.size() < 256 && refusedUsers_.insert(conn->uid).second)
-            FrameworkTrace(TraceLevel::Error, "client pid %d uid %u refused: not in group %s",
-                           static_cast<int>(conn->pid), static_cast<unsigned>(conn->uid),
-                           fw_.options().socketGroup.c_str());
+            FrameworkTrace(TraceLevel::Error, "client pid %d uid %u refused: %s", static_cast<int>(conn->pid),
+                           static_cast<unsigned>(conn->uid),
+                           access_.group ? ("not in group " + fw_.options().socketGroup).c_str()
+                                         : "not the daemon's user, and the daemon serves no group");
         int fd = sock.get();
         conn->sock = std::move(sock);
         std::weak_ptr<Connection> weak = conn;

@@ -75,6 +75,8 @@ TEST_F(AccessTest, WithoutTheGroupOnlyTheDaemonsUserMayConnect) {
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     ASSERT_EQ(::chmod(SocketPath().c_str(), 0666), 0);
     EXPECT_EQ(LookupAsNobody(), 1);
+    EXPECT_TRUE(WaitUntil([&] { return daemon_.Output().find("uid 65534 refused: not the daemon's user") != std::string::npos; }))
+        << daemon_.Output();
     EXPECT_TRUE(OpenFunctionDevice());
 }
 
