@@ -47,6 +47,9 @@ std::string DriverProblem() {
     if (error == 0) return {};
     if (error == ENOENT || error == ECONNREFUSED)
         return "Драйвер ZelHartDriver не запущен: никто не слушает сокет " + path;
+    if (error == EACCES || error == EPERM)
+        return "Нет доступа к драйверу ZelHartDriver: вы не входите в группу " + DriverSocketGroup(path) +
+               " (сокет " + path + ")";
     return "Нет связи с драйвером ZelHartDriver через сокет " + path + ": " +
            std::system_category().message(error);
 }

@@ -16,6 +16,10 @@ std::string DaemonUsage() {
            "                      else /run/zelhart, $XDG_RUNTIME_DIR/zelhart or /tmp/zelhart-<uid>)\n"
            "  --config-dir DIR    ZelHartDriver.reg and ports.conf here (default: $ZELHART_CONFIG_DIR,\n"
            "                      else /etc/zelhart)\n"
+           "  --group NAME        the socket and <runtime dir>/ports belong to this group, and only its\n"
+           "                      members (and root) may use the daemon (default zelhart); without such a\n"
+           "                      group on the system only the daemon's own user and root may\n"
+           "  --socket-mode MODE  the socket's mode, octal: 0660 (default), 0600 or 0666 (every user)\n"
            "  --ready-fd FD       once requests are served, write the socket path and a newline to FD\n"
            "                      and close it (systemd's NOTIFY_SOCKET is told READY=1 as well)\n"
            "  --background        detach from the terminal once ready (the default is to stay in the\n"
@@ -24,7 +28,7 @@ std::string DaemonUsage() {
            "                      driver writes to the debugger\n"
            "  --help              this text\n"
            "Signals: SIGTERM or SIGINT stop (every port is closed), SIGUSR1 suspends, SIGUSR2 resumes,\n"
-           "SIGHUP reads the device nodes again.\n"
+           "SIGHUP reads the device nodes and the tunables that can change while it runs (DebugLevel) again.\n"
            "Device nodes: one function device per node bound to ZelHartDriver in\n"
            "$ZELHART_SYSROOT/var/lib/zelhart/devices.db (default system root /); the own node\n"
            "ROOT\\ZELHARTDRIVER\\0000 when there is no such file.\n";
@@ -58,6 +62,19 @@ std::string ParseDaemonOptions(std::span<const char* const> args, DaemonOptions*
             if (value.empty() || value.size() > kMaxPathLength)
                 return std::string(arg) + ": bad directory name";
             (arg == "--runtime-dir" ? o.runtimeDir : o.configDir) = value;
+        } else if (arg == "--group") {
+            if (!takeValue()) return "--group needs a group name";
+            if (value.size() > 256 || value.find_first_of(":/\n") != std::string_view::npos)
+                return "--group: bad group name";
+            o.group = value;
+        } else if (arg == "--socket-mode") {
+            if (!takeValue()) return "--socket-mode needs an octal mode";
+            unsigned mode = 0;
+            auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), mode, 8);
+            if (ec != std::errc() || end != value.data() + value.size() || (mode & ~0666u) || (mode & 0600) != 0600)
+                return "--socket-mode: not 0600, 0660, 0666 or another mode of read and write bits with the owner's: " +
+                       std::string(value);
+            o.socketMode = mode;
         } else if (arg == "--ready-fd") {
             if (!takeValue()) return "--ready-fd needs a descriptor number";
             int fd = -1;

@@ -157,6 +157,10 @@ WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(HARTDEVICE_CONTEXT, HartDeviceGetContext)
 
 // ---- Driver (driver_entry.cpp) ----
 NTSTATUS DriverEntry(Framework& fw, const std::string& registryPath);
+// Reads the service key again (SIGHUP) and says what changed: DebugLevel takes effect at once; the
+// data-link times are taken by HART devices when they are made, so a change of one is named as
+// waiting for a restart. "" when the key cannot be read; "no tunable changed" when nothing did.
+std::string ReloadServiceKey(const Framework& fw, const std::string& registryPath);
 NTSTATUS HartUtilRegistryValueGet(const Framework& fw, const std::string& registryPath, const char* valueName,
                                   uint32_t* value);
 void HartMainEvtDriverUnload(WDFDRIVER driver);

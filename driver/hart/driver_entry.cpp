@@ -2,6 +2,11 @@
 #include "contexts.h"
 #include "hart_trace.h"
 
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <vector>
+
 namespace zelhart::hartdriver {
 namespace {
 
@@ -25,7 +30,70 @@ void PrintBanner() {
     HartTrace(kAnyCategory, "\n************************************************************\n\n");
 }
 
+// The service key's values as DriverEntry took them, for a reload to compare with. Written by
+// DriverEntry and the reload, both before the loop serves or on its thread.
+struct LoadedValue {
+    const char* name;
+    uint32_t value;
+    bool present;
+};
+std::vector<LoadedValue> g_loaded;
+
+constexpr const char* kTunableNames[] = {"DebugLevel", "HOLD", "GAP", "RT1PRIMARY", "RT1SECONDARY", "RT2", "STO",
+                                         "QUIETTIME", "BGTIMESTART", "BGTIMEERROR", "RT1DIFF", "PRE2",
+                                         "MISSEDTRANSMITWINDOW", "TIMEINTERVAL"};
+
+// Every tunable as the key holds it now, without tracing the absent ones.
+std::optional<std::vector<LoadedValue>> ReadServiceKey(const Framework& fw, const std::string& registryPath) {
+    std::unique_ptr<RegistryKey> key;
+    if (!NT_SUCCESS(RegistryKey::Open(fw, registryPath, &key))) return std::nullopt;
+    std::vector<LoadedValue> values;
+    for (const char* name : kTunableNames) {
+        uint32_t value = 0;
+        bool present = NT_SUCCESS(key->QueryULong(name, &value));
+        values.push_back({name, present ? value : 0, present});
+    }
+    return values;
+}
+
+std::string Shown(const LoadedValue& v) {
+    if (!v.present) return "(absent)";
+    char text[16];
+    std::snprintf(text, sizeof(text), std::strcmp(v.name, "DebugLevel") == 0 ? "0x%X" : "%u", v.value);
+    return text;
+}
+
 } // namespace
+
+std::string ReloadServiceKey(const Framework& fw, const std::string& registryPath) {
+    auto now = ReadServiceKey(fw, registryPath);
+    if (!now) return {};
+    std::string inEffect, waiting;
+    for (size_t i = 0; i < now->size(); ++i) {
+        const LoadedValue &was = i < g_loaded.size() ? g_loaded[i] : LoadedValue{kTunableNames[i], 0, false},
+                          &is = (*now)[i];
+        if (was.present == is.present && was.value == is.value) continue;
+        std::string change = std::string(is.name) + " " + Shown(was) + " -> " + Shown(is);
+        if (i == 0) {
+            DebugLevel = is.present ? is.value : 0;
+            inEffect = change;
+        } else {
+            waiting += (waiting.empty() ? "" : ", ") + change;
+        }
+    }
+    // The times stay those the devices were made with until a restart, and are named again at the
+    // next reload while they differ.
+    if (g_loaded.size() == now->size())
+        g_loaded[0] = (*now)[0];
+    else
+        g_loaded = *now;
+    if (inEffect.empty() && waiting.empty()) return "no tunable changed";
+    std::string text;
+    if (!inEffect.empty()) text = inEffect + " in effect";
+    if (!waiting.empty())
+        text += (text.empty() ? "" : "; ") + waiting + " read, in effect after a restart (systemctl restart ZelHartDriver)";
+    return text;
+}
 
 NTSTATUS HartUtilRegistryValueGet(const Framework& fw, const std::string& registryPath, const char* valueName,
                                   uint32_t* value) {
@@ -86,6 +154,7 @@ NTSTATUS DriverEntry(Framework& fw, const std::string& registryPath) {
     ctx->TIMEINTERVAL = NT_SUCCESS(HartUtilRegistryValueGet(fw, registryPath, "TIMEINTERVAL", &interval))
                             ? static_cast<int32_t>(interval)
                             : kTimeIntervalDefault;
+    g_loaded = ReadServiceKey(fw, registryPath).value_or(std::vector<LoadedValue>{});
 
     HartTrace(HART_TRACE_DETAIL,
               "Tunables: HOLD %u GAP %u RT1PRIMARY %u RT1SECONDARY %u RT2 %u STO %u QUIETTIME %u "

@@ -17,6 +17,7 @@ namespace {
 constexpr char kPrefix[] = "HartDriver: ";
 
 std::atomic<bool> debugOutput{false};
+std::atomic<bool> daemonNotices{false};
 std::mutex writerMutex;
 std::function<void(std::string_view)> writer;
 
@@ -99,11 +100,31 @@ void SetHartTraceWriter(std::function<void(std::string_view line)> w) {
 
 void RouteFrameworkTrace() {
     drvfw::SetTraceSink([](drvfw::TraceLevel level, const std::string& line) {
-        if (level == drvfw::TraceLevel::Error)
+        if (level != drvfw::TraceLevel::Error)
+            HartDebugPrint(line);
+        else if (HartTraceEnabled(HART_TRACE_ERROR))
             HartTrace(HART_TRACE_ERROR, "%s\n", line.c_str());
         else
-            HartDebugPrint(line);
+            DaemonNotice("%s", line.c_str());
     });
+}
+
+void SetDaemonNotices(bool enabled) {
+    daemonNotices = enabled;
+}
+
+void DaemonNotice(const char* format, ...) {
+    if (!daemonNotices) return;
+    char message[1024];
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(message, sizeof(message), format, args);
+    va_end(args);
+    if (n < 0) return;
+    std::string line = "ZelHartDriver: ";
+    line += message;
+    if (line.back() != '\n') line += '\n';
+    Emit(line);
 }
 
 } // namespace zelhart::hartdriver

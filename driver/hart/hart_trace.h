@@ -50,7 +50,15 @@ void HartDebugPrint(std::string_view line);
 void SetHartTraceWriter(std::function<void(std::string_view line)> writer);
 
 // Routes the driver framework's trace lines: errors as HartTrace category 0x01, information as
-// debugger output.
+// debugger output. With daemon notices on, an error that DebugLevel would hide is written as a notice.
 void RouteFrameworkTrace();
+
+// The daemon's own lines for the journal, whatever DebugLevel says: its start line, what a reload
+// changed, and the errors an administrator must see (the socket, a refused client, a port that
+// cannot be opened, the device nodes). "ZelHartDriver: " + message, through the same writer as the
+// trace. Off (nothing written) unless the daemon turns them on, so that a driver run inside another
+// program stays as quiet as DebugLevel says.
+void SetDaemonNotices(bool enabled);
+void DaemonNotice(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 } // namespace zelhart::hartdriver

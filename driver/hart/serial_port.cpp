@@ -5,7 +5,11 @@
 #include "hart_trace.h"
 #include "zelhart/platform/serial_port_map.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <span>
+#include <unistd.h>
 
 namespace zelhart::hartdriver {
 namespace {
@@ -245,6 +249,27 @@ bool HartLineSettingsTook(const WDFIOTARGET& t) {
 // after the last character.
 constexpr uint16_t kUsbMinimumGapTicks = 7;
 
+// For the journal, whatever DebugLevel says: the path and the system's reason (a terminal device of
+// another user, a port another program holds), so that an administrator need not guess.
+static void SayWhyThePortWouldNotOpen(HARTDEVICE_CONTEXT* ctx, NTSTATUS status) {
+    std::string path;
+    {
+        auto lock = ctx->Lock();
+        path = ctx->TargetName;
+    }
+    std::string reason;
+    if (::access(path.c_str(), R_OK | W_OK) != 0)
+        reason = std::strerror(errno);
+    else if (status == STATUS_ACCESS_DENIED)
+        reason = "another program has it open";
+    else {
+        char text[32];
+        std::snprintf(text, sizeof(text), "status 0x%X", static_cast<unsigned>(status));
+        reason = text;
+    }
+    DaemonNotice("COM%s: cannot open %s: %s", ctx->PortNumber.c_str(), path.c_str(), reason.c_str());
+}
+
 NTSTATUS HartOpenSerialPort(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ctx) {
     constexpr const char* kFn = "HartEvtDeviceFileCreate";
     if (NTSTATUS s = FollowThePort(ctx); !NT_SUCCESS(s)) return s;
@@ -263,6 +288,7 @@ NTSTATUS HartOpenSerialPort(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ctx) {
     if (!NT_SUCCESS(status)) {
         target->Delete();
         HartTrace(HART_TRACE_ERROR, "%s Error: WdfIoTargetOpen failed with status: %d\n", kFn, status);
+        SayWhyThePortWouldNotOpen(ctx, status);
         return status;
     }
     HartTrace(HART_TRACE_DETAIL, "IO Target opened...\n");

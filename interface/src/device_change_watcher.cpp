@@ -12,16 +12,18 @@
 namespace zelhart::hartif {
 namespace {
 
-// ThreadDeviceChangeWatcher: waits on the stop event, the port watcher and the socket watcher, in
-// this order.
+// ThreadDeviceChangeWatcher: waits on the stop event, the port watcher, the socket watcher and the
+// watcher of the daemon's list of served devices, in this order. The list is put in place anew when
+// the daemon's device nodes change: a device whose node was removed and created again is new to the
+// daemon, and the library opens it again as after the daemon's start.
 int ThreadDeviceChangeWatcher(const ManualResetEvent& stop, platform::PortWatcher& ports,
-                              platform::FileAppearanceWatcher* socket,
+                              platform::FileAppearanceWatcher* socket, platform::FileAppearanceWatcher* devices,
                               const DeviceChangeWatcher::Handler& onDeviceChange,
                               const DeviceChangeWatcher::DaemonHandler& onDaemonArrival) {
     try {
-        const int fds[] = {stop.fd(), ports.fd(), socket ? socket->fd() : -1};
+        const int fds[] = {stop.fd(), ports.fd(), socket ? socket->fd() : -1, devices ? devices->fd() : -1};
         for (;;) {
-            int index = WaitForAny(fds, socket ? 3 : 2, -1);
+            int index = WaitForAny(fds, socket ? (devices ? 4 : 3) : 2, -1);
             if (index == 0) return 0;
             if (index == 1) {
                 for (const auto& event : ports.ReadEvents()) {
@@ -30,6 +32,8 @@ int ThreadDeviceChangeWatcher(const ManualResetEvent& stop, platform::PortWatche
                 }
             } else if (index == 2) {
                 if (socket->ReadEvents()) onDaemonArrival();
+            } else if (index == 3) {
+                if (devices->ReadEvents()) onDaemonArrival();
             } else {
                 return 1;
             }
@@ -48,19 +52,25 @@ int DeviceChangeWatcher::Start(const platform::SerialPortMapSources& sources, co
     if (int e = stop_.Create()) return e;
     platform::PortWatcher ports(sources);
     if (int e = ports.Start()) return e;
-    std::optional<platform::FileAppearanceWatcher> socket;
+    std::optional<platform::FileAppearanceWatcher> socket, devices;
     if (!daemonSocket.empty()) {
         socket.emplace(daemonSocket);
-        if (int e = socket->Start()) {
-            Trace("%s Error: cannot watch %s: %d\n", "DeviceChangeWatcher::Start", daemonSocket.c_str(), e);
-            socket.reset();
-        }
+        const size_t slash = daemonSocket.find_last_of('/');
+        devices.emplace((slash == std::string::npos ? std::string(".") : daemonSocket.substr(0, slash)) + "/" +
+                        kServedDevicesFileName);
+        for (auto* watcher : {&socket, &devices})
+            if (int e = (*watcher)->Start()) {
+                Trace("%s Error: cannot watch %s: %d\n", "DeviceChangeWatcher::Start", (*watcher)->path().c_str(), e);
+                watcher->reset();
+            }
+        if (!socket) devices.reset();
     }
     result_ = 0;
     try {
-        thread_ = std::thread([this, ports = std::move(ports), socket = std::move(socket),
+        thread_ = std::thread([this, ports = std::move(ports), socket = std::move(socket), devices = std::move(devices),
                                handler = std::move(onDeviceChange), daemon = std::move(onDaemonArrival)]() mutable {
-            result_ = ThreadDeviceChangeWatcher(stop_, ports, socket ? &*socket : nullptr, handler, daemon);
+            result_ = ThreadDeviceChangeWatcher(stop_, ports, socket ? &*socket : nullptr, devices ? &*devices : nullptr,
+                                                handler, daemon);
         });
     } catch (const std::system_error& e) {
         return e.code().value() > 0 ? e.code().value() : EAGAIN;

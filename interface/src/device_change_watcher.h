@@ -1,6 +1,8 @@
 // The watcher thread: follows serial ports coming and going (platform::PortWatcher) and hands each
 // change to the library as the port's COM name, the device behind it and arrival or removal; and
-// tells the library when the driver daemon's socket appears (the daemon started, or started again).
+// tells the library when the driver daemon's socket appears (the daemon started, or started again)
+// or the daemon's list of served devices beside it is put in place anew (device nodes removed and
+// created again while it runs).
 #pragma once
 
 #include "events.h"
@@ -14,6 +16,9 @@
 
 namespace zelhart::hartif {
 
+// Beside the daemon's socket: the function devices it serves, replaced whenever they change.
+inline constexpr char kServedDevicesFileName[] = "devices";
+
 class DeviceChangeWatcher {
 public:
     // serialDeviceName: the port's device path on arrival, empty on removal.
@@ -26,7 +31,8 @@ public:
     DeviceChangeWatcher& operator=(const DeviceChangeWatcher&) = delete;
 
     // Takes the first picture of the ports (so that any change after Start returns is reported) and
-    // starts the thread. `daemonSocket` (when not empty) is watched for appearing. 0, or an errno
+    // starts the thread. `daemonSocket` (when not empty) is watched for appearing, and so is the
+    // served devices' file in its directory; either calls onDaemonArrival. 0, or an errno
     // value when the port watch or the thread could not be set up (without the socket watch the
     // thread runs all the same).
     int Start(const platform::SerialPortMapSources& sources, const std::string& daemonSocket, Handler onDeviceChange,

@@ -5,10 +5,12 @@
 namespace zelhart::hartif {
 namespace {
 
-// The handle belongs to a driver that went away (a daemon that ended answers ERROR_NOT_READY).
+// The handle belongs to a driver that went away (a daemon that ended answers ERROR_NOT_READY), or to
+// a function device that did (its device node was removed: STATUS_DELETE_PENDING, ERROR_ACCESS_DENIED;
+// the function device is opened for shared reading, so nothing else denies its control request).
 bool HandleIsDead(Win32Error e) {
     return e == ERROR_INVALID_HANDLE || e == ERROR_OPERATION_ABORTED || e == ERROR_DEVICE_NOT_CONNECTED ||
-           e == ERROR_NOT_READY;
+           e == ERROR_NOT_READY || e == ERROR_ACCESS_DENIED;
 }
 
 } // namespace

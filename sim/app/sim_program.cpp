@@ -16,6 +16,7 @@
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/timerfd.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 namespace zelhart::sim {
@@ -121,7 +122,8 @@ std::string SimProgram::LoadState() {
 
 std::string SimProgram::Register() {
     std::string dir = platform::PortsDir();
-    if (!platform::MakeDirs(dir)) return dir + ": cannot create the directory";
+    if (!platform::MakeDirs(dir)) return dir + ": cannot create the directory: " + std::strerror(errno);
+    ShareWithPortsGroup(dir);
     if (options_.port == kFreePort) {
         auto sources = platform::DefaultSerialPortMapSources();
         sources.portsDir = dir;
@@ -133,10 +135,23 @@ std::string SimProgram::Register() {
                                 : std::string(std::strerror(rc)));
         options_.port = number;
     } else if (int rc = platform::RegisterComPort(dir, options_.port, pty_.portPath()); rc != 0) {
-        return "registering COM" + std::to_string(options_.port) + ": " + std::strerror(rc);
+        return "registering COM" + std::to_string(options_.port) + " in " + dir + ": " + std::strerror(rc);
     }
     registered_ = true;
     return {};
+}
+
+// The installed daemon runs as a user of its own in the group that owns the ports directory (mode
+// 1775): a terminal device left as the system makes it (this user's, group tty, 0620) could not be
+// opened by it. It is given to that group, read and write. A ports directory the group cannot write
+// to is a private one (a run by hand, a test): the device stays as it is.
+void SimProgram::ShareWithPortsGroup(const std::string& dir) {
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0 || !(st.st_mode & S_IWGRP)) return;
+    const std::string& port = pty_.portPath();
+    if (::chown(port.c_str(), uid_t(-1), st.st_gid) != 0 || ::chmod(port.c_str(), 0660) != 0)
+        Warn(port + ": cannot give it to the group of " + dir + " (gid " + std::to_string(st.st_gid) +
+             "): " + std::strerror(errno) + "; the driver daemon may not be able to open it");
 }
 
 void SimProgram::AnnounceReady() {

@@ -30,6 +30,7 @@ private:
 
     std::string Setup();
     std::string LoadState();
+    void ShareWithPortsGroup(const std::string& portsDir);
     std::string Register();
     void AnnounceReady();
     std::string Loop();

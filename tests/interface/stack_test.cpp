@@ -333,6 +333,52 @@ TEST_F(StackTest, DaemonStartedLaterOrAgainIsFoundWithoutReopening) {
     EXPECT_EQ(DeviceQuery<uint8_t>(IOCTL_HART_GET_READ_MASK), uint8_t(RCV_MASK_ACK_THIS_MASTER | RCV_MASK_STX_OTHER_MASTER));
 }
 
+// The device node removed and created again while the daemon runs (the setup helper, then its
+// -ReEnumerate): an open device is found again without reopening, and a new open works.
+TEST_F(StackTest, DeviceNodeRemovedAndCreatedAgainIsFoundAgain) {
+    ShortQuietTime();
+    const std::string sysroot = root / "sysroot";
+    auto helper = [&](const std::string& commandLine) {
+        sim::ChildSpec spec;
+        spec.executable = sim::ExecutableBesideThisProgram("ZelHartDriverSetupCustomAction");
+        spec.args = {commandLine + "," + std::string(root / "setup.log")};
+        spec.env = {{"ZELHART_SYSROOT", sysroot}, {"ZELHART_RUNTIME_DIR", run}};
+        spec.captureOutput = true;
+        auto result = sim::RunToExit(spec, 10s);
+        return result ? result->first : -1;
+    };
+    const std::string create = std::string("-DeviceNodeCreate,") + PRODUCT_INF + ",ROOT\\ZelHartDriver";
+    ASSERT_EQ(helper(std::string("-DriverPackageInstall,") + PRODUCT_INF), 0);
+    ASSERT_EQ(helper(create), 0);
+    ASSERT_EQ(sim.Start(run, SimArgs(false)), "");
+    hartdriver::DaemonLaunch launch;
+    launch.runtimeDir = run;
+    launch.configDir = etc;
+    launch.sysRoot = sysroot;
+    ASSERT_EQ(daemon.Start(launch), "");
+    AttachLibrary();
+    uint16_t index = OpenConfigured();
+    ExpectExchange(index, 1);
+
+    ASSERT_EQ(helper("-DeviceNodesRemoveAll,{A03641F9-2C4F-43C0-AB95-8EB734EA7071},ROOT\\ZelHartDriver,ZelHart"), 0);
+    ASSERT_EQ(helper("-ReEnumerate"), 0);
+    std::string path;
+    const auto guid = *platform::ParseGuid(kHartFunctionDeviceInterface);
+    auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (iomgr::LookupDeviceInterface(guid, 0, &path) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_NE(iomgr::LookupDeviceInterface(guid, 0, &path), 0u) << daemon.Output();
+
+    ASSERT_EQ(helper(create), 0);
+    ASSERT_EQ(helper("-ReEnumerate"), 0);
+    ExpectDeviceBack(index);
+    ExpectExchange(index, 2);
+    EXPECT_EQ(hart_close(index), HDRV_SUCCESS);
+    index = OpenConfigured();
+    ExpectExchange(index, 3);
+    EXPECT_EQ(hart_close(index), HDRV_SUCCESS);
+}
+
 // A C program compiled against the public header (C11, pedantic) exchanges one frame through the
 // library and the real driver.
 TEST_F(StackTest, ProgramInCExchangesAFrame) {

@@ -145,6 +145,12 @@ NTSTATUS Framework::Listen() {
     return status;
 }
 
+std::string Framework::SocketAccessText() {
+    std::string text;
+    RunOnLoop([&] { text = ioManager_->AccessText(); });
+    return text;
+}
+
 int Framework::Run() {
     if (options_.handleSignals) {
         sigset_t set = HandledSignals();

@@ -10,6 +10,8 @@
 #include "zelhart/platform/runtime_dir.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <optional>
 #include <cerrno>
 #include <cstring>
 #include <sys/epoll.h>
@@ -30,6 +32,7 @@ struct IoManager::Connection {
     uid_t uid = 0;
     bool hello = false;
     bool dead = false;
+    bool outsider = false; // may not use the daemon: its hello is answered with a refusal
     std::chrono::steady_clock::time_point helloDue;
     enum class File { None, Creating, Open } file = File::None;
     WDFFILEOBJECT fileObject;
@@ -103,7 +106,7 @@ NTSTATUS IoManager::Listen(const std::string& path) {
         FrameworkTrace(TraceLevel::Error, "socket %s: %s", path.c_str(), std::strerror(errno));
         return STATUS_ACCESS_DENIED;
     }
-    ::chmod(path.c_str(), 0666); // every user may open HART devices
+    SetSocketAccess(path);
     helloTimer_.reset(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
     acceptTimer_.reset(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
     if (!helloTimer_ || !acceptTimer_ ||
@@ -122,6 +125,33 @@ NTSTATUS IoManager::Listen(const std::string& path) {
     listener_ = std::move(sock);
     path_ = path;
     return STATUS_SUCCESS;
+}
+
+void IoManager::SetSocketAccess(const std::string& path) {
+    const FrameworkOptions& o = fw_.options();
+    access_ = {};
+    access_.owner = ::geteuid();
+    access_.everybody = (o.socketMode & 0007) != 0;
+    char mode[8];
+    std::optional<gid_t> gid = platform::LookupGroup(o.socketGroup);
+    if (gid) {
+        if (std::string e = platform::GiveToGroup(path, *gid, o.socketMode & 0777); e.empty()) {
+            access_.group = gid;
+            std::snprintf(mode, sizeof(mode), "%04o", o.socketMode & 0777);
+            accessText_ = "group " + o.socketGroup + ", mode " + mode;
+            return;
+        } else {
+            FrameworkTrace(TraceLevel::Error, "%s; only the daemon's user and root may use it", e.c_str());
+        }
+    }
+    // No group to serve: the daemon's own user, as anybody runs it by hand, and root.
+    const unsigned ownerMode = (o.socketMode & 0707) | 0600;
+    ::chmod(path.c_str(), ownerMode);
+    std::snprintf(mode, sizeof(mode), "%04o", ownerMode);
+    accessText_ = (o.socketGroup.empty() ? std::string("no group")
+                   : gid                 ? "group " + o.socketGroup + " not given"
+                                         : "no group " + o.socketGroup + " on this system") +
+                  ", mode " + mode + (access_.everybody ? ": every user" : ": only uid " + std::to_string(access_.owner) + " and root");
 }
 
 void IoManager::CloseAll() {
@@ -151,11 +181,20 @@ void IoManager::OnAccept() {
         auto conn = std::make_shared<Connection>();
         ucred cred{};
         socklen_t len = sizeof(cred);
-        if (::getsockopt(sock.get(), SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0) {
+        const bool known = ::getsockopt(sock.get(), SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && len == sizeof(cred);
+        if (known) {
             conn->pid = cred.pid;
             conn->uid = cred.uid;
         }
+        // A client whose credentials cannot be read is no member of anything.
+        conn->outsider = !known ||
+                         !platform::PeerMayConnect(access_, cred.uid, cred.gid, platform::PeerGroups(sock.get(), cred.pid));
         if (!Admit(*conn)) continue; // closed at once: the client sees the hang-up
+        if (conn->outsider && refusedUsers_.size() < 256 && refusedUsers_.insert(conn->uid).second)
+            FrameworkTrace(TraceLevel::Error, "client pid %d uid %u refused: %s", static_cast<int>(conn->pid),
+                           static_cast<unsigned>(conn->uid),
+                           access_.group ? ("not in group " + fw_.options().socketGroup).c_str()
+                                         : "not the daemon's user, and the daemon serves no group");
         int fd = sock.get();
         conn->sock = std::move(sock);
         std::weak_ptr<Connection> weak = conn;
@@ -280,6 +319,11 @@ void IoManager::OnPacket(const ConnectionPtr& conn, std::span<const uint8_t> pac
 
 void IoManager::HandleHello(const ConnectionPtr& conn, const HelloRecord& r) {
     if (conn->hello || r.magic != kProtocolMagic) return Drop(conn, "bad hello");
+    if (conn->outsider) { // told why, instead of a hang-up the client could not tell from a crash
+        SendPacket(conn->sock.get(), Encode(HelloReplyRecord{kProtocolMagic, kProtocolVersion, 0,
+                                                             STATUS_PRIVILEGE_NOT_HELD}));
+        return Drop(conn, nullptr);
+    }
     bool match = r.version == kProtocolVersion;
     SendPacket(conn->sock.get(), Encode(HelloReplyRecord{kProtocolMagic, kProtocolVersion, 0,
                                                          match ? STATUS_SUCCESS : STATUS_REVISION_MISMATCH}));

@@ -8,11 +8,13 @@
 
 #include "zelhart/drvfw/types.h"
 #include "zelhart/platform/iomgr_protocol.h"
+#include "zelhart/platform/socket_access.h"
 #include "zelhart/platform/unique_fd.h"
 
 #include <chrono>
 #include <deque>
 #include <map>
+#include <set>
 #include <memory>
 #include <span>
 #include <string>
@@ -34,12 +36,16 @@ class IoManager {
     // socket goes away.
     void CloseAll();
     size_t ConnectionCount() const { return connections_.size(); }
+    // Who may connect, in words: "group zelhart, mode 0660" or why only the owner may.
+    const std::string& AccessText() const { return accessText_; }
 
   private:
     struct Connection;
     using ConnectionPtr = std::shared_ptr<Connection>;
 
     void OnAccept();
+    // Gives the bound socket to the configured group and mode and sets the rule clients are checked by.
+    void SetSocketAccess(const std::string& path);
     // The connection may stay: under both limits. Traces the refusal otherwise.
     bool Admit(const Connection& conn);
     void PauseAccepting(int error);
@@ -75,6 +81,9 @@ class IoManager {
     bool helloTimerArmed_ = false;
     bool acceptStarved_ = false; // out of descriptors since the last accepted client
     bool refusing_ = false;      // over a limit since the last admitted client
+    platform::SocketAccessRule access_;
+    std::string accessText_;
+    std::set<uid_t> refusedUsers_; // outside the group, said once each (a bounded number of them)
     std::vector<uint8_t> buffer_;
 };
 

@@ -5,6 +5,8 @@
 #include "link_environment.h"
 #include "open_watch.h"
 
+#include <zelhart/platform/iomgr_protocol.h>
+#include <zelhart/platform/iomgr_socket.h>
 #include <zelhart/platform/runtime_dir.h>
 #include <zelhart/platform/serial_port.h>
 
@@ -17,6 +19,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 namespace zelhart::hart {
@@ -159,6 +162,39 @@ TEST_F(HartDriverTest, TheDriversOwnLibraryOpensOnlyWithTheDaemonListening) {
     env.UseLibrary(testing::kDoublePath);
     CHARTDriver standIn;
     EXPECT_EQ(standIn.OpenPort(1), 0);
+}
+
+// A user outside the daemon's group: the daemon answers the hello with a refusal, and the program
+// says why instead of a bare failure.
+TEST_F(HartDriverTest, AUserOutsideTheDaemonsGroupIsToldSo) {
+    env.AddPort(1);
+    const std::string asDriverLibrary = platform::RuntimeDir() + "/" + kInterfaceLibraryName;
+    std::filesystem::copy_file(testing::kDoublePath, asDriverLibrary);
+    env.UseLibrary(asDriverLibrary);
+    const std::string socket = DriverSocketPath();
+    platform::UniqueFd listener(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener.get(), 4), 0);
+    namespace iomgr = platform::iomgr;
+    std::thread daemon([&] { // refuses each of two clients after its hello
+        for (int i = 0; i < 2; ++i) {
+            platform::UniqueFd client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            std::vector<uint8_t> buffer(iomgr::kMaxMessageSize + 1);
+            size_t length = 0;
+            if (!client || iomgr::ReceivePacket(client.get(), buffer, &length, nullptr) != iomgr::ReceiveResult::Packet) return;
+            iomgr::SendPacket(client.get(), iomgr::Encode(iomgr::HelloReplyRecord{iomgr::kProtocolMagic, iomgr::kProtocolVersion,
+                                                                                  0, STATUS_PRIVILEGE_NOT_HELD}));
+        }
+    });
+    EXPECT_EQ(ProbeDriverSocket(socket), EACCES);
+    CHARTDriver driver;
+    EXPECT_EQ(driver.OpenPort(1), CHARTDriver::kNoDriver);
+    EXPECT_EQ(driver.LastFailure(),
+              "Нет доступа к драйверу ZelHartDriver: вы не входите в группу zelhart (сокет " + socket + ")");
+    daemon.join();
 }
 
 TEST_F(HartDriverTest, RequestGoesOutAsOneRecordAndTheAnswerComesBack) {

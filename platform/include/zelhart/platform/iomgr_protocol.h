@@ -21,7 +21,8 @@
 //   LookupInterface {id, class GUID, index}
 //
 // Hello must come first and is answered at once; a version the daemon does not speak is answered
-// with STATUS_REVISION_MISMATCH and the connection ends. Create, Read, Write, DeviceControl and
+// with STATUS_REVISION_MISMATCH, and a client the daemon does not serve (socket_access.h) with
+// STATUS_PRIVILEGE_NOT_HELD, and the connection ends. Create, Read, Write, DeviceControl and
 // LookupInterface are requests: each carries an id of the client's choosing (non-zero, unique among
 // the connection's outstanding requests) and is answered by exactly one Complete, asynchronously and
 // in any order. Cancel is answered by the Complete of the request it cancels (normally with
@@ -86,7 +87,7 @@ struct HelloReplyRecord {
     uint32_t magic;
     uint16_t version; // the daemon's
     uint16_t reserved;
-    int32_t status; // STATUS_SUCCESS, or STATUS_REVISION_MISMATCH before the daemon hangs up
+    int32_t status; // STATUS_SUCCESS, or STATUS_REVISION_MISMATCH/_PRIVILEGE_NOT_HELD before a hang-up
 };
 
 struct CreateRecord {

@@ -5,7 +5,7 @@
 //     Framework fw(options);
 //     DriverEntry(fw, fw.RegistryPath());     // Driver::Create, tunables, ...
 //     fw.AddDevice("ROOT\\ZELHARTDRIVER\\0000"); // EvtDriverDeviceAdd for each device node
-//     fw.Listen();                             // <runtime dir>/zelhart.sock, mode 0666
+//     fw.Listen();                             // <runtime dir>/zelhart.sock, for socketGroup
 //     return fw.Run();                         // until SIGTERM or SIGINT
 //
 // Threads: every callback of the driver runs on the event loop thread (queue handlers, file create,
@@ -58,6 +58,12 @@ struct FrameworkOptions {
     // Out of descriptors (EMFILE, ENFILE): the socket is not watched for so long, instead of being
     // found ready again and again while nothing can be accepted.
     std::chrono::milliseconds acceptPause{100};
+
+    // Who may use the socket (zelhart/platform/socket_access.h): it is given to this group with this
+    // mode, and each client is checked against the group. Empty, or a group the system does not
+    // have: only the daemon's own user (and root); the socket is then made without group access.
+    std::string socketGroup;
+    unsigned socketMode = 0660;
 };
 
 class Framework {
@@ -86,6 +92,8 @@ class Framework {
 
     // Serves the socket. STATUS_OBJECT_NAME_COLLISION when another daemon already does.
     NTSTATUS Listen();
+    // Who may use the socket, as the start line says it ("group zelhart, mode 0660"); after Listen.
+    std::string SocketAccessText();
 
     int Run();              // serves on this thread until shutdown
     void Start();           // serves on a thread of its own
