@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <netinet/in.h>
 #include <optional>
 #include <poll.h>
@@ -383,6 +384,73 @@ TEST_F(HartIpServerTest, RefusesToStartWhereItMustNot) {
     ASSERT_TRUE(result);
     EXPECT_EQ(result->first, 2);
     EXPECT_NE(result->second.find("readable or writable by others"), std::string::npos) << result->second;
+}
+
+// A whole session as it crossed the loopback, written as a capture (IPv4/UDP records around the
+// datagrams exactly as they were sent and received) and decoded by Wireshark's HART-IP dissector:
+// no malformed packet, and the fields carry what was sent.
+TEST_F(HartIpServerTest, TsharkDecodesAWholeSessionWithNoMalformedPacket) {
+    if (::access("/usr/bin/tshark", X_OK) != 0) GTEST_SKIP() << "tshark is not installed";
+    const std::uint16_t port = StartServer();
+    Client client(true, port);
+    std::vector<std::pair<bool, Bytes>> datagrams; // true: to the server
+    auto exchange = [&](const Bytes& request) {
+        datagrams.emplace_back(true, request);
+        const auto reply = client.Exchange(request);
+        EXPECT_TRUE(reply && reply->header.status == status::kSuccess);
+        datagrams.emplace_back(false, reply ? Encode(reply->header, reply->body) : Bytes{});
+        return reply ? reply->body : Bytes{};
+    };
+    exchange(Initiate(1, 1, 30000));
+    const Bytes identity = exchange(Request(MessageId::TokenPassingPdu, 2, kCommand0));
+    ASSERT_GE(identity.size(), 4u + 14u);
+    const std::uint8_t* data = identity.data() + 4; // after delimiter, address, command, byte count
+    exchange(Request(MessageId::TokenPassingPdu, 3, // command 13 to the unique address
+                     WithCheck({0x82, std::uint8_t(0x80 | (data[3] & 0x3F)), data[4], data[11], data[12], data[13], 0x0D, 0x00})));
+    exchange(Request(MessageId::KeepAlive, 4));
+    exchange(Request(MessageId::SessionClose, 5));
+
+    const std::string capture = stack_->root / "session.pcap";
+    std::ofstream out(capture, std::ios::binary);
+    auto put32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+    auto put16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+    put32(0xA1B2C3D4), put16(2), put16(4), put32(0), put32(0), put32(65535), put32(228); // LINKTYPE_IPV4
+    std::uint32_t second = 1;
+    for (const auto& [toServer, payload] : datagrams) {
+        Bytes packet{0x45, 0, 0, 0, 0, 0, 0x40, 0, 64, 17, 0, 0, 127, 0, 0, 1, 127, 0, 0, 1};
+        const std::uint16_t total = std::uint16_t(20 + 8 + payload.size());
+        packet[2] = std::uint8_t(total >> 8), packet[3] = std::uint8_t(total);
+        std::uint32_t sum = 0;
+        for (size_t i = 0; i < 20; i += 2) sum += (packet[i] << 8) | packet[i + 1];
+        while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+        packet[10] = std::uint8_t(~sum >> 8), packet[11] = std::uint8_t(~sum);
+        const std::uint16_t client = 40000, udpLength = std::uint16_t(8 + payload.size());
+        const std::uint16_t from = toServer ? client : port, to = toServer ? port : client;
+        packet.insert(packet.end(), {std::uint8_t(from >> 8), std::uint8_t(from), std::uint8_t(to >> 8), std::uint8_t(to),
+                                     std::uint8_t(udpLength >> 8), std::uint8_t(udpLength), 0, 0});
+        packet.insert(packet.end(), payload.begin(), payload.end());
+        put32(second++), put32(0), put32(std::uint32_t(packet.size())), put32(std::uint32_t(packet.size()));
+        out.write(reinterpret_cast<const char*>(packet.data()), std::streamsize(packet.size()));
+    }
+    out.close();
+
+    sim::ChildSpec tshark;
+    tshark.executable = "/usr/bin/tshark";
+    tshark.args = {"-n", "-r", capture, "-d", "udp.port==" + std::to_string(port) + ",hart_ip", "-T", "fields",
+                   "-E", "separator=,", "-e", "hart_ip.message_type", "-e", "hart_ip.message_id", "-e",
+                   "hart_ip.transaction_id", "-e", "hart_ip.pt.command", "-e", "_ws.malformed"};
+    tshark.env = {{"HOME", stack_->root.path()}};
+    tshark.captureOutput = true;
+    const auto result = sim::RunToExit(tshark, 60s);
+    ASSERT_TRUE(result);
+    ASSERT_EQ(result->first, 0) << result->second;
+    std::string lines;
+    std::istringstream text(result->second);
+    for (std::string line; std::getline(text, line);)
+        if (!line.empty() && line.find("Running as user") == std::string::npos) lines += line + "\n";
+    // type/id/sequence/command/malformed, one line a datagram; an empty last field: not malformed.
+    EXPECT_EQ(lines, "0,0,1,,\n1,0,1,,\n0,3,2,0,\n1,3,2,0,\n0,3,3,13,\n1,3,3,13,\n0,2,4,,\n1,2,4,,\n0,1,5,,\n1,1,5,,\n")
+        << result->second;
 }
 
 // ---- Version 2: a client written on OpenSSL's API alone ----
