@@ -130,7 +130,7 @@ struct Server::PortEndpoint final : Endpoint {
     std::size_t Established() const {
         std::size_t n = 0;
         for (const auto& [id, peer] : server.peers_)
-            if (peer->endpoint == index && peer->session->established() && !peer->session->ended()) ++n;
+            if (peer->endpoint == index && peer->session->counted()) ++n;
         return n;
     }
     std::size_t Peers() const {
@@ -445,6 +445,8 @@ void Server::OnConnection(std::uint64_t id) {
         const Peer::Tls before = peer.tls;
         Feed(peer, buffer, static_cast<std::size_t>(n));
         if (peers_.find(id) == peers_.end() || peer.tls != before) return;
+        // Bytes TLS has already taken from the socket would wake no one: read them now.
+        if (budget == 15 && peer.tls == Peer::Tls::Up && SSL_pending(peer.ssl) > 0) --budget;
     }
 }
 
@@ -518,8 +520,16 @@ void Server::ContinueHandshake(Peer& peer) {
     const int r = SSL_accept(peer.ssl);
     if (r == 1) {
         peer.tls = Peer::Tls::Up;
-        peer.session->SetSecured();
         if (const char* identity = SSL_get_psk_identity(peer.ssl)) peer.identity = identity;
+        PortEndpoint& endpoint = *endpoints_[peer.endpoint];
+        if (!endpoint.SessionAvailable()) {
+            ClosePeer(peer.id, "all sessions in use once secured");
+            return;
+        }
+        if (!peer.session->SetSecured(endpoint)) {
+            ClosePeer(peer.id, "another primary master holds the port");
+            return;
+        }
         LogSessionStart(peer);
         return;
     }

@@ -142,6 +142,12 @@ Session::Step Session::Initiate(const Message& message, Endpoint& endpoint) {
         return step;
     }
     primary_ = body->masterType == 1;
+    if (version == kSecured && primary_) { // claimed for good once TLS is up
+        endpoint.ReleasePrimary(*this);
+        primary_ = false;
+        wantsPrimary_ = true;
+    }
+    awaitingTls_ = version == kSecured;
     SessionInitiate granted = *body;
     granted.inactivityMs = std::clamp(body->inactivityMs, policy_.minInactivityMs, policy_.maxInactivityMs);
     if (warning == status::kSuccess && granted.inactivityMs != body->inactivityMs)
@@ -177,6 +183,17 @@ std::vector<std::uint8_t> Session::LineAnswer(LineOutcome outcome, std::span<con
     if (ended_)
         return {};
     return Reply(pending_, kResponse, code, code == status::kSuccess ? frame : std::span<const std::uint8_t>{});
+}
+
+bool Session::SetSecured(Endpoint& endpoint) {
+    if (!awaitingTls_ || ended_)
+        return false;
+    awaitingTls_ = false;
+    secured_ = true;
+    if (wantsPrimary_ && !endpoint.ClaimPrimary(*this))
+        return false;
+    primary_ = wantsPrimary_;
+    return true;
 }
 
 void Session::End(Endpoint& endpoint) {

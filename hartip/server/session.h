@@ -81,9 +81,14 @@ public:
     std::uint64_t deadline() const { return lastMessageMs_ + inactivityMs_; }
     std::uint64_t messages() const { return messages_; }
     std::uint64_t writes() const { return writes_; }
-    // The server's choice of a version-2 session on a TCP connection whose TLS is now up.
-    void SetSecured() { secured_ = true; }
+    // A version-2 session holds neither a session place nor the primary master until its TLS is up
+    // (a peer without the key cannot keep them from others): then the server calls this, which takes
+    // the primary master's claim, false when another session took it meanwhile.
+    bool SetSecured(Endpoint& endpoint);
     bool secured() const { return secured_; }
+    bool awaitingTls() const { return awaitingTls_; }
+    // Established and counted against the endpoint's limit.
+    bool counted() const { return established_ && !ended_ && !awaitingTls_; }
 
 private:
     std::vector<std::uint8_t> Reply(const Header& request, std::uint8_t type, std::uint8_t status,
@@ -96,6 +101,8 @@ private:
     bool primary_ = false;
     bool secured_ = false;
     bool awaitingLine_ = false;
+    bool awaitingTls_ = false;
+    bool wantsPrimary_ = false;
     std::uint8_t version_ = 1;
     std::uint32_t inactivityMs_ = 0;
     std::uint64_t lastMessageMs_ = 0;

@@ -550,10 +550,14 @@ TEST_F(HartIpServerTest, SecuredSessionNeedsTheRightKeyAndRefusesPlainBytes) {
         EXPECT_FALSE(client.Receive(1s));
         EXPECT_TRUE(client.Closed(2s));
     }
-    // A handshake that stalls is given up after the first-message time.
+    // A handshake that stalls is given up after the first-message time; meanwhile it holds neither
+    // the primary master nor a session place.
     {
         Client client(false, port);
         ASSERT_TRUE(client.Exchange(Initiate(1, 1, 30000, 2)));
+        Client primary(true, port);
+        ExpectReply(primary.Exchange(Initiate(1, 1, 30000)), MessageId::SessionInitiate, 1, status::kSuccess);
+        ExpectReply(primary.Exchange(Request(MessageId::SessionClose, 2)), MessageId::SessionClose, 2, status::kSuccess);
         const auto begin = std::chrono::steady_clock::now();
         EXPECT_TRUE(client.Closed(3s));
         EXPECT_LT(std::chrono::steady_clock::now() - begin, 2s);

@@ -84,6 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto result = session.OnMessage(lastRequest, now, endpoint);
         CheckReply(result.reply, lastRequest.data(), lastRequest.size());
         if (result.forward && (CheckFrame(result.frame) != FrameError::None || !session.awaitingLine())) std::abort();
+        if (result.startTls && (!session.awaitingTls() || session.primary())) std::abort();
+        if (result.startTls && (data[0] & 8)) session.SetSecured(endpoint);
         if (session.ended() && session.primary()) std::abort();
         at += n;
     }
