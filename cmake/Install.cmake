@@ -135,8 +135,9 @@ through a HART modem on a serial port: the command-line program 4810cli (and
 the desktop program 4810PC where built), the HART modem driver daemon
 ZelHartDriver with its systemd unit and the interface library
 libZelHartDriverInterface, the setup helper ZelHartDriverSetupCustomAction,
-which the package runs to install the driver package and its device node, and
-the transmitter simulator korvel4810-sim.")
+which the package runs to install the driver package and its device node, the
+HART-IP server zelhart-hartipd with its systemd unit (not enabled), and the
+transmitter simulator korvel4810-sim.")
 
 set(zelhart_deb_dir ${PROJECT_BINARY_DIR}/packaging/debian)
 set(ZELHART_FULL_SBINDIR ${CMAKE_INSTALL_FULL_SBINDIR})
