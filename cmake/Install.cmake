@@ -2,7 +2,7 @@
 #
 # With the prefix /usr, as the package has it:
 #   /usr/bin/                    4810cli, korvel4810-sim, 4810PC (when it is built)
-#   /usr/sbin/                   ZelHartDriver, ZelHartDriverSetupCustomAction
+#   /usr/sbin/                   ZelHartDriver, ZelHartDriverSetupCustomAction, zelhart-hartipd (hartip/server)
 #   /usr/lib/<multiarch>/        libZelHartDriverInterface.so.1.0.0, .so.1 (the SONAME) and .so, the
 #                                name the programs load; pkgconfig/ZelHartDriverInterface.pc
 #   /usr/include/zelhart/        hart_api.h, the library's C header
@@ -66,6 +66,9 @@ else()
 endif()
 set_target_properties(${zelhart_installed_programs} ZelHartDriver PROPERTIES INSTALL_RPATH "${zelhart_install_rpath}")
 set_target_properties(ZelHartDriverInterface PROPERTIES INSTALL_RPATH "")
+if(TARGET zelhart-hartipd) # the HART-IP server loads the library by its bare name too
+  set_target_properties(zelhart-hartipd PROPERTIES INSTALL_RPATH "${zelhart_install_rpath}")
+endif()
 
 # ---- The daemon's system files ----
 # The unit names the daemon and its configuration directory where this installation puts them.
