@@ -8,6 +8,7 @@
 #include "device_change_watcher.h"
 #include "device_io.h"
 #include "function_device.h"
+#include "hartip_connection.h"
 
 #include "zelhart/hart_api.h"
 #include "zelhart/platform/serial_port_map.h"
@@ -27,6 +28,7 @@ struct LibraryOptions {
     bool watchPorts = true;
     std::optional<std::string> daemonSocket; // watched for the daemon starting; none: the socket path
                                              // of the runtime directory; "": not watched
+    HartIpTimings hartIpTimings;             // sessions of remote ports
 };
 
 class Library {
@@ -59,8 +61,8 @@ private:
     // The device path the serial port map has for a COM name; nothing for another name.
     std::optional<std::string> SerialDeviceOf(const std::string& port) const;
 
-    std::shared_ptr<IDeviceIo> io_;
     platform::SerialPortMapSources sources_;
+    std::shared_ptr<IDeviceIo> io_;
     std::string daemonSocket_;
     FunctionDevice functionDevice_;
     ControllerTable table_;
