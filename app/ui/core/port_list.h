@@ -2,6 +2,7 @@
 //
 // An entry is a port's COM name, followed by " (занят)" when the port could not be opened
 // exclusively at the moment of listing (the same test the driver and the program's COM probe use).
+// A remote port (served over HART-IP) is its COM name and its server's host: "COM300 (cabinet-1)".
 // The list is sorted as text, so COM10 comes before COM2.
 #pragma once
 
