@@ -9,12 +9,14 @@
 #include "temp_dir.h"
 #include "zelhart/hart_api.h"
 #include "zelhart/platform/serial_port_map.h"
+#include "zelhart/platform/unique_fd.h"
 #include "zelhart/sim/child_process.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <fstream>
 #include <sstream>
@@ -199,18 +201,61 @@ TEST_P(HartIpClientTest, ErrorStatusesGiveTheRecordsOfTheLocalPath) {
 INSTANTIATE_TEST_SUITE_P(Transports, HartIpClientTest, ::testing::Values("hartip+udp", "hartip+tcp"),
                          [](const auto& info) { return info.param == "hartip+udp" ? "Udp" : "Tcp"; });
 
-// A secured endpoint whose key file anyone may read is not used: no session is even asked for.
-TEST(HartIpSecuredTest, AKeyFileOthersMayReadKeepsThePortClosed) {
+// Secured sessions (version 2, TLS-PSK after the plain initiate): the right key serves the port, a wrong
+// key or a server without keys leaves it closed, and a key file anyone may read is not even used.
+TEST(HartIpSecuredTest, TheKeyDecidesWhetherASecuredSessionServesThePort) {
     zelhart::testing::TempDir dir;
-    FakeHartIpServer server;
-    const std::string key = dir / "desk1.key";
-    std::ofstream(key) << "desk1:00112233445566778899aabbccddeeff\n";
-    ASSERT_EQ(::chmod(key.c_str(), 0644), 0);
-    platform::RemoteEndpoint endpoint{platform::RemoteEndpoint::Transport::Tcp, "127.0.0.1", server.port(), "desk1", key};
-    std::unique_ptr<IDeviceFile> file;
-    EXPECT_EQ(OpenHartIpDevice(endpoint, {1000, 2000, 30000}, &file), ERROR_ACCESS_DENIED);
-    EXPECT_FALSE(file);
-    EXPECT_TRUE(server.SessionMasterTypes().empty());
+    const std::vector<uint8_t> key{0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
+                                   0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
+    FakeHartIpServer server(0, FakeHartIpServer::Psk{"desk1", key});
+    FakeHartIpServer withoutKeys;
+    struct Case {
+        const char* name;
+        const char* text;
+        mode_t mode;
+        uint16_t port;
+        Win32Error open;
+    };
+    const Case cases[] = {
+        {"right key", "desk1:00112233445566778899aabbccddeeff\n", 0600, server.port(), ERROR_SUCCESS},
+        {"wrong key", "desk1:00112233445566778899aabbccddeef0\n", 0600, server.port(), ERROR_ACCESS_DENIED},
+        {"readable by others", "desk1:00112233445566778899aabbccddeeff\n", 0644, server.port(), ERROR_ACCESS_DENIED},
+        {"server without keys", "desk1:00112233445566778899aabbccddeeff\n", 0600, withoutKeys.port(),
+         ERROR_FILE_NOT_FOUND},
+    };
+    const std::string path = dir / "desk1.key";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::unlink(path.c_str());
+        std::ofstream(path) << c.text;
+        ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+        const size_t sessionsBefore = server.SessionMasterTypes().size();
+        platform::RemoteEndpoint endpoint{platform::RemoteEndpoint::Transport::Tcp, "127.0.0.1", c.port, "desk1", path};
+        std::unique_ptr<IDeviceFile> file;
+        ASSERT_EQ(OpenHartIpDevice(endpoint, {2000, 2000, 30000}, &file), c.open);
+        if (c.mode & 0044) {
+            EXPECT_EQ(server.SessionMasterTypes().size(), sessionsBefore) << "nothing was sent";
+        }
+        if (c.open != ERROR_SUCCESS) {
+            EXPECT_FALSE(file);
+            continue;
+        }
+        // One exchange inside TLS: the answer comes to the read.
+        const uint8_t frame[] = {0xFF, 0xFF, 0x02, 0x00, 0x00, 0x00, 0x02};
+        uint32_t written = 0;
+        ASSERT_EQ(file->Write(frame, sizeof(frame), &written), ERROR_SUCCESS);
+        platform::UniqueFd event(::eventfd(0, EFD_CLOEXEC));
+        const Win32Error started = file->StartRead(HART_MESSAGE_DATA_SIZE, event.get());
+        EXPECT_TRUE(started == ERROR_SUCCESS || started == ERROR_IO_PENDING);
+        uint8_t answer[HART_MESSAGE_DATA_SIZE];
+        uint32_t bytes = 0;
+        ASSERT_EQ(file->GetReadResult(answer, sizeof(answer), &bytes, true), ERROR_SUCCESS);
+        ASSERT_GT(bytes, 8u);
+        EXPECT_EQ(answer[0], 0x06);
+        EXPECT_EQ(answer[6], 254);
+        EXPECT_EQ(file->Close(), ERROR_SUCCESS);
+        EXPECT_EQ(server.Handshakes(), 1u);
+    }
 }
 
 // 4810cli reads the whole configuration over HART-IP (the program's port numbers are 1..255), with no driver daemon on this machine; the file

@@ -1,11 +1,16 @@
 // A small HART-IP server for the client's tests, on loopback, in a thread of the test process: UDP and
 // TCP on one port number, plain sessions. A token-passing PDU is answered by the handler (by default the
 // simulator's transmitter model, so the answers are a Korvel-4810's); the test can make the next
-// answers carry an error status, drop every connection, or stop serving altogether.
+// answers carry an error status, drop every connection, or stop serving altogether. With a key, a
+// session initiate of version 2 on TCP is answered in the clear and followed by a TLS-PSK handshake
+// (OpenSSL's server side, TLS 1.2 or newer), after which the connection speaks only TLS.
 #pragma once
 
 #include "zelhart/hartip/message.h"
 #include "zelhart/sim/korvel_device.h"
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -20,6 +25,8 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -35,8 +42,12 @@ public:
     };
     using Handler = std::function<Answer(const std::vector<uint8_t>& frame)>;
 
+    struct Psk {
+        std::string identity;
+        std::vector<uint8_t> key;
+    };
     // port 0: any free port.
-    explicit FakeHartIpServer(uint16_t port = 0) {
+    explicit FakeHartIpServer(uint16_t port = 0, std::optional<Psk> psk = std::nullopt) : psk_(std::move(psk)) {
         handler_ = [this](const std::vector<uint8_t>& frame) {
             sim::Frame request;
             Answer a;
@@ -78,12 +89,44 @@ public:
         return frames_;
     }
     size_t SessionCloses() const { return closes_.load(); }
+    size_t Handshakes() const { return handshakes_.load(); }
 
 private:
     struct Peer {
         hip::StreamReassembler stream;
         bool session = false;
+        bool secure = false; // TLS follows the answer to the session initiate
+        SSL* ssl = nullptr;
     };
+
+    static unsigned ServerPsk(SSL* ssl, const char* identity, unsigned char* psk, unsigned maxPsk) {
+        auto* self = static_cast<FakeHartIpServer*>(SSL_get_app_data(ssl));
+        if (!self || !identity || self->psk_->identity != identity || self->psk_->key.size() > maxPsk) return 0;
+        std::memcpy(psk, self->psk_->key.data(), self->psk_->key.size());
+        return unsigned(self->psk_->key.size());
+    }
+
+    // The TLS handshake on a connection whose session initiate asked for version 2 (blocking: the client
+    // begins it at once).
+    bool Accept(int fd, Peer& peer) {
+        if (!ctx_) {
+            ctx_ = ::SSL_CTX_new(::TLS_server_method());
+            ::SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION);
+            ::SSL_CTX_set_cipher_list(ctx_, "PSK");
+            ::SSL_CTX_set_psk_server_callback(ctx_, &ServerPsk);
+        }
+        peer.ssl = ::SSL_new(ctx_);
+        SSL_set_app_data(peer.ssl, this);
+        ::SSL_set_fd(peer.ssl, fd);
+        const bool ok = ::SSL_accept(peer.ssl) == 1;
+        ::ERR_clear_error();
+        if (ok) ++handshakes_;
+        return ok;
+    }
+    static void Drop(int fd, Peer& peer) {
+        if (peer.ssl) ::SSL_free(peer.ssl);
+        ::close(fd);
+    }
 
     void Listen(uint16_t port) {
         sockaddr_in a{};
@@ -117,6 +160,8 @@ private:
                 masterTypes_.push_back(request->masterType);
             }
             peer.session = true;
+            peer.secure = m.header.version == 2 && psk_.has_value();
+            if (m.header.version == 2 && !psk_) h.status = hip::status::kSecurityNotInitialised;
             auto encoded = hip::EncodeSessionInitiate(*request);
             body.assign(encoded.begin(), encoded.end());
             break;
@@ -160,7 +205,7 @@ private:
         std::map<std::vector<uint8_t>, Peer> udp; // by the client's address
         while (!stop_) {
             if (drop_.exchange(false)) {
-                for (auto& [fd, peer] : tcp) ::close(fd);
+                for (auto& [fd, peer] : tcp) Drop(fd, peer);
                 tcp.clear();
                 udp.clear();
             }
@@ -186,24 +231,36 @@ private:
                 if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
                 const int fd = fds[i].fd;
                 uint8_t buffer[1024];
-                ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
                 Peer& peer = tcp[fd];
+                ssize_t n = peer.ssl ? ::SSL_read(peer.ssl, buffer, sizeof(buffer)) : ::recv(fd, buffer, sizeof(buffer), 0);
                 bool closing = n <= 0;
                 if (n > 0) {
                     peer.stream.Feed({buffer, size_t(n)});
-                    while (auto message = peer.stream.Next())
-                        if (auto answer = Respond(*message, peer)) ::send(fd, answer->data(), answer->size(), MSG_NOSIGNAL);
-                    closing = peer.stream.broken();
+                    while (auto message = peer.stream.Next()) {
+                        auto answer = Respond(*message, peer);
+                        if (!answer) continue;
+                        if (peer.ssl) ::SSL_write(peer.ssl, answer->data(), int(answer->size()));
+                        else ::send(fd, answer->data(), answer->size(), MSG_NOSIGNAL);
+                        if (peer.secure && !peer.ssl && !Accept(fd, peer)) {
+                            closing = true;
+                            break;
+                        }
+                    }
+                    closing = closing || peer.stream.broken();
                 }
                 if (closing) {
-                    ::close(fd);
+                    Drop(fd, peer);
                     tcp.erase(fd);
                 }
             }
         }
-        for (auto& [fd, peer] : tcp) ::close(fd);
+        for (auto& [fd, peer] : tcp) Drop(fd, peer);
+        if (ctx_) ::SSL_CTX_free(ctx_);
     }
 
+    std::optional<Psk> psk_;
+    SSL_CTX* ctx_ = nullptr;
+    std::atomic<size_t> handshakes_{0};
     sim::KorvelDevice device_;
     Handler handler_;
     int listen_ = -1, udp_ = -1;
