@@ -161,6 +161,7 @@ std::optional<std::vector<std::uint8_t>> StreamReassembler::Next() {
         return std::nullopt;
     if (header->byteCount < kHeaderSize || header->byteCount > kMaxMessageSize) {
         broken_ = true;
+        brokenHeader_ = *header;
         error_ = header->byteCount < kHeaderSize ? DecodeError::ByteCountTooSmall : DecodeError::TooLarge;
         size_ = 0;
         return std::nullopt;

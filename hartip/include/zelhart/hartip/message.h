@@ -161,7 +161,9 @@ public:
     bool broken() const { return broken_; }
     DecodeError error() const { return error_; }
     std::size_t pending() const { return size_; } // bytes held of an incomplete message
+    const Header& brokenHeader() const { return brokenHeader_; } // the header that broke the stream
 private:
+    Header brokenHeader_{};
     std::array<std::uint8_t, kMaxMessageSize> buffer_{};
     std::size_t size_ = 0;
     bool broken_ = false;
