@@ -424,14 +424,14 @@ private:
 
 class RemotePortDeviceIo final : public IDeviceIo {
 public:
-    RemotePortDeviceIo(std::shared_ptr<IDeviceIo> local, platform::SerialPortMapSources sources, HartIpTimings timings)
-        : local_(std::move(local)), sources_(std::move(sources)), timings_(timings) {}
+    RemotePortDeviceIo(std::shared_ptr<IDeviceIo> local, platform::SerialPortMapSources sources)
+        : local_(std::move(local)), sources_(std::move(sources)) {}
 
     Win32Error Open(const std::string& path, uint32_t access, uint32_t share, uint32_t flags,
                     std::unique_ptr<IDeviceFile>* file) override {
         if (auto number = HartDevicePortNumber(path))
             if (auto endpoint = platform::LookupRemotePort(*number, sources_))
-                return OpenHartIpDevice(*endpoint, timings_, file);
+                return OpenHartIpDevice(*endpoint, CurrentHartIpTimings(), file);
         return local_->Open(path, access, share, flags, file);
     }
 
@@ -442,8 +442,10 @@ public:
 private:
     std::shared_ptr<IDeviceIo> local_;
     platform::SerialPortMapSources sources_;
-    HartIpTimings timings_;
 };
+
+std::mutex g_timingsLock;
+HartIpTimings g_timings;
 
 } // namespace
 
@@ -474,8 +476,18 @@ std::optional<int> HartDevicePortNumber(const std::string& path) {
 }
 
 std::shared_ptr<IDeviceIo> MakeRemotePortDeviceIo(std::shared_ptr<IDeviceIo> local,
-                                                  platform::SerialPortMapSources sources, HartIpTimings timings) {
-    return std::make_shared<RemotePortDeviceIo>(std::move(local), std::move(sources), timings);
+                                                  platform::SerialPortMapSources sources) {
+    return std::make_shared<RemotePortDeviceIo>(std::move(local), std::move(sources));
+}
+
+HartIpTimings CurrentHartIpTimings() {
+    std::lock_guard lock(g_timingsLock);
+    return g_timings;
+}
+
+void SetHartIpTimings(const HartIpTimings& timings) {
+    std::lock_guard lock(g_timingsLock);
+    g_timings = timings;
 }
 
 } // namespace zelhart::hartif

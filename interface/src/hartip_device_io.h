@@ -43,9 +43,13 @@ Win32Error OpenHartIpDevice(const platform::RemoteEndpoint& endpoint, const Hart
 std::optional<int> HartDevicePortNumber(const std::string& path);
 
 // Device I/O that opens the HART devices of remote ports over HART-IP and hands everything else to
-// `local`. The port map is read at every open.
+// `local`. The port map is read at every open, the timings in force at every open are used.
 std::shared_ptr<IDeviceIo> MakeRemotePortDeviceIo(std::shared_ptr<IDeviceIo> local,
-                                                  platform::SerialPortMapSources sources,
-                                                  HartIpTimings timings = {});
+                                                  platform::SerialPortMapSources sources);
+
+// The timings of the sessions opened from now on (the defaults of HartIpTimings unless changed; tests
+// shorten them).
+HartIpTimings CurrentHartIpTimings();
+void SetHartIpTimings(const HartIpTimings& timings);
 
 } // namespace zelhart::hartif

@@ -32,8 +32,7 @@ constexpr int kDaemonStartMs = 2000;
 Library::Library(LibraryOptions options)
     : sources_(options.portSources ? *options.portSources : platform::DefaultSerialPortMapSources()),
       // Remote ports of the port map are served over HART-IP, every other device by the driver.
-      io_(MakeRemotePortDeviceIo(options.deviceIo ? options.deviceIo : DefaultDeviceIo(), sources_,
-                                 options.hartIpTimings)),
+      io_(MakeRemotePortDeviceIo(options.deviceIo ? options.deviceIo : DefaultDeviceIo(), sources_)),
       daemonSocket_(options.daemonSocket ? *options.daemonSocket : platform::iomgr::SocketPath()),
       functionDevice_(io_) {
     if (options.watchPorts) {

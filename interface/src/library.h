@@ -8,7 +8,6 @@
 #include "device_change_watcher.h"
 #include "device_io.h"
 #include "function_device.h"
-#include "hartip_connection.h"
 
 #include "zelhart/hart_api.h"
 #include "zelhart/platform/serial_port_map.h"
@@ -28,7 +27,6 @@ struct LibraryOptions {
     bool watchPorts = true;
     std::optional<std::string> daemonSocket; // watched for the daemon starting; none: the socket path
                                              // of the runtime directory; "": not watched
-    HartIpTimings hartIpTimings;             // sessions of remote ports
 };
 
 class Library {

@@ -59,7 +59,10 @@ std::ostream& operator<<(std::ostream& o, const RecordSummary& r) {
 class HartIpClientTest : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override { Start(); }
-    void TearDown() override { LibraryDetach(); }
+    void TearDown() override {
+        LibraryDetach();
+        SetHartIpTimings({});
+    }
 
     void Start() {
         server = std::make_unique<FakeHartIpServer>();
@@ -69,7 +72,7 @@ protected:
         options.portSources = platform::SerialPortMapSources{dir / "ports", dir / "ports.conf", "", ""};
         options.watchPorts = false;
         options.daemonSocket = "";
-        options.hartIpTimings = {1000, 2000, 30000};
+        SetHartIpTimings({1000, 2000, 30000});
         LibraryAttach(options);
     }
     bool Present(uint16_t index) {
