@@ -2,6 +2,7 @@
 
 #include "hart/driver_socket.h"
 
+#include <zelhart/platform/remote_port.h>
 #include <zelhart/platform/serial_port.h>
 
 #include <algorithm>
@@ -122,7 +123,8 @@ int CHARTDriver::OpenPort(int port) {
         bound_ = true;
         driverLibrary_ = IsDriverLibrary(LibraryFile());
     }
-    if (driverLibrary_)
+    // A remote port is served over HART-IP by the library itself: no daemon is needed on this machine.
+    if (driverLibrary_ && !platform::LookupRemotePort(port, platform::DefaultSerialPortMapSources()))
         if (std::string problem = DriverProblem(); !problem.empty()) return Result(kNoDriver, problem);
     const int rc = open_(name.c_str(), &deviceIndex_);
     return Result(rc, "hart_open(\"" + name + "\") вернула " + std::to_string(rc));

@@ -1,8 +1,10 @@
 #include "library.h"
 
+#include "hartip_device_io.h"
 #include "trace.h"
 
 #include "zelhart/platform/iomgr_client.h"
+#include "zelhart/platform/remote_port.h"
 
 #include <atomic>
 #include <chrono>
@@ -28,8 +30,9 @@ constexpr int kDaemonStartMs = 2000;
 } // namespace
 
 Library::Library(LibraryOptions options)
-    : io_(options.deviceIo ? options.deviceIo : DefaultDeviceIo()),
-      sources_(options.portSources ? *options.portSources : platform::DefaultSerialPortMapSources()),
+    : sources_(options.portSources ? *options.portSources : platform::DefaultSerialPortMapSources()),
+      // Remote ports of the port map are served over HART-IP, every other device by the driver.
+      io_(MakeRemotePortDeviceIo(options.deviceIo ? options.deviceIo : DefaultDeviceIo(), sources_)),
       daemonSocket_(options.daemonSocket ? *options.daemonSocket : platform::iomgr::SocketPath()),
       functionDevice_(io_) {
     if (options.watchPorts) {
@@ -167,8 +170,13 @@ void Library::OnDaemonArrival() {
            Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     functionDevice_.Reopen();
-    for (const auto& controller : table_.All())
+    for (const auto& controller : table_.All()) {
+        // A remote port's device is the HART-IP server's, not the daemon's.
+        if (auto number = platform::ParseComName(controller->ComPortName());
+            number && platform::LookupRemotePort(*number, sources_))
+            continue;
         controller->DaemonArrived(SerialDeviceOf(controller->ComPortName()).value_or(std::string()));
+    }
 }
 
 void LibraryAttach(LibraryOptions options) {

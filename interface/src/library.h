@@ -59,8 +59,8 @@ private:
     // The device path the serial port map has for a COM name; nothing for another name.
     std::optional<std::string> SerialDeviceOf(const std::string& port) const;
 
-    std::shared_ptr<IDeviceIo> io_;
     platform::SerialPortMapSources sources_;
+    std::shared_ptr<IDeviceIo> io_;
     std::string daemonSocket_;
     FunctionDevice functionDevice_;
     ControllerTable table_;

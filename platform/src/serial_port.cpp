@@ -1,5 +1,7 @@
 #include "zelhart/platform/serial_port.h"
 
+#include "zelhart/platform/remote_port.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -137,7 +139,9 @@ PortProbe ProbeSerialDevice(const std::string& devicePath) { return ProbeSerialD
 
 PortProbe ProbeComPort(int number, const SerialPortMapSources& sources) {
     auto path = LookupComPort(number, sources);
-    return path ? ProbeSerialDevice(*path) : PortProbe::Missing;
+    if (path) return ProbeSerialDevice(*path);
+    // A remote port has no device node: it exists, and its server says whether it is busy.
+    return LookupRemotePort(number, sources) ? PortProbe::Free : PortProbe::Missing;
 }
 
 PortProbe ProbeComPort(int number) { return ProbeComPort(number, DefaultSerialPortMapSources()); }

@@ -1,5 +1,6 @@
 #include "zelhart/platform/serial_port_map.h"
 
+#include "zelhart/platform/remote_port.h"
 #include "zelhart/platform/runtime_dir.h"
 
 #include <algorithm>
@@ -73,6 +74,16 @@ public:
         paths_.insert(canon);
         entries_.push_back({std::move(path), "COM" + std::to_string(number), number, source});
     }
+    // A remote port claims its number as a device would; it has no device path.
+    void AddRemote(int number, RemoteEndpoint endpoint) {
+        if (number < 1 || number > kMaxComNumber || numbers_.count(number)) return;
+        numbers_.insert(number);
+        remote_.push_back({number, "COM" + std::to_string(number), std::move(endpoint)});
+    }
+    std::vector<RemotePortEntry> TakeRemote() {
+        std::sort(remote_.begin(), remote_.end(), [](const auto& a, const auto& b) { return a.number < b.number; });
+        return std::move(remote_);
+    }
     std::vector<SerialPortEntry> Take() {
         std::sort(entries_.begin(), entries_.end(),
                   [](const auto& a, const auto& b) { return a.number < b.number; });
@@ -83,6 +94,7 @@ private:
     std::set<int> numbers_;
     std::set<std::string> paths_;
     std::vector<SerialPortEntry> entries_;
+    std::vector<RemotePortEntry> remote_;
 };
 
 void AddExplicit(MapBuilder& map, const std::string& portsDir) {
@@ -102,7 +114,8 @@ void AddExplicit(MapBuilder& map, const std::string& portsDir) {
     }
 }
 
-// The lines "COM<n>=<absolute path>" of the static file, whether their device exists or not.
+// The lines "COM<n>=<absolute path>" and "COM<n>=hartip://..." of the static file, whether their
+// device exists or not.
 std::vector<std::pair<int, std::string>> ReadStaticLines(const std::string& confPath) {
     std::vector<std::pair<int, std::string>> lines;
     if (confPath.empty()) return lines;
@@ -117,15 +130,20 @@ std::vector<std::pair<int, std::string>> ReadStaticLines(const std::string& conf
         if (eq == std::string::npos) continue;
         auto number = ParseComName(Trim(std::string_view(t).substr(0, eq)));
         std::string path = Trim(std::string_view(t).substr(eq + 1));
-        if (!number || path.empty() || path[0] != '/') continue;
+        if (!number || path.empty() || (path[0] != '/' && !IsRemoteUrl(path))) continue;
         lines.emplace_back(*number, std::move(path));
     }
     return lines;
 }
 
 void AddStatic(MapBuilder& map, const std::string& confPath) {
-    for (auto& [number, path] : ReadStaticLines(confPath))
-        if (Exists(path)) map.Add(number, path, SerialPortEntry::Source::Static);
+    for (auto& [number, path] : ReadStaticLines(confPath)) {
+        if (IsRemoteUrl(path)) {
+            if (auto endpoint = ParseRemoteEndpoint(path)) map.AddRemote(number, std::move(*endpoint));
+        } else if (Exists(path)) {
+            map.Add(number, path, SerialPortEntry::Source::Static);
+        }
+    }
 }
 
 // A ttyS node exists for every possible 8250 port; only those with a known UART type are real.
@@ -174,7 +192,8 @@ std::optional<int> ParseComName(std::string_view name) {
 
 std::vector<std::string> StaticPortPaths(const std::string& confPath) {
     std::vector<std::string> paths;
-    for (auto& [number, path] : ReadStaticLines(confPath)) paths.push_back(std::move(path));
+    for (auto& [number, path] : ReadStaticLines(confPath))
+        if (!IsRemoteUrl(path)) paths.push_back(std::move(path));
     return paths;
 }
 
@@ -187,6 +206,19 @@ std::vector<SerialPortEntry> ReadSerialPortMap(const SerialPortMapSources& sourc
 }
 
 std::vector<SerialPortEntry> ReadSerialPortMap() { return ReadSerialPortMap(DefaultSerialPortMapSources()); }
+
+std::vector<RemotePortEntry> ReadRemotePorts(const SerialPortMapSources& sources) {
+    MapBuilder map;
+    AddExplicit(map, sources.portsDir);
+    AddStatic(map, sources.portsConf);
+    return map.TakeRemote();
+}
+
+std::optional<RemoteEndpoint> LookupRemotePort(int number, const SerialPortMapSources& sources) {
+    for (auto& e : ReadRemotePorts(sources))
+        if (e.number == number) return std::move(e.endpoint);
+    return std::nullopt;
+}
 
 std::optional<std::string> LookupComPort(int number, const SerialPortMapSources& sources) {
     for (auto& e : ReadSerialPortMap(sources))

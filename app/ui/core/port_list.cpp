@@ -2,6 +2,7 @@
 
 #include "hart/strings.h"
 
+#include <zelhart/platform/remote_port.h>
 #include <zelhart/platform/serial_port.h>
 
 #include <algorithm>
@@ -24,6 +25,9 @@ std::vector<std::string> ListPortEntries(const platform::SerialPortMapSources& s
         if (probe != platform::PortProbe::Free && probe != platform::PortProbe::NoAccess) entry += busyMark;
         entries.push_back(std::move(entry));
     }
+    // A remote port with its server's host: "COM300 (cabinet-1)". Its server says whether it is busy.
+    for (const platform::RemotePortEntry& port : platform::ReadRemotePorts(sources))
+        entries.push_back(port.comName + " (" + port.endpoint.HostText() + ")");
     std::sort(entries.begin(), entries.end());
     return entries;
 }
@@ -44,7 +48,8 @@ bool IsBusyEntry(std::string_view entry) {
 bool PortStillPresent(int number, const platform::SerialPortMapSources& sources) {
     const auto path = platform::LookupComPort(number, sources);
     struct stat st {};
-    return path && ::stat(path->c_str(), &st) == 0;
+    if (!path) return platform::LookupRemotePort(number, sources).has_value();
+    return ::stat(path->c_str(), &st) == 0;
 }
 
 PortDialogLogic::PortDialogLogic(Lister lister, int storedPort)
