@@ -31,8 +31,10 @@ void ClosingSequence::Answer(CloseStep step, UserAnswer answer) {
         stop_ = answer == UserAnswer::No;
         break;
     case CloseStep::AskAboutOutput:
-        // "Да" releases it first (Released says how that went); "Нет" leaves it fixed.
+        // "Да" releases it first (Released says how that went; a close meanwhile waits for it);
+        // "Нет" leaves it fixed.
         outputAnswered_ = answer == UserAnswer::No;
+        operationAnswered_ = true;
         break;
     default:
         break;
