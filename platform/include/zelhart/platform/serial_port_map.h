@@ -4,7 +4,8 @@
 // union of three sources, earlier ones winning when two claim the same COM name or the same device:
 //   1. explicit entries: symbolic links <runtime dir>/ports/COM<n> -> device path (simulators, tests,
 //      administrators); a link whose target is gone counts as absent;
-//   2. the static file <config dir>/ports.conf, lines "COM3=/dev/serial/by-id/...";
+//   2. the static file <config dir>/ports.conf, lines "COM3=/dev/serial/by-id/..." (a line
+//      "COM250=hartip://..." makes a remote port instead: no entry here, see remote_port.h);
 //   3. real ports found in /dev: ttyS<k> -> COM<k+1> (only with hardware behind them),
 //      ttyUSB<k> -> COM<k+33>, ttyACM<k> -> COM<k+65>.
 #pragma once
