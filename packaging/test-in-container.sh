@@ -12,7 +12,7 @@
 # Checks, as root, as a user in the group zelhart and as one outside it:
 #   the unit is enabled and active after the installation and a boot;
 #   the simulator started by the group member is read through the service with 4810cli read;
-#   the user outside the group is refused with "you are not in the zelhart group";
+#   the user outside the group is refused with "вы не входите в группу zelhart";
 #   a device node made with -DeviceNodeCreate is served after systemctl reload;
 #   removing zelhart-driver stops the daemon, purging every package leaves nothing of them behind.
 # Each check prints PASS or FAIL; the exit status is 1 when one failed.
@@ -135,8 +135,8 @@ fi
 # The outsider is refused, with the message.
 if out=$(inside bob 4810cli --port 7 read </dev/null 2>&1); then
     fail "bob (not in the group) was served"
-elif echo "$out" | grep -q 'you are not in the zelhart group'; then
-    pass "bob (not in the group) is refused: you are not in the zelhart group"
+elif echo "$out" | grep -q 'вы не входите в группу zelhart'; then
+    pass "bob (not in the group) is refused: вы не входите в группу zelhart"
 else
     fail "bob is refused without the message: $(echo "$out" | tail -3)"
 fi
