@@ -237,11 +237,11 @@ inline constexpr int kCsvSaveFailed = 20116;  // %1: the file and the system's r
 inline constexpr int kTipSaveCsv = 20117;     // its tool tip
 inline constexpr int kChartNoSamples = 20118; // nothing monitored yet to save
 inline constexpr int kTipChart = 20119;       // the chart's tool tip
-inline constexpr int kPortSimulatedMark = 20190; // " (симулятор)" after a simulated port's name
 // Closing the window and the loop output the program left fixed (20150-20159).
 inline constexpr int kOperationRunsOnClose = 20150; // wait for the operation, or stop it?
 inline constexpr int kOutputFixedOnClose = 20151;   // "%2.2f" of the current: release it?
 inline constexpr int kOutputStaysFixed = 20152;     // "%2.2f" of the current: releasing it failed
+inline constexpr int kPortSimulatedMark = 20190; // " (симулятор)" after a simulated port's name
 
 // Status prompts of the commands (the command's id): the tip, a line break, the short form.
 inline constexpr int kPromptReadDevice = 32783;
