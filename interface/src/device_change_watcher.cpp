@@ -12,6 +12,10 @@
 namespace zelhart::hartif {
 namespace {
 
+// How long after the daemon's socket appears its list of served devices is waited for (and the other
+// way round), so that one start is one arrival.
+constexpr int kDaemonArrivalWindowMs = 500;
+
 // ThreadDeviceChangeWatcher: waits on the stop event, the port watcher, the socket watcher and the
 // watcher of the daemon's list of served devices, in this order. The list is put in place anew when
 // the daemon's device nodes change: a device whose node was removed and created again is new to the
@@ -30,10 +34,21 @@ int ThreadDeviceChangeWatcher(const ManualResetEvent& stop, platform::PortWatche
                     const bool arrival = event.kind == platform::PortEvent::Kind::Arrival;
                     onDeviceChange(event.comName, arrival ? event.devicePath : std::string(), arrival);
                 }
-            } else if (index == 2) {
-                if (socket->ReadEvents()) onDaemonArrival();
-            } else if (index == 3) {
-                if (devices->ReadEvents()) onDaemonArrival();
+            } else if (index == 2 || index == 3) {
+                // A daemon's start makes its socket and then its list of devices, a moment apart: both
+                // are one arrival. Two would reconnect every device twice, the second time in the middle
+                // of the first exchange after the first reconnect. A list that changes alone (a device
+                // node removed and created again) is an arrival after the wait.
+                platform::FileAppearanceWatcher* first = index == 2 ? socket : devices;
+                platform::FileAppearanceWatcher* second = index == 2 ? devices : socket;
+                bool arrived = first->ReadEvents();
+                if (second) {
+                    const int pair[] = {stop.fd(), second->fd()};
+                    const int w = WaitForAny(pair, 2, kDaemonArrivalWindowMs);
+                    if (w == 0) return 0;
+                    if (w == 1) arrived = second->ReadEvents() || arrived;
+                }
+                if (arrived) onDaemonArrival();
             } else {
                 return 1;
             }
