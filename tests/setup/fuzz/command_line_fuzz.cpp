@@ -119,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Die("an exit code the helper does not give: " + std::to_string(code));
     devdb::DeviceDatabase db;
     std::string reason;
-    if (devdb::LoadDeviceDatabase(&db, &reason) != setupapi::ERROR_SUCCESS)
+    if (devdb::LoadDeviceDatabase(&db, &reason) != devdb::ERROR_SUCCESS)
         Die("the run left a database the services refuse: " + reason);
     RestoreState();
     return 0;

@@ -16,7 +16,7 @@
 
 namespace {
 
-using namespace zelhart::setupapi;
+using namespace zelhart::devdb;
 
 [[noreturn]] void Die(const char* what, const std::string& detail = {}) {
     std::fprintf(stderr, "device db fuzz: %s: %s\n", what, detail.c_str());
