@@ -1,4 +1,5 @@
 #include "library.h"
+#include "device_change_watcher.h"
 
 #include "hartip_device_io.h"
 #include "trace.h"
@@ -12,6 +13,7 @@
 #include <memory>
 #include <new>
 #include <thread>
+#include <sys/stat.h>
 
 namespace zelhart::hartif {
 namespace {
@@ -26,6 +28,8 @@ uint16_t Slot(uint32_t index) { return uint16_t(index & 0xFFFF); }
 
 // How long a daemon whose socket has appeared is given to accept connections.
 constexpr int kDaemonStartMs = 2000;
+// How long a daemon's list of served devices is waited for once its socket accepts.
+constexpr int kDaemonListMs = 1000;
 
 } // namespace
 
@@ -169,6 +173,12 @@ void Library::OnDaemonArrival() {
     while (platform::iomgr::ProbeDaemonSocket(daemonSocket_) == platform::iomgr::DaemonSocketState::kNotAccepting &&
            Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // A daemon's start changes two files, its socket and then its list of served devices, and each
+    // may wake the watcher: the second wake finds the same daemon and changes nothing. Reconnecting
+    // again would cut into the first exchange after the first reconnect.
+    const DaemonIdentity daemon = CurrentDaemon();
+    if (lastDaemon_ && *lastDaemon_ == daemon) return;
+    lastDaemon_ = daemon;
     functionDevice_.Reopen();
     for (const auto& controller : table_.All()) {
         // A remote port's device is the HART-IP server's, not the daemon's.
@@ -177,6 +187,33 @@ void Library::OnDaemonArrival() {
             continue;
         controller->DaemonArrived(SerialDeviceOf(controller->ComPortName()).value_or(std::string()));
     }
+}
+
+Library::DaemonIdentity Library::CurrentDaemon() const {
+    const size_t slash = daemonSocket_.find_last_of('/');
+    const std::string devices =
+        (slash == std::string::npos ? std::string(".") : daemonSocket_.substr(0, slash)) + "/" + kServedDevicesFileName;
+    auto newer = [](const struct stat& a, const struct stat& b) {
+        return a.st_mtim.tv_sec != b.st_mtim.tv_sec ? a.st_mtim.tv_sec > b.st_mtim.tv_sec
+                                                    : a.st_mtim.tv_nsec >= b.st_mtim.tv_nsec;
+    };
+    // The daemon writes its list right after it has made its socket; a daemon without a list (or one
+    // that is slow) is taken as it is after the wait.
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kDaemonListMs);
+    struct stat socketStat {}, devicesStat {};
+    for (;;) {
+        const bool haveSocket = ::stat(daemonSocket_.c_str(), &socketStat) == 0;
+        const bool haveDevices = ::stat(devices.c_str(), &devicesStat) == 0;
+        if (!haveSocket || (haveDevices && newer(devicesStat, socketStat)) || Clock::now() >= deadline) {
+            if (!haveSocket) socketStat = {};
+            if (!haveDevices) devicesStat = {};
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return {static_cast<unsigned long long>(socketStat.st_dev), static_cast<unsigned long long>(socketStat.st_ino),
+            static_cast<unsigned long long>(devicesStat.st_dev), static_cast<unsigned long long>(devicesStat.st_ino)};
 }
 
 void LibraryAttach(LibraryOptions options) {

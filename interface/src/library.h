@@ -58,10 +58,19 @@ private:
     void CatchUpWithPort(CHartModemController& controller);
     // The device path the serial port map has for a COM name; nothing for another name.
     std::optional<std::string> SerialDeviceOf(const std::string& port) const;
+    // The daemon as the files of its start show it: its socket and its list of served devices.
+    struct DaemonIdentity {
+        unsigned long long socketDev = 0, socketIno = 0, devicesDev = 0, devicesIno = 0;
+        bool operator==(const DaemonIdentity&) const = default;
+    };
+    // Waits (a moment at most) for the list of served devices that belongs to the socket, then says
+    // what both are.
+    DaemonIdentity CurrentDaemon() const;
 
     platform::SerialPortMapSources sources_;
     std::shared_ptr<IDeviceIo> io_;
     std::string daemonSocket_;
+    std::optional<DaemonIdentity> lastDaemon_; // the one the devices were last reconnected to (watcher thread only)
     FunctionDevice functionDevice_;
     ControllerTable table_;
     // hart_open and hart_close take their slots one at a time; a device being closed keeps its path in
