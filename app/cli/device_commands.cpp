@@ -44,7 +44,8 @@ void PrintAll(Context& c) {
 int RunFind(Context& c) {
     if (!c.args.empty()) return c.UsageError("find takes no arguments");
     if (!c.transmitter().FindDevice()) {
-        hart::ShowString(c.ui, hart::str::kSensorNotFound, hart::MessageIcon::Stop);
+        hart::ShowString(c.ui, hart::str::kSensorNotFound, hart::MessageIcon::Stop,
+                         c.transmitter().NoAnswerCause());
         return kExitFailure;
     }
     const CTransmitterModel& m = c.transmitter();

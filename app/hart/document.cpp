@@ -137,11 +137,11 @@ int CLrxDoc::CheckConnection(bool announce) {
     while (!m_transmitter.FindDevice()) {
         cursor.Restore();
         if (announce) {
-            ShowString(ui_, str::kSensorNotFound, MessageIcon::Information);
+            ShowString(ui_, str::kSensorNotFound, MessageIcon::Information, m_transmitter.NoAnswerCause());
             return 0;
         }
-        if (AskString(ui_, str::kSensorNotFound, MessageButtons::RetryCancel, MessageIcon::Stop) !=
-            UserAnswer::Retry)
+        if (AskString(ui_, str::kSensorNotFound, MessageButtons::RetryCancel, MessageIcon::Stop,
+                      m_transmitter.NoAnswerCause()) != UserAnswer::Retry)
             return 0;
         cursor.Show();
     }

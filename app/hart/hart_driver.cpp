@@ -2,6 +2,7 @@
 
 #include "hart/driver_socket.h"
 
+#include <zelhart/platform/modem_lines.h>
 #include <zelhart/platform/remote_port.h>
 #include <zelhart/platform/serial_port.h>
 
@@ -55,6 +56,15 @@ std::string DriverProblem() {
            std::system_category().message(error);
 }
 
+// The daemon's record of COM<port> as the map has it now: a port without modem-control lines.
+std::string ModemLinesCaution(int port) {
+    const auto path = platform::LookupComPort(port, platform::DefaultSerialPortMapSources());
+    if (!path || !platform::LacksModemLines(platform::ModemLinesDir(), port, *path)) return {};
+    return "У порта COM" + std::to_string(port) + " (" + *path +
+           ") нет линий управления модемом: RTS не переключается, и модем, который включает передатчик "
+           "по RTS, не передаёт запросы";
+}
+
 std::string LoaderText(const char* fallback) {
     const char* text = ::dlerror();
     return text ? std::string(text) : std::string(fallback);
@@ -105,6 +115,7 @@ int CHARTDriver::LoadInterfaceLibrary() {
 int CHARTDriver::OpenPort(int port) {
     const std::string com = "COM" + std::to_string(port);
     const std::string name = "HART" + std::to_string(port);
+    caution_.clear();
     // The COM probe asks the port map and the lock tables and never opens the device: the daemon
     // alone opens the port, so its modem lines rise once, for the daemon.
     switch (platform::ProbeComPort(port)) {
@@ -127,6 +138,8 @@ int CHARTDriver::OpenPort(int port) {
     if (driverLibrary_ && !platform::LookupRemotePort(port, platform::DefaultSerialPortMapSources()))
         if (std::string problem = DriverProblem(); !problem.empty()) return Result(kNoDriver, problem);
     const int rc = open_(name.c_str(), &deviceIndex_);
+    // The daemon has opened the port by now and left its record of the modem lines.
+    if (rc == 0) caution_ = ModemLinesCaution(port);
     return Result(rc, "hart_open(\"" + name + "\") вернула " + std::to_string(rc));
 }
 

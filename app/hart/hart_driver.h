@@ -59,6 +59,10 @@ class CHARTDriver {
     // Why the last OpenPort, ConfigurePort or ClosePort failed, in one line for the user (the port,
     // the loader's text, the socket path, the export's result); empty after a success.
     const std::string& LastFailure() const { return failure_; }
+    // After an OpenPort that succeeded: why requests may go unheard although the port opened, in one
+    // line for the user: the driver daemon found the port without modem-control lines, so a modem
+    // keyed by RTS never transmits. Empty when nothing is known against the port.
+    const std::string& PortCaution() const { return caution_; }
 
     bool IsBound() const { return bound_; }
     uint16_t DeviceIndex() const { return deviceIndex_; }
@@ -81,6 +85,7 @@ class CHARTDriver {
     bool bound_ = false;
     bool driverLibrary_ = false; // the bound library is the driver's own, which needs the daemon
     std::string failure_;
+    std::string caution_;
 };
 
 } // namespace zelhart::hart

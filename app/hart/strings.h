@@ -242,6 +242,7 @@ inline constexpr int kOperationRunsOnClose = 20150; // wait for the operation, o
 inline constexpr int kOutputFixedOnClose = 20151;   // "%2.2f" of the current: release it?
 inline constexpr int kOutputStaysFixed = 20152;     // "%2.2f" of the current: releasing it failed
 inline constexpr int kPortSimulatedMark = 20190; // " (симулятор)" after a simulated port's name
+inline constexpr int kPortNoModemLinesMark = 20191; // after a port the driver found without DTR/RTS
 
 // Status prompts of the commands (the command's id): the tip, a line break, the short form.
 inline constexpr int kPromptReadDevice = 32783;

@@ -9,9 +9,7 @@ constexpr uint8_t kIdentityMarker = 254; // first data byte of an identity answe
 
 // A link message with the transport's cause on its second line, when there is one.
 void ShowLinkFailure(IUserInterface& ui, int stringId, const std::string& cause) {
-    std::string text(LoadString(stringId));
-    if (!cause.empty()) text += "\n" + cause;
-    ui.ShowMessage(stringId, text, MessageIcon::Stop);
+    ShowString(ui, stringId, MessageIcon::Stop, cause);
 }
 
 } // namespace
@@ -31,6 +29,7 @@ int CTransmitter::Transact(CommandIndex index, std::span<const FieldValue> value
     const CommandLayout& layout = RequestLayout(index);
     CheckValuesFit(layout, values); // a caller's fault must not cost a port open
 
+    unanswered_ = false;
     if (stop_ && stop_->load()) return kResponseNoAnswer;
     if (!EnsureOpen()) return kResponseNoAnswer;
     driver_.DrainInput();
@@ -61,6 +60,7 @@ int CTransmitter::Transact(CommandIndex index, std::span<const FieldValue> value
         clock_.Sleep(kRetryPause);
     }
     if (pending != 0) return pending; // busy or a line fault: the link stays open for the next try
+    unanswered_ = true;
     if (open_) ReleaseLink();
     return kResponseNoAnswer;
 }
@@ -161,7 +161,10 @@ int CTransmitter::ReleaseLink() {
 }
 
 void CTransmitter::ReportResponseCode(CommandIndex index, int responseCode) {
-    hart::ReportResponseCode(ui_, index, responseCode);
+    if (responseCode == kResponseNoAnswer)
+        ShowString(ui_, str::kSensorNotFound, MessageIcon::Stop, NoAnswerCause());
+    else
+        hart::ReportResponseCode(ui_, index, responseCode);
 }
 
 } // namespace zelhart::hart

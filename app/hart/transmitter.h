@@ -103,8 +103,13 @@ class CTransmitter : public CTransmitterModel {
     // 1 when the link is closed or was not open; 0 after message 907. The link counts as closed after.
     int ReleaseLink();
 
-    // Shows the message of a response code (commands.h) through this transmitter's user interface.
+    // Shows the message of a response code (commands.h) through this transmitter's user interface;
+    // "no answer" with NoAnswerCause on its second line.
     void ReportResponseCode(CommandIndex index, int responseCode);
+    // Why the last transaction went unanswered on a link that opened, when something is known against
+    // the port (the driver found it without modem-control lines): the second line of message 906.
+    // Empty otherwise, also after an answer.
+    std::string NoAnswerCause() const { return unanswered_ ? driver_.PortCaution() : std::string(); }
 
     // --- Device operations. Each returns 1 for success (or nothing to do) and 0 for failure, which it
     // has reported already: response codes through ReportResponseCode, link failures by the link.
@@ -217,6 +222,7 @@ class CTransmitter : public CTransmitterModel {
     uint8_t deviceRevision_ = 0;
     uint8_t softwareRevision_ = 0;
     bool open_ = false;
+    bool unanswered_ = false; // the last transaction went on the line and nothing answered
     float fixedOutput_ = NotANumber;
     const std::atomic<bool>* stop_ = nullptr;
 };

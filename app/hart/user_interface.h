@@ -35,5 +35,9 @@ class IUserInterface {
 // Shows string `stringId` of the string table.
 void ShowString(IUserInterface& ui, int stringId, MessageIcon icon);
 UserAnswer AskString(IUserInterface& ui, int stringId, MessageButtons buttons, MessageIcon icon);
+// The same with `cause` on a second line when it is not empty (the link's and the port's causes).
+void ShowString(IUserInterface& ui, int stringId, MessageIcon icon, std::string_view cause);
+UserAnswer AskString(IUserInterface& ui, int stringId, MessageButtons buttons, MessageIcon icon,
+                     std::string_view cause);
 
 } // namespace zelhart::hart

@@ -184,8 +184,8 @@ void CCalMeasDialog::ReadData() {
         [t, reading, found] {
             while (!t->FindDevice()) {
                 if (hart::AskString(t->UserInterface(), str::kSensorNotFound,
-                                    hart::MessageButtons::RetryCancel,
-                                    hart::MessageIcon::Stop) != hart::UserAnswer::Retry)
+                                    hart::MessageButtons::RetryCancel, hart::MessageIcon::Stop,
+                                    t->NoAnswerCause()) != hart::UserAnswer::Retry)
                     return;
             }
             *found = true;

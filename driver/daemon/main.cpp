@@ -8,6 +8,7 @@
 #include "daemon_options.h"
 #include "device_nodes.h"
 #include "readiness.h"
+#include "zelhart/platform/modem_lines.h"
 #include "zelhart/platform/runtime_dir.h"
 #include "zelhart/platform/serial_port_map.h"
 #include "zelhart/platform/socket_access.h"
@@ -123,6 +124,8 @@ int Serve(Readiness& readiness, const DaemonOptions& daemonOptions) {
         return 1;
     }
     WriteServedDevices(fw);
+    // What an earlier daemon found of the ports' modem lines: the adapters may have changed since.
+    platform::ForgetModemLines(platform::ModemLinesDir());
     if (std::string e = SharePortsDirectory(daemonOptions.group); !e.empty())
         DaemonNotice("%s; simulators of other users cannot register their ports", e.c_str());
     DaemonNotice("ZelHartDriver %s started: runtime directory %s, socket %s (%s), ports: %s", ZELHART_VERSION,

@@ -3,6 +3,7 @@
 #include "contexts.h"
 #include "hart_names.h"
 #include "hart_trace.h"
+#include "zelhart/platform/modem_lines.h"
 #include "zelhart/platform/serial_port_map.h"
 
 #include <cerrno>
@@ -270,6 +271,17 @@ static void SayWhyThePortWouldNotOpen(HARTDEVICE_CONTEXT* ctx, NTSTATUS status) 
     DaemonNotice("COM%s: cannot open %s: %s", ctx->PortNumber.c_str(), path.c_str(), reason.c_str());
 }
 
+// Leaves the record the programs read (the port dialog's mark, the cause under "not found") of a real
+// port whose modem lines cannot be driven, or removes it when the port has them.
+static void LeaveModemLinesRecord(const HARTDEVICE_CONTEXT* ctx, bool missing) {
+    auto number = platform::ParseComName("COM" + ctx->PortNumber);
+    if (!number) return;
+    const std::string dir = platform::ModemLinesDir();
+    if (int e = platform::RecordModemLines(dir, *number, ctx->TargetName, missing); e != 0)
+        HartTrace(HART_TRACE_ERROR, "COM%s: cannot record in %s that the port has %s modem-control lines: %s\n",
+                  ctx->PortNumber.c_str(), dir.c_str(), missing ? "no" : "its", std::strerror(e));
+}
+
 NTSTATUS HartOpenSerialPort(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ctx) {
     constexpr const char* kFn = "HartEvtDeviceFileCreate";
     if (NTSTATUS s = FollowThePort(ctx); !NT_SUCCESS(s)) return s;
@@ -298,6 +310,7 @@ NTSTATUS HartOpenSerialPort(const WDFDEVICE& device, HARTDEVICE_CONTEXT* ctx) {
         target->Delete();
         return STATUS_NOT_SUPPORTED;
     }
+    LeaveModemLinesRecord(ctx, target->LacksModemLines());
 
     auto lock = ctx->Lock();
     ctx->IoTarget = target;

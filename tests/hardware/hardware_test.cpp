@@ -4,6 +4,7 @@
 // each request once, RTS never falls with characters unsent.
 #include "temp_dir.h"
 #include "zelhart/driver/daemon_process.h"
+#include "zelhart/platform/modem_lines.h"
 #include "zelhart/sim/sim_process.h"
 
 #include <gtest/gtest.h>
@@ -141,6 +142,7 @@ TEST_P(HardwareMatrix, WholeReadWithOneRequestPerTransaction) {
     ExpectRtsHeldToTheEnd();
     const bool echoTraced = daemon.Output().find("the modem echoes what it transmits") != std::string::npos;
     EXPECT_EQ(echoTraced, cell.echo) << daemon.Output();
+    EXPECT_FALSE(platform::LacksModemLines(run + "/nolines", kPort, sim.portPath())) << "a port with its lines";
     if (std::string(cell.model).starts_with("kind=usb")) {
         auto log = Lines(uartLog);
         EXPECT_NE(std::find(log.begin(), log.end(), "LOWLAT"), log.end()) << "ASYNC_LOW_LATENCY asked for";
@@ -206,12 +208,26 @@ TEST_F(HardwareTest, ParityErrorReachesTheReceiverWhateverThePortHadBefore) {
 }
 
 // A real port without modem-control lines (a USB modem keying itself on a three-wire adapter) works,
-// and the trace says at its default level that RTS cannot key a modem there.
+// and the trace says at its default level that RTS cannot key a modem there; the daemon leaves the
+// record the programs read.
 TEST_F(HardwareTest, RealPortWithoutModemLinesIsSaidInTheTrace) {
     Start("kind=usb,grid=1,nolines=1");
     auto [status, output] = Cli({"find"});
     EXPECT_EQ(status, 0) << output;
     EXPECT_NE(daemon.Output().find("the port has no modem-control lines"), std::string::npos) << daemon.Output();
+    EXPECT_TRUE(platform::LacksModemLines(run + "/nolines", kPort, sim.portPath()));
+}
+
+// The same port with a modem keyed by RTS: nothing is ever transmitted, and the program's "not found"
+// says why on its second line instead of leaving the user with a silent transmitter.
+TEST_F(HardwareTest, RtsKeyedModemOnAPortWithoutLinesIsTheCauseOfNotFound) {
+    Start("kind=usb,grid=1,nolines=rts");
+    auto [status, output] = Cli({"check"});
+    EXPECT_NE(status, 0) << output;
+    EXPECT_NE(output.find("906: Датчик Корвел-4810 не найден\n4810cli:   У порта COM" + std::to_string(kPort) + " (" +
+                          sim.portPath() + ") нет линий управления модемом: RTS не переключается"),
+              std::string::npos)
+        << output;
 }
 
 } // namespace

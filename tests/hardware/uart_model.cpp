@@ -14,6 +14,7 @@
 //                   received bytes in bursts every `grid` ms (ttyUSB major number).
 //   echo=1   transmitted characters come back on the receive side (an echoing modem).
 //   nolines=1 no modem-control lines (TIOCMGET fails with EINVAL); the modem keys itself.
+//   nolines=rts no modem-control lines, and the modem is keyed by RTS: it never transmits.
 //   parity=N the N-th character from the simulator (from 1) arrives with a parity error.
 //   log      one line per RTS edge ("RTS 0 unsent=N") and per character lost ("LOST xx"), per
 //            ASYNC_LOW_LATENCY request ("LOWLAT") and output flush ("FLUSH").
@@ -65,6 +66,7 @@ struct Config {
     Kind kind = Kind::Ideal;
     bool echo = false;
     bool noLines = false;
+    bool keyedByRts = true; // without lines: false when the modem keys itself
     int gridMs = 16;
     long parityAt = 0;
     std::string log;
@@ -90,7 +92,10 @@ Config ReadConfig() {
         std::string key = item.substr(0, eq), value = eq == std::string::npos ? "" : item.substr(eq + 1);
         if (key == "kind") c.kind = value == "16550" ? Kind::Uart16550 : value == "usb" ? Kind::Usb : Kind::Ideal;
         if (key == "echo") c.echo = value == "1";
-        if (key == "nolines") c.noLines = value == "1";
+        if (key == "nolines") {
+            c.noLines = value == "1" || value == "rts";
+            c.keyedByRts = value == "rts";
+        }
         if (key == "grid") c.gridMs = std::max(1, std::atoi(value.c_str()));
         if (key == "parity") c.parityAt = std::atol(value.c_str());
         if (key == "log") c.log = value;
@@ -152,7 +157,7 @@ Port* Find(int fd) {
 }
 
 void Port::Heard(uint8_t c, int64_t) {
-    if (!rts && !Cfg().noLines) { // without modem lines: a modem that keys itself
+    if (!rts && (!Cfg().noLines || Cfg().keyedByRts)) { // nolines=1: a modem that keys itself
         Log("LOST %02x\n", c);
         return;
     }

@@ -2,6 +2,7 @@
 
 #include "hart/strings.h"
 
+#include <zelhart/platform/modem_lines.h>
 #include <zelhart/platform/remote_port.h>
 #include <zelhart/platform/serial_port.h>
 
@@ -14,11 +15,15 @@ namespace zelhart::ui {
 std::vector<std::string> ListPortEntries(const platform::SerialPortMapSources& sources) {
     const std::string_view busyMark = hart::LoadString(hart::str::kPortBusyMark);
     const std::string_view simulatedMark = hart::LoadString(hart::str::kPortSimulatedMark);
+    const std::string_view noLinesMark = hart::LoadString(hart::str::kPortNoModemLinesMark);
+    const std::string linesDir = platform::ModemLinesDir();
     std::vector<std::string> entries;
     for (const platform::SerialPortEntry& port : platform::ReadSerialPortMap(sources)) {
         std::string entry = port.comName;
         // A simulator's port says so: the user must not take it for the modem's.
         if (platform::IsSimulatedPort(port)) entry += simulatedMark;
+        // The driver daemon opened it and found no modem lines: an RTS-keyed modem stays silent there.
+        if (platform::LacksModemLines(linesDir, port.number, port.devicePath)) entry += noLinesMark;
         // The probe reads the locks of other holders and never opens the port. A port this user may
         // not open is not busy: the driver daemon opens it.
         const platform::PortProbe probe = platform::ProbeSerialDevice(port.devicePath);

@@ -3,7 +3,9 @@
 // An entry is a port's COM name, followed by " (занят)" when another process holds the port at the
 // moment of listing (the COM probe's test: a lock on the device, read without opening it). A
 // simulated port (an explicit link to a pseudo-terminal: the simulator's, a test's) carries
-// " (симулятор)" before that mark, so "COM201 (симулятор) (занят)".
+// " (симулятор)" before that mark, so "COM201 (симулятор) (занят)". A port the driver daemon opened
+// and found without modem-control lines (platform/modem_lines.h) carries " (нет линий управления
+// модемом)" before the busy mark: "COM34 (нет линий управления модемом) (занят)".
 // A remote port (served over HART-IP) is its COM name and its server's host: "COM300 (cabinet-1)".
 // The list is sorted as text, so COM10 comes before COM2.
 #pragma once

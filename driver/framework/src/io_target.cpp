@@ -147,6 +147,11 @@ bool IoTarget::IsUsbPort() const {
     return line_ && line_->usb();
 }
 
+bool IoTarget::LacksModemLines() const {
+    std::lock_guard lock(mutex_);
+    return line_ && !line_->pseudoTerminal() && !line_->hasModemLines();
+}
+
 void IoTarget::OnDelete() {
     Close();
 }

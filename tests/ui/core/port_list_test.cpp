@@ -7,6 +7,7 @@
 
 #include "hart/strings.h"
 
+#include <zelhart/platform/modem_lines.h>
 #include <zelhart/platform/serial_port.h>
 
 #include <gtest/gtest.h>
@@ -107,6 +108,44 @@ TEST_F(PortListTest, SimulatedPortsAreMarkedAndRealOnesAreNot) {
     EXPECT_TRUE(IsBusyEntry(Busy(Sim("COM201"))));
     EXPECT_FALSE(IsBusyEntry(Sim("COM201")));
     EXPECT_EQ(PortNumberOfEntry(Busy(Sim("COM201"))), 201);
+}
+
+// A port the driver daemon found without modem-control lines is marked while its record names the
+// device the map has for it now; the busy mark stays last.
+TEST_F(PortListTest, PortsWithoutModemLinesAreMarkedByTheDaemonsRecord) {
+    const char* was = std::getenv("ZELHART_RUNTIME_DIR");
+    const std::string saved = was ? was : "";
+    ::setenv("ZELHART_RUNTIME_DIR", dir.path().c_str(), 1);
+    const std::string device = dir / "ttyUSB0"; // stands for a real adapter
+    { std::ofstream(device) << ""; }
+    ASSERT_EQ(platform::RegisterComPort(sources.portsDir, 34, device), 0);
+    Pty& held = AddPort(201);
+    platform::ExclusiveSerialPort holder;
+    ASSERT_EQ(holder.Open(held.path()), 0);
+    const std::string lines(hart::LoadString(hart::str::kPortNoModemLinesMark));
+    EXPECT_EQ(lines, " (нет линий управления модемом)");
+    const struct {
+        const char* what;
+        std::string usbRecord, ptyRecord; // what the records of COM34 and COM201 name ("": none)
+        std::vector<std::string> entries;
+    } cases[] = {
+        {"no records", "", "", {Busy(Sim("COM201")), "COM34"}},
+        {"both found without lines", device, held.path(), {Busy(Sim("COM201") + lines), "COM34" + lines}},
+        {"a record of another device", dir / "ttyUSB1", "", {Busy(Sim("COM201")), "COM34"}},
+        {"the adapter has its lines again", "", "", {Busy(Sim("COM201")), "COM34"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::RecordModemLines(platform::ModemLinesDir(), 34, c.usbRecord, !c.usbRecord.empty()), 0);
+        EXPECT_EQ(platform::RecordModemLines(platform::ModemLinesDir(), 201, c.ptyRecord, !c.ptyRecord.empty()), 0);
+        const auto entries = List();
+        EXPECT_EQ(entries, c.entries) << c.what;
+        EXPECT_TRUE(!entries.empty() && IsBusyEntry(entries[0])) << c.what;
+        EXPECT_EQ(entries.empty() ? 0 : PortNumberOfEntry(entries[0]), 201) << c.what;
+    }
+    if (was)
+        ::setenv("ZELHART_RUNTIME_DIR", saved.c_str(), 1);
+    else
+        ::unsetenv("ZELHART_RUNTIME_DIR");
 }
 
 TEST_F(PortListTest, OpeningSelectsTheStoredPortOrTheLastEntry) {

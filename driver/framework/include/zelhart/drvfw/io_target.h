@@ -72,6 +72,9 @@ class IoTarget : public Object {
     // A USB serial port (ttyUSB, ttyACM), which may deliver what it receives in bursts; false when
     // the target is not open.
     bool IsUsbPort() const;
+    // A real port (not a pseudo-terminal) that refused the modem-line calls: DTR and RTS cannot be
+    // driven there, and a modem keyed by RTS never transmits. False when the target is not open.
+    bool LacksModemLines() const;
 
     NTSTATUS FormatRequestForRead(const WDFREQUEST& request, const WDFMEMORY& output);
     NTSTATUS FormatRequestForWrite(const WDFREQUEST& request, const WDFMEMORY& input);
