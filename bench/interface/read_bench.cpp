@@ -80,7 +80,8 @@ RunResult RunOnce(const std::string& model) {
     for (const auto& d : {run, etc, home}) std::filesystem::create_directories(d);
 
     sim::SimProcess sim;
-    if (auto e = sim.Start(run, {"--port", "1", "--log", dir / "frames.log"}); !e.empty())
+    // On a number no real port has: the daemon never opens a real UART in the simulator's place.
+    if (auto e = sim.Start(run, {"--port", "free", "--log", dir / "frames.log"}); !e.empty())
         return {"korvel4810-sim: " + e, {}, {}};
     hartdriver::DaemonProcess daemon;
     hartdriver::DaemonLaunch launch;
@@ -101,7 +102,7 @@ RunResult RunOnce(const std::string& model) {
 
     sim::ChildSpec cli;
     cli.executable = sim::ExecutableBesideThisProgram("4810cli");
-    cli.args = {"--port", "1", "read"};
+    cli.args = {"--port", sim.comName().substr(3), "read"}; // "COM201" -> "201"
     cli.env = {{"ZELHART_RUNTIME_DIR", run},
                {"ZELHART_CONFIG_DIR", etc},
                {"HOME", home},

@@ -209,7 +209,7 @@ int main(int argc, char** argv) {
     ::setenv("XDG_RUNTIME_DIR", home.c_str(), 1);
     if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     sim::SimProcess simulator;
-    if (auto e = simulator.Start(run, {"--port", "1", "--log", dir + "/frames.log"}); !e.empty()) {
+    if (auto e = simulator.Start(run, {"--port", "free", "--log", dir + "/frames.log"}); !e.empty()) {
         std::fprintf(stderr, "korvel4810-sim: %s\n", e.c_str());
         return 1;
     }
@@ -225,7 +225,7 @@ int main(int argc, char** argv) {
     {
         QApplication application(argc, argv);
         hart::MemorySettings settings;
-        settings.SetInt(hart::kGeneralSection, hart::kPortSettingsKey, 1);
+        settings.SetInt(hart::kGeneralSection, hart::kPortSettingsKey, std::stoi(simulator.comName().substr(3)));
         ui::AppServices services;
         services.settings = &settings;
         ui::modal::SetScripted(true); // "Приём завершен" is acknowledged by the script

@@ -24,7 +24,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int kLocalPort = 200;  // the simulator's port, served by the daemon
+// The simulator's port, served by the daemon: a number of the simulators' range that no real port of
+// this machine has, so that the daemon never opens a real UART in its place.
+const int kLocalPort = [] {
+    auto sources = platform::DefaultSerialPortMapSources();
+    sources.portsDir.clear(); // the test's own links are in its private runtime directory
+    sources.portsConf.clear();
+    return platform::FreeComNumber(sources);
+}();
 constexpr int kRemotePort = 250; // the same port reached over HART-IP
 
 // A port number free for both TCP and UDP on loopback right now.

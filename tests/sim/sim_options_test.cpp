@@ -15,7 +15,7 @@ std::string Parse(std::vector<const char*> args, SimOptions& out) { return Parse
 TEST(SimOptions, Defaults) {
     SimOptions o;
     ASSERT_EQ(Parse({}, o), "");
-    EXPECT_EQ(o.port, 1);
+    EXPECT_EQ(o.port, kFreePort); // never COM1, which would stand in for /dev/ttyS0
     EXPECT_TRUE(o.line.pace);
     EXPECT_EQ(o.line.turnaround, 5ms);
     EXPECT_EQ(o.line.preambles, 5u);

@@ -15,10 +15,10 @@ constexpr uint64_t kMaxFd = 65535;
 std::string SimUsage() {
     return "usage: korvel4810-sim [options]\n"
            "A Korvel-4810 HART transmitter on a pseudo-terminal, registered as COM<n>.\n"
-           "  --port N            register as COM<N> (1..4096, default 1)\n"
+           "  --port N            register as COM<N> (1..4096)\n"
            "  --port free         register on the first COM number from 201 up that no port has (no\n"
            "                      real port of this machine then shares the simulator's number);\n"
-           "                      the ready line says which\n"
+           "                      the ready line says which (the default)\n"
            "  --state FILE        load the configuration from FILE (written with the factory\n"
            "                      configuration when missing) and save every change to it\n"
            "  --log FILE          append one line per frame: RX or TX and the bytes in hex\n"

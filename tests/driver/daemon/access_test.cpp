@@ -86,8 +86,8 @@ TEST_F(AccessTest, SimulatorSharesItsTerminalWithThePortsGroup) {
     const std::string ports = run_ + "/ports";
     std::filesystem::create_directories(ports);
     ASSERT_TRUE(platform::GiveToGroup(ports, group_->second, 01775).empty());
-    auto& sim = StartSim(5);
-    auto path = platform::LookupComPort(5);
+    auto& sim = StartSim(comC_);
+    auto path = platform::LookupComPort(comC_);
     ASSERT_TRUE(path);
     struct stat st {};
     ASSERT_EQ(::stat(path->c_str(), &st), 0);
@@ -99,13 +99,13 @@ TEST_F(AccessTest, SimulatorSharesItsTerminalWithThePortsGroup) {
 // At DebugLevel 0: the start line and nothing else; a reload says what it changed.
 TEST_F(DaemonTest, StartLineAndReloadReachStandardErrorAtDebugLevelZero) {
     WriteRegistry("\"DebugLevel\"=dword:00000000\n\"QUIETTIME\"=dword:00000002\n");
-    StartSim(3);
+    StartSim(comA_);
     StartDaemon({"--group", "no-such-group-here"});
     std::string output = daemon_.Output();
     EXPECT_NE(output.find("ZelHartDriver: ZelHartDriver "), std::string::npos) << output;
     for (const std::string& part : {"started: runtime directory " + run_, "socket " + SocketPath(),
                                     std::string("no group no-such-group-here on this system, mode 0600"), std::string("ports: "),
-                                    std::string("COM3 /dev/pts/")})
+                                    "COM" + std::to_string(comA_) + " /dev/pts/"})
         EXPECT_NE(output.find(part), std::string::npos) << part << " in\n" << output;
     EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
 

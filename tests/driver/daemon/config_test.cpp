@@ -86,7 +86,7 @@ TEST_F(TunablesTest, ValuesThatAreNot32BitTakeTheirDefault) {
 
 TEST_F(TunablesTest, EveryHartDeviceCopiesTheTimings) {
     WriteRegistry("\"RT1PRIMARY\"=dword:00000028\n\"GAP\"=dword:00000005\n\"BGTIMEERROR\"=dword:00000064\n");
-    FakePort port(run_, 3);
+    FakePort port(run_, comA_);
     StartDriver();
     auto function = OpenFunctionDevice();
     auto devices = HartDevicesOn({port.path()});
@@ -121,26 +121,27 @@ TEST_F(TunablesTest, DebugLevelOnePrintsTheBannerAndErrorsOnly) {
 class NamingTest : public InProcessDriverTest {};
 
 TEST_F(NamingTest, HartDevicesAreNamedAfterTheirComPorts) {
-    FakePort com1(run_, 1), com12(run_, 12);
+    FakePort first(run_, comA_), second(run_, comB_);
     StartDriver();
     auto function = OpenFunctionDevice();
-    auto devices = HartDevicesOn({com1.path(), com12.path()});
+    auto devices = HartDevicesOn({first.path(), second.path()});
     ASSERT_EQ(devices.size(), 2u);
     const std::string guid = "{76F2EE18-E6E6-437e-A495-DDAD2DA743EA}";
-    EXPECT_EQ(devices[0]->GetName(), "\\Device\\" + guid + "_Hart1");
-    EXPECT_EQ(devices[1]->GetName(), "\\Device\\" + guid + "_Hart12");
+    const std::string a = std::to_string(comA_), b = std::to_string(comB_);
+    EXPECT_EQ(devices[0]->GetName(), "\\Device\\" + guid + "_Hart" + a);
+    EXPECT_EQ(devices[1]->GetName(), "\\Device\\" + guid + "_Hart" + b);
     auto* c1 = hartdriver::HartDeviceGetContext(devices[0]);
-    auto* c12 = hartdriver::HartDeviceGetContext(devices[1]);
-    EXPECT_EQ(c1->SymbolicLinkName, "\\DosDevices\\" + guid + "_HART1");
-    EXPECT_EQ(c12->SymbolicLinkName, "\\DosDevices\\" + guid + "_HART12");
+    auto* c2 = hartdriver::HartDeviceGetContext(devices[1]);
+    EXPECT_EQ(c1->SymbolicLinkName, "\\DosDevices\\" + guid + "_HART" + a);
+    EXPECT_EQ(c2->SymbolicLinkName, "\\DosDevices\\" + guid + "_HART" + b);
     EXPECT_TRUE(c1->SymbolicLinkCreated);
-    EXPECT_EQ(c1->TargetName, com1.path()); // a device path is taken as it stands
-    EXPECT_EQ(c12->TargetName, com12.path());
+    EXPECT_EQ(c1->TargetName, first.path()); // a device path is taken as it stands
+    EXPECT_EQ(c2->TargetName, second.path());
     EXPECT_TRUE(devices[0]->IsExclusive());
-    EXPECT_TRUE(OpenHart(1));
-    EXPECT_TRUE(OpenHart(12));
+    EXPECT_TRUE(OpenHart(comA_));
+    EXPECT_TRUE(OpenHart(comB_));
     uint32_t error = 0;
-    EXPECT_FALSE(OpenHart(2, &error));
+    EXPECT_FALSE(OpenHart(comC_, &error));
     EXPECT_EQ(error, platform::ERROR_FILE_NOT_FOUND);
 }
 
@@ -148,41 +149,41 @@ TEST_F(NamingTest, StaticPortListEntriesGetHartDevicesToo) {
     FakePort unregistered(run_, 0);
     {
         std::ofstream conf(etc_ + "/ports.conf");
-        conf << "COM9=" << unregistered.path() << "\n";
+        conf << "COM" << comD_ << "=" << unregistered.path() << "\n";
     }
     StartDriver();
     auto function = OpenFunctionDevice();
     auto devices = HartDevicesOn({unregistered.path()});
     ASSERT_EQ(devices.size(), 1u);
-    EXPECT_EQ(devices[0]->GetName(), std::string(kHartDeviceNamePrefix) + "9");
-    EXPECT_TRUE(OpenHart(9));
+    EXPECT_EQ(devices[0]->GetName(), std::string(kHartDeviceNamePrefix) + std::to_string(comD_));
+    EXPECT_TRUE(OpenHart(comD_));
 }
 
 TEST_F(NamingTest, CreatingTwiceMakesNoDuplicates) {
-    FakePort com4(run_, 4);
+    FakePort portB(run_, comB_);
     StartDriver();
     auto function = OpenFunctionDevice();
     uint8_t ignored = 0;
     ASSERT_EQ(Ioctl(*function, IOCTL_HART_ENUMERATE_DEVICES, &ignored, 1), STATUS_SUCCESS);
-    EXPECT_EQ(HartDevicesOn({com4.path()}).size(), 1u);
-    FakePort com5(run_, 5);
+    EXPECT_EQ(HartDevicesOn({portB.path()}).size(), 1u);
+    FakePort portC(run_, comC_);
     ASSERT_EQ(Ioctl(*function, IOCTL_HART_ENUMERATE_DEVICES, &ignored, 1), STATUS_SUCCESS);
-    EXPECT_EQ(HartDevicesOn({com4.path(), com5.path()}).size(), 2u);
+    EXPECT_EQ(HartDevicesOn({portB.path(), portC.path()}).size(), 2u);
 }
 
 TEST_F(NamingTest, FunctionDeviceHandlesCountTheHartDevicesInAndOut) {
-    FakePort com4(run_, 4);
+    FakePort portB(run_, comB_);
     StartDriver();
-    EXPECT_TRUE(HartDevicesOn({com4.path()}).empty()); // made at the first open of the function device
+    EXPECT_TRUE(HartDevicesOn({portB.path()}).empty()); // made at the first open of the function device
     auto first = OpenFunctionDevice();
     auto second = OpenFunctionDevice();
-    EXPECT_EQ(HartDevicesOn({com4.path()}).size(), 1u);
+    EXPECT_EQ(HartDevicesOn({portB.path()}).size(), 1u);
     first.reset();
     EXPECT_TRUE(WaitUntil([&] { return DeviceCount() == 1; }));
-    EXPECT_EQ(HartDevicesOn({com4.path()}).size(), 1u); // another handle remains
+    EXPECT_EQ(HartDevicesOn({portB.path()}).size(), 1u); // another handle remains
     second.reset();
     EXPECT_TRUE(WaitUntil([&] { return DeviceCount() == 0; }));
-    EXPECT_TRUE(HartDevicesOn({com4.path()}).empty());
+    EXPECT_TRUE(HartDevicesOn({portB.path()}).empty());
 }
 
 } // namespace

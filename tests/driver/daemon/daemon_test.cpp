@@ -43,11 +43,11 @@ TEST_F(DaemonProgramTest, BadOptionsPrintTheUsageAndExitWithStatusTwo) {
 
 TEST_F(DaemonProgramTest, DebugLevelZeroPrintsOnlyTheStartLine) {
     WriteRegistry("\"DebugLevel\"=dword:00000000\n\"QUIETTIME\"=dword:00000002\n");
-    StartSim(3, {"--silent", "1"});
+    StartSim(comA_, {"--silent", "1"});
     StartDaemon();
     {
         auto function = OpenFunctionDevice();
-        auto hart = OpenHart(3);
+        auto hart = OpenHart(comA_);
         ASSERT_EQ(SetProtocol(*hart, 0, 0x80, 1), STATUS_SUCCESS);
         EXPECT_EQ(Exchange(*hart, ShortRequest(0)).readStatus, STATUS_SUCCESS); // after one retry
         uint8_t ignored = 0;
@@ -104,11 +104,11 @@ class ClientFailureTest : public DaemonTest {
   protected:
     void SetUp() override {
         DaemonTest::SetUp();
-        StartSim(3);
-        StartSim(4);
+        StartSim(comA_);
+        StartSim(comB_);
         StartDaemon();
         function_ = OpenFunctionDevice();
-        hart3_ = OpenHart(3);
+        hart3_ = OpenHart(comA_);
         ASSERT_TRUE(hart3_);
     }
     void ExpectServing() {
@@ -120,7 +120,7 @@ class ClientFailureTest : public DaemonTest {
 };
 
 TEST_F(ClientFailureTest, AClientKilledMidRequestLeavesTheDaemonServingOthers) {
-    ChildWithPipes client({DRVFW_TEST_CLIENT, "read", std::string(kHartDeviceLinkTail) + "4"});
+    ChildWithPipes client({DRVFW_TEST_CLIENT, "read", std::string(kHartDeviceLinkTail) + std::to_string(comB_)});
     ASSERT_EQ(client.ReadLine(), "0");
     ASSERT_EQ(client.ReadLine(), "pending");
     client.Kill(); // with its read waiting in the driver
@@ -128,7 +128,7 @@ TEST_F(ClientFailureTest, AClientKilledMidRequestLeavesTheDaemonServingOthers) {
     ExpectServing();
     // Its handle was cleaned up: the device can be opened again.
     std::unique_ptr<DeviceFile> hart4;
-    EXPECT_TRUE(WaitUntil([&] { return (hart4 = OpenHart(4, nullptr)) != nullptr; }));
+    EXPECT_TRUE(WaitUntil([&] { return (hart4 = OpenHart(comB_, nullptr)) != nullptr; }));
     ASSERT_TRUE(hart4);
     EXPECT_EQ(Exchange(*hart4, ShortRequest(0)).readStatus, STATUS_SUCCESS);
 }

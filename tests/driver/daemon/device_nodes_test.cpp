@@ -106,7 +106,7 @@ class DeviceNodeDaemonTest : public DaemonTest {
 };
 
 TEST_F(DeviceNodeDaemonTest, NodesAddedAndRemovedWhileServingFollowReEnumeration) {
-    StartSim(3);
+    StartSim(comA_);
     ASSERT_EQ(Helper(std::string("-DriverPackageInstall,") + PRODUCT_INF), 0) << helperOutput_;
     CreateNode();
     StartDaemonOnRoot();
@@ -115,7 +115,7 @@ TEST_F(DeviceNodeDaemonTest, NodesAddedAndRemovedWhileServingFollowReEnumeration
 
     // A program holds the first function device and a HART device while the nodes change.
     auto function = OpenFunctionDevice();
-    auto hart = OpenHart(3);
+    auto hart = OpenHart(comA_);
     ASSERT_TRUE(function && hart);
 
     CreateNode();
@@ -159,7 +159,7 @@ TEST_F(DeviceNodeDaemonTest, NodesAddedAndRemovedWhileServingFollowReEnumeration
     ASSERT_EQ(Helper("-ReEnumerate"), 0) << helperOutput_;
     ASSERT_TRUE(WaitUntil([&] { return !Interface(0).empty(); })) << daemon_.Output();
     function = OpenFunctionDevice();
-    hart = OpenHart(3);
+    hart = OpenHart(comA_);
     ASSERT_TRUE(hart);
     EXPECT_EQ(Exchange(*hart, ShortRequest(0)).readStatus, STATUS_SUCCESS);
 }

@@ -8,12 +8,13 @@ namespace {
 
 class ExchangeTest : public DaemonTest {
   protected:
-    // A simulator on COM3 with `extra` options, the daemon, the function device and HART device 3.
+    // A simulator on the test's first port with `extra` options, the daemon, the function device and
+    // its HART device.
     void Start(std::vector<std::string> extra = {}) {
-        StartSim(3, std::move(extra));
+        StartSim(comA_, std::move(extra));
         StartDaemon();
         function_ = OpenFunctionDevice();
-        hart_ = OpenHart(3);
+        hart_ = OpenHart(comA_);
         ASSERT_TRUE(hart_);
     }
     std::unique_ptr<DeviceFile> function_, hart_;
@@ -41,7 +42,7 @@ TEST_F(ExchangeTest, IdentityReplyCompletesTheWriteAndTheWaitingRead) {
     EXPECT_EQ(r.written, request.size());
     EXPECT_EQ(r.readStatus, STATUS_SUCCESS);
     ExpectIdentityReply(r.reply);
-    EXPECT_EQ(CountHeard(3), 1);
+    EXPECT_EQ(CountHeard(comA_), 1);
 
     // The next exchange on the same handle works the same way.
     ExchangeResult again = Exchange(*hart_, ShortRequest(249));
@@ -57,13 +58,13 @@ TEST_F(ExchangeTest, SilenceIsRetriedRetryCountTimesThenTimesOut) {
     StartWrite(*hart_, write, ShortRequest(0));
     ASSERT_TRUE(write.Wait());
     EXPECT_EQ(write.Status(), STATUS_TRANSACTION_TIMED_OUT);
-    EXPECT_EQ(CountHeard(3), 3); // the first transmission and RetryCount more
+    EXPECT_EQ(CountHeard(comA_), 3); // the first transmission and RetryCount more
 
     // The transmitter hears again: the next write is answered.
     ExchangeResult r = Exchange(*hart_, ShortRequest(0));
     EXPECT_EQ(r.writeStatus, STATUS_SUCCESS);
     ExpectIdentityReply(r.reply);
-    EXPECT_EQ(CountHeard(3), 4);
+    EXPECT_EQ(CountHeard(comA_), 4);
 }
 
 TEST_F(ExchangeTest, RetryCountZeroSendsOnce) {
@@ -73,7 +74,7 @@ TEST_F(ExchangeTest, RetryCountZeroSendsOnce) {
     StartWrite(*hart_, write, ShortRequest(0));
     ASSERT_TRUE(write.Wait());
     EXPECT_EQ(write.Status(), STATUS_TRANSACTION_TIMED_OUT);
-    EXPECT_EQ(CountHeard(3), 1);
+    EXPECT_EQ(CountHeard(comA_), 1);
 }
 
 TEST_F(ExchangeTest, BadCheckByteReachesTheReaderAsCrcErrorWithTheBytes) {

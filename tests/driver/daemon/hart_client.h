@@ -26,6 +26,29 @@ using Bytes = std::vector<uint8_t>;
 
 inline constexpr uint32_t kWaitMs = 5000;
 
+// COM numbers for the tests' ports: those of the simulators' range (COM201-COM255) that no real port
+// of this machine has, chosen once. A test's port never shadows a real one, and when the test's port
+// goes away its COM name does not fall to a real UART that the daemon would then open.
+inline int TestCom(size_t slot) {
+    static const std::vector<int> free = [] {
+        platform::SerialPortMapSources real;
+        real.devDir = "/dev";
+        real.sysTtyDir = "/sys/class/tty";
+        std::vector<bool> taken(platform::kLastSimulatorComNumber + 1);
+        for (const auto& port : platform::ReadSerialPortMap(real))
+            if (port.number <= platform::kLastSimulatorComNumber) taken[size_t(port.number)] = true;
+        std::vector<int> numbers;
+        for (int n = platform::kFirstSimulatorComNumber; n <= platform::kLastSimulatorComNumber; ++n)
+            if (!taken[size_t(n)]) numbers.push_back(n);
+        return numbers;
+    }();
+    if (slot >= free.size()) {
+        ADD_FAILURE() << "no free COM number for the test's port " << slot;
+        return platform::kLastSimulatorComNumber;
+    }
+    return free[slot];
+}
+
 // Polls `condition` until it holds or `timeout` passes.
 inline bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5000ms) {
     auto deadline = std::chrono::steady_clock::now() + timeout;

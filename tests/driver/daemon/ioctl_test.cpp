@@ -11,10 +11,10 @@ class IoctlTest : public DaemonTest {
   protected:
     void SetUp() override {
         DaemonTest::SetUp();
-        StartSim(3);
+        StartSim(comA_);
         StartDaemon();
         function_ = OpenFunctionDevice();
-        hart_ = OpenHart(3);
+        hart_ = OpenHart(comA_);
         ASSERT_TRUE(function_ && hart_);
     }
     std::unique_ptr<DeviceFile> function_, hart_;
@@ -41,7 +41,7 @@ TEST_F(IoctlTest, SlaveModeIsSelectedOnceAndRefusesWrites) {
     StartWrite(*hart_, write, ShortRequest(0));
     ASSERT_TRUE(write.Wait());
     EXPECT_EQ(write.Status(), STATUS_NOT_SUPPORTED);
-    EXPECT_EQ(CountHeard(3), 0);
+    EXPECT_EQ(CountHeard(comA_), 0);
 }
 
 TEST_F(IoctlTest, ReadMaskIsStoredAsGiven) {
@@ -128,61 +128,61 @@ TEST_F(IoctlTest, SetBaudRateOnAnOpenPortSucceeds) {
 }
 
 TEST_F(IoctlTest, ModemInitRecreatesNothingThatExistsAndCreatesWhatArrived) {
-    auto& sim3 = *sims_[3];
-    HartModemInitInfo existing = ModemInitInfo(sim3.portPath(), "COM3");
+    auto& sim3 = *sims_[comA_];
+    HartModemInitInfo existing = ModemInitInfo(sim3.portPath(), "COM" + std::to_string(comA_));
     EXPECT_EQ(Ioctl(*function_, IOCTL_HART_MODEM_INIT, &existing, sizeof(existing)),
               STATUS_OBJECT_NAME_COLLISION);
 
     // A port that arrived after the HART devices were made.
     uint32_t error = 0;
-    auto& sim5 = StartSim(5);
-    EXPECT_FALSE(OpenHart(5, &error));
+    auto& sim5 = StartSim(comC_);
+    EXPECT_FALSE(OpenHart(comC_, &error));
     EXPECT_EQ(error, platform::ERROR_FILE_NOT_FOUND);
-    HartModemInitInfo arrived = ModemInitInfo(sim5.portPath(), "COM5");
+    HartModemInitInfo arrived = ModemInitInfo(sim5.portPath(), "COM" + std::to_string(comC_));
     ASSERT_EQ(Ioctl(*function_, IOCTL_HART_MODEM_INIT, &arrived, sizeof(arrived)), STATUS_SUCCESS);
-    auto hart5 = OpenHart(5);
+    auto hart5 = OpenHart(comC_);
     ASSERT_TRUE(hart5);
     ExchangeResult r = Exchange(*hart5, ShortRequest(0));
     EXPECT_EQ(r.readStatus, STATUS_SUCCESS);
 }
 
 TEST_F(IoctlTest, ModemInitRefusesMalformedRecordsAndUnknownPorts) {
-    const std::string path = sims_[3]->portPath();
+    const std::string path = sims_[comA_]->portPath();
     auto refused = [&](HartModemInitInfo info, const char* what) {
         EXPECT_EQ(Ioctl(*function_, IOCTL_HART_MODEM_INIT, &info, sizeof(info)), STATUS_INVALID_PARAMETER)
             << what;
     };
-    HartModemInitInfo r = ModemInitInfo(path, "COM6");
+    HartModemInitInfo r = ModemInitInfo(path, "COM" + std::to_string(comD_));
     r.PortNameLength = 8; // shorter than "COM" and a digit
     refused(r, "short port name");
-    r = ModemInitInfo(path, "COM6");
+    r = ModemInitInfo(path, "COM" + std::to_string(comD_));
     r.PortNameLength = 300;
     refused(r, "port name longer than its field");
-    r = ModemInitInfo(path, "COM6");
+    r = ModemInitInfo(path, "COM" + std::to_string(comD_));
     r.SerialDeviceNameLength = 400;
     refused(r, "device name longer than its field");
-    r = ModemInitInfo(path, "COM6");
+    r = ModemInitInfo(path, "COM" + std::to_string(comD_));
     r.SerialDeviceNameLength += 2; // the terminator is not where the length says
     refused(r, "length past the terminator");
     refused(ModemInitInfo(path, "LPT6"), "not a COM port");
     refused(ModemInitInfo(path, "COMx"), "no number");
     // A device the serial port map does not have under that name.
-    refused(ModemInitInfo("/etc/passwd", "COM6"), "not a serial port");
-    refused(ModemInitInfo(path, "COM6"), "a port mapped as COM3");
+    refused(ModemInitInfo("/etc/passwd", "COM" + std::to_string(comD_)), "not a serial port");
+    refused(ModemInitInfo(path, "COM" + std::to_string(comD_)), "a port mapped under another COM name");
     uint32_t error = 0;
-    EXPECT_FALSE(OpenHart(6, &error));
+    EXPECT_FALSE(OpenHart(comD_, &error));
 }
 
 TEST_F(IoctlTest, EnumerateDevicesAddsNewPortsWithoutDuplicates) {
-    StartSim(7);
+    StartSim(comE_);
     uint8_t ignored = 0;
     ASSERT_EQ(Ioctl(*function_, IOCTL_HART_ENUMERATE_DEVICES, &ignored, 1), STATUS_SUCCESS);
     ASSERT_EQ(Ioctl(*function_, IOCTL_HART_ENUMERATE_DEVICES, &ignored, 1), STATUS_SUCCESS);
-    auto hart7 = OpenHart(7);
+    auto hart7 = OpenHart(comE_);
     ASSERT_TRUE(hart7);
     // HART device 3 is the one it was: still open here, so a second open is refused.
     uint32_t error = 0;
-    EXPECT_FALSE(OpenHart(3, &error));
+    EXPECT_FALSE(OpenHart(comA_, &error));
     EXPECT_EQ(error, platform::ERROR_ACCESS_DENIED);
 }
 

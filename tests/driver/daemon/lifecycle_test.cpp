@@ -13,7 +13,7 @@ namespace {
 class LifecycleTest : public DaemonTest {
   protected:
     void Start(std::vector<std::string> simOptions = {}) {
-        StartSim(3, std::move(simOptions));
+        StartSim(comA_, std::move(simOptions));
         StartDaemon();
         function_ = OpenFunctionDevice();
         ASSERT_TRUE(function_);
@@ -30,9 +30,9 @@ class ClientProcess : public ChildWithPipes {
 
 TEST_F(LifecycleTest, SecondOpenFromAnotherProcessIsRefusedWhileTheFirstKeepsWorking) {
     Start();
-    auto hart = OpenHart(3);
+    auto hart = OpenHart(comA_);
     ASSERT_TRUE(hart);
-    std::string name = std::string(kHartDeviceLinkTail) + "3";
+    std::string name = std::string(kHartDeviceLinkTail) + std::to_string(comA_);
     ClientProcess other("open", name);
     EXPECT_EQ(other.ReadLine(), std::to_string(platform::ERROR_ACCESS_DENIED));
 
@@ -43,10 +43,10 @@ TEST_F(LifecycleTest, SecondOpenFromAnotherProcessIsRefusedWhileTheFirstKeepsWor
 
 TEST_F(LifecycleTest, CloseAndReopenKeepsTheProtocolSettingsAndServesAgain) {
     Start();
-    auto hart = OpenHart(3);
+    auto hart = OpenHart(comA_);
     ASSERT_EQ(SetProtocol(*hart, 0, 0x00, 4), STATUS_SUCCESS);
     ASSERT_EQ(hart->Close(), platform::ERROR_SUCCESS);
-    hart = OpenHart(3);
+    hart = OpenHart(comA_);
     ASSERT_TRUE(hart);
     EXPECT_EQ(GetProtocol(*hart), (HartProtocolInfo{0, 0x00, 4}));
     // A secondary master's request is answered with the master bit clear.
@@ -58,32 +58,32 @@ TEST_F(LifecycleTest, CloseAndReopenKeepsTheProtocolSettingsAndServesAgain) {
 
 TEST_F(LifecycleTest, LastCloseOfTheFunctionDeviceDeletesTheHartDevices) {
     Start();
-    auto hart = OpenHart(3);
+    auto hart = OpenHart(comA_);
     ASSERT_TRUE(hart);
     hart.reset();
     function_.reset();
     uint32_t error = 0;
-    EXPECT_TRUE(WaitUntil([&] { return !OpenHart(3, &error) && error == platform::ERROR_FILE_NOT_FOUND; }));
+    EXPECT_TRUE(WaitUntil([&] { return !OpenHart(comA_, &error) && error == platform::ERROR_FILE_NOT_FOUND; }));
     function_ = OpenFunctionDevice();
-    EXPECT_TRUE(OpenHart(3));
+    EXPECT_TRUE(OpenHart(comA_));
 }
 
 TEST_F(LifecycleTest, PortHeldByAnotherProgramFailsTheOpenUntilReleased) {
     Start();
     platform::ExclusiveSerialPort holder;
-    ASSERT_EQ(holder.Open(sims_[3]->portPath()), 0);
+    ASSERT_EQ(holder.Open(sims_[comA_]->portPath()), 0);
     uint32_t error = 0;
-    EXPECT_FALSE(OpenHart(3, &error));
+    EXPECT_FALSE(OpenHart(comA_, &error));
     EXPECT_EQ(error, platform::ERROR_ACCESS_DENIED);
     holder.Close();
-    auto hart = OpenHart(3); // the failed open left the device closed
+    auto hart = OpenHart(comA_); // the failed open left the device closed
     ASSERT_TRUE(hart);
     EXPECT_EQ(Exchange(*hart, ShortRequest(0)).readStatus, STATUS_SUCCESS);
 }
 
 TEST_F(LifecycleTest, PortRemovalCancelsRequestsSignalsTheSubscriberAndDeletesTheDevice) {
     Start({"--silent", "100"}); // the write waits for a reply that does not come
-    auto hart = OpenHart(3);
+    auto hart = OpenHart(comA_);
     ASSERT_TRUE(hart);
     Event removed;
     uint32_t handle = static_cast<uint32_t>(removed.fd());
@@ -93,9 +93,9 @@ TEST_F(LifecycleTest, PortRemovalCancelsRequestsSignalsTheSubscriberAndDeletesTh
     PendingIo read(300), write;
     StartRead(*hart, read);
     StartWrite(*hart, write, ShortRequest(0));
-    ASSERT_TRUE(WaitUntil([&] { return CountHeard(3) >= 1; })); // the write is on its way
+    ASSERT_TRUE(WaitUntil([&] { return CountHeard(comA_) >= 1; })); // the write is on its way
 
-    sims_[3]->process().Terminate(std::chrono::milliseconds(0)); // gone without warning
+    sims_[comA_]->process().Terminate(std::chrono::milliseconds(0)); // gone without warning
     ASSERT_TRUE(read.Wait());
     ASSERT_TRUE(write.Wait());
     EXPECT_EQ(read.Status(), STATUS_CANCELLED);
@@ -104,7 +104,7 @@ TEST_F(LifecycleTest, PortRemovalCancelsRequestsSignalsTheSubscriberAndDeletesTh
 
     // The device is deleted: the old handle fails, a new open finds nothing.
     uint32_t error = 0;
-    EXPECT_TRUE(WaitUntil([&] { return !OpenHart(3, &error) && error == platform::ERROR_FILE_NOT_FOUND; }));
+    EXPECT_TRUE(WaitUntil([&] { return !OpenHart(comA_, &error) && error == platform::ERROR_FILE_NOT_FOUND; }));
     PendingIo late(10);
     StartRead(*hart, late);
     ASSERT_TRUE(late.Wait());
@@ -112,10 +112,10 @@ TEST_F(LifecycleTest, PortRemovalCancelsRequestsSignalsTheSubscriberAndDeletesTh
     hart.reset();
 
     // The port comes back; the library's IOCTL_HART_MODEM_INIT recreates the HART device.
-    auto& sim = StartSim(3);
-    HartModemInitInfo info = ModemInitInfo(sim.portPath(), "COM3");
+    auto& sim = StartSim(comA_);
+    HartModemInitInfo info = ModemInitInfo(sim.portPath(), "COM" + std::to_string(comA_));
     ASSERT_EQ(Ioctl(*function_, IOCTL_HART_MODEM_INIT, &info, sizeof(info)), STATUS_SUCCESS);
-    hart = OpenHart(3);
+    hart = OpenHart(comA_);
     ASSERT_TRUE(hart);
     ExchangeResult r = Exchange(*hart, ShortRequest(0));
     EXPECT_EQ(r.writeStatus, STATUS_SUCCESS);
@@ -123,17 +123,17 @@ TEST_F(LifecycleTest, PortRemovalCancelsRequestsSignalsTheSubscriberAndDeletesTh
 }
 
 TEST_F(LifecycleTest, TwoPortsRemovedTogetherAreBothDeleted) {
-    StartSim(3);
-    StartSim(4);
+    StartSim(comA_);
+    StartSim(comB_);
     StartDaemon();
     function_ = OpenFunctionDevice();
-    auto hart3 = OpenHart(3), hart4 = OpenHart(4);
+    auto hart3 = OpenHart(comA_), hart4 = OpenHart(comB_);
     ASSERT_TRUE(hart3 && hart4);
-    sims_[3]->process().Terminate(std::chrono::milliseconds(0));
-    sims_[4]->process().Terminate(std::chrono::milliseconds(0));
+    sims_[comA_]->process().Terminate(std::chrono::milliseconds(0));
+    sims_[comB_]->process().Terminate(std::chrono::milliseconds(0));
     uint32_t error = 0;
-    EXPECT_TRUE(WaitUntil([&] { return !OpenHart(3, &error) && error == platform::ERROR_FILE_NOT_FOUND; }));
-    EXPECT_TRUE(WaitUntil([&] { return !OpenHart(4, &error) && error == platform::ERROR_FILE_NOT_FOUND; }));
+    EXPECT_TRUE(WaitUntil([&] { return !OpenHart(comA_, &error) && error == platform::ERROR_FILE_NOT_FOUND; }));
+    EXPECT_TRUE(WaitUntil([&] { return !OpenHart(comB_, &error) && error == platform::ERROR_FILE_NOT_FOUND; }));
 }
 
 // True once the daemon has taken the suspend: the HART device's control queue no longer accepts.
@@ -144,7 +144,7 @@ bool Suspended(DeviceFile& hart) {
 
 TEST_F(LifecycleTest, SuspendAndResumeBySignalReopensThePortAndSendsThePendingFrame) {
     Start();
-    auto hart = OpenHart(3);
+    auto hart = OpenHart(comA_);
     ASSERT_TRUE(hart);
     ASSERT_EQ(Exchange(*hart, ShortRequest(0)).readStatus, STATUS_SUCCESS);
 
@@ -154,7 +154,7 @@ TEST_F(LifecycleTest, SuspendAndResumeBySignalReopensThePortAndSendsThePendingFr
     StartRead(*hart, read);
     StartWrite(*hart, write, ShortRequest(0));
     EXPECT_FALSE(write.Wait(300)); // nothing is sent while suspended
-    EXPECT_EQ(CountHeard(3), 1);
+    EXPECT_EQ(CountHeard(comA_), 1);
 
     auto resumed = std::chrono::steady_clock::now();
     ASSERT_TRUE(daemon_.Signal(SIGUSR2));
@@ -165,19 +165,19 @@ TEST_F(LifecycleTest, SuspendAndResumeBySignalReopensThePortAndSendsThePendingFr
     EXPECT_LT(took, 3500ms);
     ASSERT_TRUE(read.Wait());
     EXPECT_EQ(read.Status(), STATUS_SUCCESS);
-    EXPECT_EQ(CountHeard(3), 2);
+    EXPECT_EQ(CountHeard(comA_), 2);
     // Control requests are served again.
     EXPECT_EQ(GetProtocol(*hart).MasterType, 0x80);
 }
 
 TEST_F(LifecycleTest, SigtermClosesEveryPort) {
     Start();
-    auto hart = OpenHart(3);
+    auto hart = OpenHart(comA_);
     ASSERT_TRUE(hart);
     EXPECT_EQ(daemon_.Stop(), 0);
     // The port is free again for anybody.
     platform::ExclusiveSerialPort port;
-    EXPECT_EQ(port.Open(sims_[3]->portPath()), 0);
+    EXPECT_EQ(port.Open(sims_[comA_]->portPath()), 0);
 }
 
 } // namespace

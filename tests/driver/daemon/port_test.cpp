@@ -11,7 +11,7 @@ class PortTest : public InProcessDriverTest {
   protected:
     void Start(const std::string& registry = "\"QUIETTIME\"=dword:00000001\n") {
         WriteRegistry(registry);
-        port_ = std::make_unique<FakePort>(run_, 3);
+        port_ = std::make_unique<FakePort>(run_, comA_);
         StartDriver();
         function_ = OpenFunctionDevice();
     }
@@ -25,7 +25,7 @@ class PortTest : public InProcessDriverTest {
 
 TEST_F(PortTest, EveryOpenSets1200BaudEightDataBitsOddParityOneStopBit) {
     Start();
-    auto hart = OpenHart(3);
+    auto hart = OpenHart(comA_);
     ASSERT_TRUE(hart);
     // (A pseudo-terminal keeps no parity setting, so odd parity cannot be seen here.)
     termios t = port_->Settings();
@@ -43,7 +43,7 @@ TEST_F(PortTest, EveryOpenSets1200BaudEightDataBitsOddParityOneStopBit) {
 
     // The rate is not remembered: the next open sets 1200 again.
     hart.reset();
-    hart = OpenHart(3);
+    hart = OpenHart(comA_);
     ASSERT_TRUE(hart);
     t = port_->Settings();
     EXPECT_EQ(::cfgetospeed(&t), B1200);
@@ -51,7 +51,7 @@ TEST_F(PortTest, EveryOpenSets1200BaudEightDataBitsOddParityOneStopBit) {
 
 TEST_F(PortTest, FramesGoOnTheWireAsWrittenAndTheReplyComesBackWithoutPreambles) {
     Start();
-    auto hart = OpenHart(3);
+    auto hart = OpenHart(comA_);
     PendingIo read(300), write;
     StartRead(*hart, read);
     Bytes request = ShortRequest(0);
@@ -69,7 +69,7 @@ TEST_F(PortTest, FramesGoOnTheWireAsWrittenAndTheReplyComesBackWithoutPreambles)
 
 TEST_F(PortTest, ShortPausesInAReplyAreBridgedAndALongOneAbandonsTheFrame) {
     Start();
-    auto hart = OpenHart(3);
+    auto hart = OpenHart(comA_);
     ASSERT_EQ(SetProtocol(*hart, 0, 0x80, 0), STATUS_SUCCESS);
     Bytes reply = WithPreambles(IdentityReply());
     Bytes head(reply.begin(), reply.begin() + 10), tail(reply.begin() + 10, reply.end());
@@ -109,7 +109,7 @@ TEST_F(PortTest, ShortPausesInAReplyAreBridgedAndALongOneAbandonsTheFrame) {
 
 TEST_F(PortTest, SetBaudRateWithThePortNotStartedIsNotReady) {
     Start();
-    auto hart = OpenHart(3);
+    auto hart = OpenHart(comA_);
     auto* ctx = Context();
     ASSERT_TRUE(ctx);
     drvfw::WDFIOTARGET target;
@@ -126,7 +126,7 @@ TEST_F(PortTest, SetBaudRateWithThePortNotStartedIsNotReady) {
 
 TEST_F(PortTest, CategoriesSelectTheTraceAndTheTimeStampPrefixesItsLines) {
     Start("\"QUIETTIME\"=dword:00000001\n\"DebugLevel\"=dword:00000085\n");
-    auto hart = OpenHart(3);
+    auto hart = OpenHart(comA_);
     ASSERT_EQ(SetProtocol(*hart, 0, 0x80, 2), STATUS_SUCCESS);
     EXPECT_TRUE(WaitUntil([&] { return Trace().find("EVT_Q_TIMEOUT") != std::string::npos; }));
     std::string trace = Trace();
@@ -145,7 +145,7 @@ TEST_F(PortTest, CategoriesSelectTheTraceAndTheTimeStampPrefixesItsLines) {
 
 TEST_F(PortTest, HangUpOfAnOpenPortDeletesTheDevice) {
     Start();
-    auto hart = OpenHart(3);
+    auto hart = OpenHart(comA_);
     ASSERT_TRUE(hart);
     PendingIo read(300);
     StartRead(*hart, read);
@@ -155,18 +155,19 @@ TEST_F(PortTest, HangUpOfAnOpenPortDeletesTheDevice) {
     EXPECT_TRUE(WaitUntil([&] { return !Context(); }));
 }
 
-// COM3 is moved to another device while its HART device has no handle (a simulator started again
-// on another pseudo-terminal): the next open follows the COM name, not the path the device was made
-// with, and once the map has lost COM3 the old device is not opened even though it is still there.
+// The test's port is moved to another device while its HART device has no handle (a simulator
+// started again on another pseudo-terminal): the next open follows the COM name, not the path the
+// device was made with, and once the map has lost the COM name the old device is not opened even
+// though it is still there (nor a real port the name would fall to, were it a low number).
 TEST_F(PortTest, AnOpenFollowsTheComNameToTheDeviceTheMapNamesNow) {
     Start();
-    ASSERT_TRUE(OpenHart(3)); // made and opened once on the first device
+    ASSERT_TRUE(OpenHart(comA_)); // made and opened once on the first device
     FakePort replacement(run_, 0);
     const std::string ports = run_ + "/ports";
-    ASSERT_EQ(platform::UnregisterComPort(ports, 3), 0);
-    ASSERT_EQ(platform::RegisterComPort(ports, 3, replacement.path()), 0);
+    ASSERT_EQ(platform::UnregisterComPort(ports, comA_), 0);
+    ASSERT_EQ(platform::RegisterComPort(ports, comA_, replacement.path()), 0);
 
-    auto hart = OpenHart(3);
+    auto hart = OpenHart(comA_);
     ASSERT_TRUE(hart);
     PendingIo read(300), write;
     StartRead(*hart, read);
@@ -181,15 +182,15 @@ TEST_F(PortTest, AnOpenFollowsTheComNameToTheDeviceTheMapNamesNow) {
     ASSERT_TRUE(write.Wait());
     hart.reset();
 
-    ASSERT_EQ(platform::UnregisterComPort(ports, 3), 0);
+    ASSERT_EQ(platform::UnregisterComPort(ports, comA_), 0);
     uint32_t error = 0;
-    EXPECT_FALSE(OpenHart(3, &error));
+    EXPECT_FALSE(OpenHart(comA_, &error));
     EXPECT_EQ(error, platform::ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(PortTest, SuspendAndResumeOfTheFramework) {
     Start();
-    auto hart = OpenHart(3);
+    auto hart = OpenHart(comA_);
     ASSERT_TRUE(hart);
     fw_->Suspend();
     PendingIo read(300), write;

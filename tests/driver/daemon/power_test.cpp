@@ -6,15 +6,13 @@
 namespace zelhart::testing {
 namespace {
 
-constexpr int kPort = 200, kOtherPort = 201;
-
 class PowerTest : public InProcessDriverTest {
   protected:
     void SetUp() override {
         InProcessDriverTest::SetUp();
         WriteRegistry("\"QUIETTIME\"=dword:00000001\n");
-        ports_[kPort] = std::make_unique<FakePort>(run_, kPort);
-        ports_[kOtherPort] = std::make_unique<FakePort>(run_, kOtherPort);
+        ports_[comA_] = std::make_unique<FakePort>(run_, comA_);
+        ports_[comB_] = std::make_unique<FakePort>(run_, comB_);
         StartDriver();
         function_ = OpenFunctionDevice();
     }
@@ -58,7 +56,7 @@ TEST_F(PowerTest, AHandleClosedAroundSuspendAndResumeOpensAgainWithEveryQueueSer
         for (Step step : c.steps) {
             switch (step) {
             case Open:
-                hart = OpenHart(kPort);
+                hart = OpenHart(comA_);
                 ASSERT_TRUE(hart);
                 break;
             case Close:
@@ -78,7 +76,7 @@ TEST_F(PowerTest, AHandleClosedAroundSuspendAndResumeOpensAgainWithEveryQueueSer
         }
         uint8_t mask = 0x03;
         EXPECT_EQ(Ioctl(*hart, IOCTL_HART_SET_READ_MASK, &mask, 1), STATUS_SUCCESS);
-        ExpectExchange(*hart, *ports_[kPort]);
+        ExpectExchange(*hart, *ports_[comA_]);
     }
 }
 
@@ -87,10 +85,10 @@ TEST_F(PowerTest, AHandleClosedAroundSuspendAndResumeOpensAgainWithEveryQueueSer
 // restarts the first and leaves the second alone: its write ends after its retries, as it would have
 // without the resume, and the first one's write goes out once its port is back.
 TEST_F(PowerTest, AResumeRestartsOnlyTheDevicesThatWereSuspended) {
-    auto suspended = OpenHart(kPort);
+    auto suspended = OpenHart(comA_);
     ASSERT_TRUE(suspended);
     fw_->Suspend();
-    auto openedMeanwhile = OpenHart(kOtherPort);
+    auto openedMeanwhile = OpenHart(comB_);
     ASSERT_TRUE(openedMeanwhile);
 
     PendingIo heldRead(300), heldWrite;
@@ -99,17 +97,17 @@ TEST_F(PowerTest, AResumeRestartsOnlyTheDevicesThatWereSuspended) {
     StartWrite(*suspended, heldWrite, request);
     PendingIo silentWrite;
     StartWrite(*openedMeanwhile, silentWrite, request);
-    ASSERT_EQ(ports_[kOtherPort]->Receive(request.size()), request); // now waiting for the reply
+    ASSERT_EQ(ports_[comB_]->Receive(request.size()), request); // now waiting for the reply
 
     fw_->Resume();
     // Three attempts (RetryCount 2), each waiting RT1PRIMARY + 3 ticks: well within 8 s.
     ASSERT_TRUE(silentWrite.Wait(8000));
     EXPECT_EQ(silentWrite.Status(), STATUS_TRANSACTION_TIMED_OUT);
-    EXPECT_EQ(ports_[kOtherPort]->Receive(2 * request.size()).size(), 2 * request.size()); // the retries
+    EXPECT_EQ(ports_[comB_]->Receive(2 * request.size()).size(), 2 * request.size()); // the retries
 
-    ASSERT_EQ(ports_[kPort]->Receive(request.size(), 5000ms), request);
+    ASSERT_EQ(ports_[comA_]->Receive(request.size(), 5000ms), request);
     Turnaround();
-    ports_[kPort]->Send(WithPreambles(IdentityReply()));
+    ports_[comA_]->Send(WithPreambles(IdentityReply()));
     ASSERT_TRUE(heldWrite.Wait());
     EXPECT_EQ(heldWrite.Status(), STATUS_SUCCESS);
     ASSERT_TRUE(heldRead.Wait());

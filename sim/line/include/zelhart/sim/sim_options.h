@@ -12,7 +12,7 @@ namespace zelhart::sim {
 inline constexpr int kFreePort = 0;
 
 struct SimOptions {
-    int port = 1;            // registered as COM<port>; kFreePort: the first free simulator number
+    int port = kFreePort;    // registered as COM<port>; kFreePort: the first free simulator number
     std::string statePath;   // load and save the configuration here
     std::string logPath;     // one line per frame
     bool logTimes = false;   // each log line begins with the monotonic time; late output is logged
