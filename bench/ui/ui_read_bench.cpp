@@ -225,7 +225,8 @@ int main(int argc, char** argv) {
     {
         QApplication application(argc, argv);
         hart::MemorySettings settings;
-        settings.SetInt(hart::kGeneralSection, hart::kPortSettingsKey, std::stoi(simulator.comName().substr(3)));
+        settings.SetInt(hart::kGeneralSection, hart::kPortSettingsKey,
+                        std::stoi(simulator.comName().substr(3)));
         ui::AppServices services;
         services.settings = &settings;
         ui::modal::SetScripted(true); // "Приём завершен" is acknowledged by the script

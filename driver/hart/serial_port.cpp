@@ -278,7 +278,8 @@ static void LeaveModemLinesRecord(const HARTDEVICE_CONTEXT* ctx, bool missing) {
     if (!number) return;
     const std::string dir = platform::ModemLinesDir();
     if (int e = platform::RecordModemLines(dir, *number, ctx->TargetName, missing); e != 0)
-        HartTrace(HART_TRACE_ERROR, "COM%s: cannot record in %s that the port has %s modem-control lines: %s\n",
+        HartTrace(HART_TRACE_ERROR,
+                  "COM%s: cannot record in %s that the port has %s modem-control lines: %s\n",
                   ctx->PortNumber.c_str(), dir.c_str(), missing ? "no" : "its", std::strerror(e));
 }
 

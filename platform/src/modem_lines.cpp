@@ -17,7 +17,9 @@ std::string RecordPath(const std::string& dir, int number) {
 
 } // namespace
 
-std::string ModemLinesDir() { return RuntimeDir() + "/nolines"; }
+std::string ModemLinesDir() {
+    return RuntimeDir() + "/nolines";
+}
 
 int RecordModemLines(const std::string& dir, int number, const std::string& devicePath, bool missing) {
     if (dir.empty() || number < 1 || number > kMaxComNumber) return EINVAL;

@@ -142,7 +142,8 @@ TEST_P(HardwareMatrix, WholeReadWithOneRequestPerTransaction) {
     ExpectRtsHeldToTheEnd();
     const bool echoTraced = daemon.Output().find("the modem echoes what it transmits") != std::string::npos;
     EXPECT_EQ(echoTraced, cell.echo) << daemon.Output();
-    EXPECT_FALSE(platform::LacksModemLines(run + "/nolines", kPort, sim.portPath())) << "a port with its lines";
+    EXPECT_FALSE(platform::LacksModemLines(run + "/nolines", kPort, sim.portPath()))
+        << "a port with its lines";
     if (std::string(cell.model).starts_with("kind=usb")) {
         auto log = Lines(uartLog);
         EXPECT_NE(std::find(log.begin(), log.end(), "LOWLAT"), log.end()) << "ASYNC_LOW_LATENCY asked for";
@@ -224,8 +225,9 @@ TEST_F(HardwareTest, RtsKeyedModemOnAPortWithoutLinesIsTheCauseOfNotFound) {
     Start("kind=usb,grid=1,nolines=rts");
     auto [status, output] = Cli({"check"});
     EXPECT_NE(status, 0) << output;
-    EXPECT_NE(output.find("906: Датчик Корвел-4810 не найден\n4810cli:   У порта COM" + std::to_string(kPort) + " (" +
-                          sim.portPath() + ") нет линий управления модемом: RTS не переключается"),
+    EXPECT_NE(output.find("906: Датчик Корвел-4810 не найден\n4810cli:   У порта COM" +
+                          std::to_string(kPort) + " (" + sim.portPath() +
+                          ") нет линий управления модемом: RTS не переключается"),
               std::string::npos)
         << output;
 }

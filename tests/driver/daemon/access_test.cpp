@@ -104,8 +104,8 @@ TEST_F(DaemonTest, StartLineAndReloadReachStandardErrorAtDebugLevelZero) {
     std::string output = daemon_.Output();
     EXPECT_NE(output.find("ZelHartDriver: ZelHartDriver "), std::string::npos) << output;
     for (const std::string& part : {"started: runtime directory " + run_, "socket " + SocketPath(),
-                                    std::string("no group no-such-group-here on this system, mode 0600"), std::string("ports: "),
-                                    "COM" + std::to_string(comA_) + " /dev/pts/"})
+                                    std::string("no group no-such-group-here on this system, mode 0600"),
+                                    std::string("ports: "), "COM" + std::to_string(comA_) + " /dev/pts/"})
         EXPECT_NE(output.find(part), std::string::npos) << part << " in\n" << output;
     EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
 

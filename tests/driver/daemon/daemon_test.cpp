@@ -120,7 +120,8 @@ class ClientFailureTest : public DaemonTest {
 };
 
 TEST_F(ClientFailureTest, AClientKilledMidRequestLeavesTheDaemonServingOthers) {
-    ChildWithPipes client({DRVFW_TEST_CLIENT, "read", std::string(kHartDeviceLinkTail) + std::to_string(comB_)});
+    ChildWithPipes client(
+        {DRVFW_TEST_CLIENT, "read", std::string(kHartDeviceLinkTail) + std::to_string(comB_)});
     ASSERT_EQ(client.ReadLine(), "0");
     ASSERT_EQ(client.ReadLine(), "pending");
     client.Kill(); // with its read waiting in the driver

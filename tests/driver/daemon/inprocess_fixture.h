@@ -84,7 +84,8 @@ class InProcessDriverTest : public ::testing::Test {
     }
 
     // The test's ports, on COM numbers no real port of this machine has (TestCom).
-    const int comA_ = TestCom(0), comB_ = TestCom(1), comC_ = TestCom(2), comD_ = TestCom(3), comE_ = TestCom(4);
+    const int comA_ = TestCom(0), comB_ = TestCom(1), comC_ = TestCom(2), comD_ = TestCom(3),
+              comE_ = TestCom(4);
     TempDir dir_;
     std::string run_ = dir_ / "run";
     std::string etc_ = dir_ / "etc";

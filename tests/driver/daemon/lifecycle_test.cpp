@@ -63,7 +63,8 @@ TEST_F(LifecycleTest, LastCloseOfTheFunctionDeviceDeletesTheHartDevices) {
     hart.reset();
     function_.reset();
     uint32_t error = 0;
-    EXPECT_TRUE(WaitUntil([&] { return !OpenHart(comA_, &error) && error == platform::ERROR_FILE_NOT_FOUND; }));
+    EXPECT_TRUE(
+        WaitUntil([&] { return !OpenHart(comA_, &error) && error == platform::ERROR_FILE_NOT_FOUND; }));
     function_ = OpenFunctionDevice();
     EXPECT_TRUE(OpenHart(comA_));
 }
@@ -104,7 +105,8 @@ TEST_F(LifecycleTest, PortRemovalCancelsRequestsSignalsTheSubscriberAndDeletesTh
 
     // The device is deleted: the old handle fails, a new open finds nothing.
     uint32_t error = 0;
-    EXPECT_TRUE(WaitUntil([&] { return !OpenHart(comA_, &error) && error == platform::ERROR_FILE_NOT_FOUND; }));
+    EXPECT_TRUE(
+        WaitUntil([&] { return !OpenHart(comA_, &error) && error == platform::ERROR_FILE_NOT_FOUND; }));
     PendingIo late(10);
     StartRead(*hart, late);
     ASSERT_TRUE(late.Wait());
@@ -132,8 +134,10 @@ TEST_F(LifecycleTest, TwoPortsRemovedTogetherAreBothDeleted) {
     sims_[comA_]->process().Terminate(std::chrono::milliseconds(0));
     sims_[comB_]->process().Terminate(std::chrono::milliseconds(0));
     uint32_t error = 0;
-    EXPECT_TRUE(WaitUntil([&] { return !OpenHart(comA_, &error) && error == platform::ERROR_FILE_NOT_FOUND; }));
-    EXPECT_TRUE(WaitUntil([&] { return !OpenHart(comB_, &error) && error == platform::ERROR_FILE_NOT_FOUND; }));
+    EXPECT_TRUE(
+        WaitUntil([&] { return !OpenHart(comA_, &error) && error == platform::ERROR_FILE_NOT_FOUND; }));
+    EXPECT_TRUE(
+        WaitUntil([&] { return !OpenHart(comB_, &error) && error == platform::ERROR_FILE_NOT_FOUND; }));
 }
 
 // True once the daemon has taken the suspend: the HART device's control queue no longer accepts.

@@ -3,6 +3,7 @@
 
 #include "hart/strings.h"
 
+#include <zelhart/platform/modem_lines.h>
 #include <zelhart/platform/serial_port.h>
 
 #include <map>
@@ -156,6 +157,39 @@ TEST_F(TransmitterTest, SilenceGives255AfterThreeAttemptsOfTheProductionTiming) 
     EXPECT_FALSE(transmitter->IsLinkOpen());
     EXPECT_FALSE(lib.IsOpen());
     EXPECT_TRUE(ui.shown.empty()); // the caller reports 255
+}
+
+// The driver daemon's record of a port without modem-control lines is the cause under "not found", but
+// only after silence on the port it names.
+TEST_F(TransmitterTest, SilenceOnAPortWithoutModemLinesSaysWhy) {
+    const std::string device = *platform::LookupComPort(1);
+    const std::string cause = "У порта COM1 (" + device +
+                              ") нет линий управления модемом: RTS не переключается, и модем, который "
+                              "включает передатчик по RTS, не передаёт запросы";
+    const struct {
+        const char* what;
+        std::string recorded; // the device the record names ("": no record)
+        bool answers;
+        std::string shown; // the second line under 906 ("": none)
+    } cases[] = {
+        {"silence, the port recorded", device, false, cause},
+        {"an answer, the port recorded", device, true, ""},
+        {"silence, no record", "", false, ""},
+        {"silence, a record of another device", device + "x", false, ""},
+    };
+    for (const auto& c : cases) {
+        const bool recorded = !c.recorded.empty();
+        ASSERT_EQ(platform::RecordModemLines(platform::ModemLinesDir(), 1, c.recorded, recorded), 0);
+        lib.Load(c.answers ? kKorvelIdentity : "");
+        ui.shown.clear();
+        const int rc = transmitter->Transact(CommandIndex::IdentifyDevice);
+        EXPECT_EQ(rc == kResponseNoAnswer, !c.answers) << c.what;
+        EXPECT_EQ(transmitter->NoAnswerCause(), c.shown) << c.what;
+        transmitter->ReportResponseCode(CommandIndex::IdentifyDevice, kResponseNoAnswer);
+        ASSERT_EQ(ui.shown.size(), 1u) << c.what;
+        const std::string second = c.shown.empty() ? "" : "\n" + c.shown;
+        EXPECT_EQ(ui.shown[0].text, std::string(LoadString(str::kSensorNotFound)) + second) << c.what;
+    }
 }
 
 TEST_F(TransmitterTest, CommunicationErrorKeepsTheLinkForTheNextTransaction) {

@@ -135,8 +135,10 @@ TEST_F(PortListTest, PortsWithoutModemLinesAreMarkedByTheDaemonsRecord) {
         {"the adapter has its lines again", "", "", {Busy(Sim("COM201")), "COM34"}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(platform::RecordModemLines(platform::ModemLinesDir(), 34, c.usbRecord, !c.usbRecord.empty()), 0);
-        EXPECT_EQ(platform::RecordModemLines(platform::ModemLinesDir(), 201, c.ptyRecord, !c.ptyRecord.empty()), 0);
+        EXPECT_EQ(
+            platform::RecordModemLines(platform::ModemLinesDir(), 34, c.usbRecord, !c.usbRecord.empty()), 0);
+        EXPECT_EQ(
+            platform::RecordModemLines(platform::ModemLinesDir(), 201, c.ptyRecord, !c.ptyRecord.empty()), 0);
         const auto entries = List();
         EXPECT_EQ(entries, c.entries) << c.what;
         EXPECT_TRUE(!entries.empty() && IsBusyEntry(entries[0])) << c.what;
