@@ -5,11 +5,14 @@
 #include "function_device.h"
 #include "modem_init.h"
 #include "trace.h"
+#include "write_hook.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace zelhart::hartif {
+
+std::atomic<BeforeWriteHook> g_beforeWriteHook{nullptr};
 
 void CHartModemController::ThreadCommunicationProc(CHartModemController* controller) {
     if (!controller) return;
@@ -100,6 +103,7 @@ void CHartModemController::WriteStep(HartMessage& lastRequest) {
     if (!m_WriteQueue.Peek(&head)) return;
     int32_t written = -3;
     if (IsPresent()) {
+        if (const BeforeWriteHook hook = g_beforeWriteHook.load()) hook(head);
         auto device = DeviceLockForWrite();
         {
             std::lock_guard write(m_csWrite);

@@ -1,5 +1,6 @@
 // The exports from several threads at once, against port events from the watcher's side.
 #include "library_fixture.h"
+#include "write_hook.h"
 
 #include <algorithm>
 #include <atomic>
@@ -168,6 +169,56 @@ TEST_F(Concurrency, CloseCancelsTheWriteOnItsWayAndHoldsUpOnlyOpensOfItsDevice) 
     EXPECT_EQ(openSame.get(), HDRV_SUCCESS);
     EXPECT_EQ(hart_close(other), HDRV_SUCCESS);
     EXPECT_EQ(hart_close(same), HDRV_SUCCESS);
+}
+
+// The communication thread held after taking its first request and before writing it, until the
+// test lets it go.
+class FirstWriteHeld {
+public:
+    FirstWriteHeld() {
+        current_ = this;
+        g_beforeWriteHook = &Hook;
+    }
+    ~FirstWriteHeld() {
+        Release();
+        g_beforeWriteHook = nullptr;
+    }
+    bool Taken() { return taken_.get_future().wait_for(kWait) == std::future_status::ready; }
+    void Release() {
+        if (!released_.exchange(true)) release_.set_value();
+    }
+
+private:
+    static void Hook(const HartMessage&) {
+        FirstWriteHeld& self = *current_;
+        if (self.held_.exchange(true)) return;
+        self.taken_.set_value();
+        self.release_.get_future().wait();
+    }
+    static inline FirstWriteHeld* current_ = nullptr;
+    std::promise<void> taken_, release_;
+    std::atomic<bool> held_{false}, released_{false};
+};
+
+// A close that comes after the thread has taken a request but before it writes it: the thread looks
+// at the stop before the write, so neither that request nor any queued behind it reaches the device.
+TEST_F(Concurrency, CloseBetweenTakingARequestAndWritingItSendsNothing) {
+    Attach();
+    const std::string path = FakeDriver::HartPath(3);
+    const uint16_t index = OpenPresent(3);
+    auto controller = Controller(index);
+    FirstWriteHeld hold;
+    for (uint16_t tag = 1; tag <= 5; ++tag) {
+        HartMessage m = Request(tag);
+        ASSERT_EQ(hart_write(index, &m), HDRV_SUCCESS);
+    }
+    ASSERT_TRUE(hold.Taken());
+    auto closed = std::async(std::launch::async, [&] { return hart_close(index); });
+    EXPECT_TRUE(driver->WaitUntil([&] { return controller->EventSignalled(EVT_STOP_THREAD); }));
+    hold.Release();
+    EXPECT_EQ(closed.get(), HDRV_SUCCESS);
+    EXPECT_EQ(driver->WritesStarted(path), 0u) << "requests written after hart_close stopped the thread";
+    EXPECT_EQ(driver->OpenFiles(path), 0);
 }
 
 TEST_F(Concurrency, WatcherThreadFollowsPortsWhileDevicesOpenAndClose) {
