@@ -11,6 +11,8 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
@@ -359,6 +361,10 @@ void Server::Accept(Listener& listener) {
             ::close(fd);
             continue;
         }
+        // A reply is one write and goes out at once, never held back for the peer's acknowledgement of
+        // an earlier one (the client sets the same on its side).
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
         SessionPolicy policy;
         policy.transportSecurable = tls_ != nullptr;
         policy.plainAllowed = listener.loopback || options_.allowPlain;
