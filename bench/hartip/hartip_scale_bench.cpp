@@ -144,8 +144,12 @@ int main(int argc, char** argv) {
     BenchDir dir;
     std::vector<std::unique_ptr<sim::SimProcess>> sims;
     bool linePriority = true;
+    // The simulators' state files (rewritten as the live values move) outside the runtime directory,
+    // which the server's interface library watches.
+    const std::string states = dir.path() + "/states";
+    std::filesystem::create_directories(states);
     for (long p = 0; p < ports; ++p) {
-        const std::string state = dir.path() + "/sim" + std::to_string(p) + ".state";
+        const std::string state = states + "/sim" + std::to_string(p) + ".state";
         std::ofstream(state) << "format = 1\ndevice_id = " << (kFirstDeviceId + p) << "\n";
         auto sim = std::make_unique<sim::SimProcess>();
         if (auto e = sim->Start(dir.path(), {"--port", std::to_string(firstPort + p), "--state", state}); !e.empty()) {
