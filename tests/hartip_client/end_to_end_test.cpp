@@ -72,6 +72,7 @@ struct Row {
     Transport transport;
     std::vector<std::string> args; // after "--port N"; "read" saves to a file that is compared
 };
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
 class HartIpEndToEndTest : public ::testing::TestWithParam<Row> {
 protected:
