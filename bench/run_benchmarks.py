@@ -21,6 +21,7 @@ import tempfile
 import time
 
 TARGETS = ["interface_read_bench", "zelhart_uart_model", "driver_latency_bench", "driver_soak_bench", "ui_read_bench",
+           "hartip_bench", "hartip_scale_bench", "zelhart-hartipd",
            "ZelHartDriver", "korvel4810-sim", "4810cli", "4810PC", "ZelHartDriverInterface"]
 
 
@@ -83,6 +84,26 @@ def scale_benchmark(bin_dir, ports, seconds, idle):
         "fds": number(r"; (\d+) descriptors all open", out),
         "causes": re.findall(r"  lost on (.*)", out),
     }
+
+
+def hartip_benchmark(bin_dir, runs, idle):
+    out = run([os.path.join(bin_dir, "hartip_bench"), "--runs", str(runs), "--idle-seconds", str(idle),
+               "--sessions", "64"], timeout=60 * runs + idle + 120)
+    return {"local": number(r"local \(the daemon\)\s+([\d.]+) ms", out),
+            "local_line": number(r"local \(the daemon\)\s+[\d.]+ ms, ([\d.]+) x", out),
+            "tcp": number(r"HART-IP / local, median of \d+ rounds: TCP ([\d.]+)", out),
+            "udp": number(r"HART-IP / local, median of \d+ rounds: TCP [\d.]+, UDP ([\d.]+)", out),
+            "idle": number(r"idle with \d+ sessions open for \d+ s: server CPU ([\d.]+)", out),
+            "kb_session": number(r"([\d.]+) kB a session", out)}
+
+
+def hartip_scale_benchmark(bin_dir, ports, seconds, idle):
+    out = run([os.path.join(bin_dir, "hartip_scale_bench"), "--ports", str(ports), "--seconds", str(seconds),
+               "--idle-seconds", str(idle)], timeout=seconds + idle + 300)
+    return {"lost": number(r"lost (\d+)", out), "rate": number(r"([\d.]+) per port and second", out),
+            "of_limit": number(r"the line's limit [\d.]+ \(([\d.]+) of it\)", out),
+            "ratio": number(r"mean = ([\d.]+) x the line", out), "idle": number(r"server CPU ([\d.]+)% of one core\n", out),
+            "busy": number(r"of it\); server CPU ([\d.]+)%", out), "kb_session": number(r"\(([\d.]+) kB a session\)", out)}
 
 
 def ui_benchmark(bin_dir, runs):
@@ -168,6 +189,8 @@ def main():
                 for name, spec in (("16550 UART, RTS-keyed", "kind=16550"), ("USB, 16 ms bursts", "kind=usb,grid=16"))}
     latency = latency_benchmark(bin_dir, 30 if args.quick else 300)
     scale = {n: scale_benchmark(bin_dir, n, seconds, idle) for n in (1, 16, 64, 255)}
+    hip = hartip_benchmark(bin_dir, runs, 5 if args.quick else 30)
+    hip_scale = hartip_scale_benchmark(bin_dir, 8 if args.quick else 64, seconds, idle)
     ui = ui_benchmark(bin_dir, runs) if os.path.exists(os.path.join(bin_dir, "ui_read_bench")) else {}
     memory = memory_of_programs(bin_dir)
     load_after = os.getloadavg()[0]
@@ -200,6 +223,15 @@ def main():
             fmt(s["cpu_port"], "%.3f"), fmt(s["idle"], "%.3f"), fmt(s["kb_port"]), fmt(s["fds"], "%.0f")))
         for cause in s["causes"]:
             print("         lost: " + cause)
+    print("HART-IP (zelhart-hartipd on loopback): the whole read against the local read (%s ms, %s x the line), "
+          "median of %d interleaved rounds: TCP %s, UDP %s; idle with 64 sessions %s%% CPU, %s kB a session"
+          % (fmt(hip["local"], "%.0f"), fmt(hip["local_line"], "%.3f"), runs, fmt(hip["tcp"], "%.4f"),
+             fmt(hip["udp"], "%.4f"), fmt(hip["idle"], "%.2f"), fmt(hip["kb_session"])))
+    print("  %d ports to %d sessions (%d s): lost %s, %s exchanges a port and second (%s of the line's limit), "
+          "exch/line %s, server CPU busy %s%%, idle %s%%, %s kB a session"
+          % (8 if args.quick else 64, 8 if args.quick else 64, seconds, fmt(hip_scale["lost"], "%.0f"),
+             fmt(hip_scale["rate"], "%.3f"), fmt(hip_scale["of_limit"], "%.3f"), fmt(hip_scale["ratio"], "%.3f"),
+             fmt(hip_scale["busy"], "%.2f"), fmt(hip_scale["idle"], "%.3f"), fmt(hip_scale["kb_session"])))
     if ui:
         print("Desktop program 4810PC: start to the first paint of its window (offscreen), median of %d: %s ms; "
               "longest event-loop stall during a read %s ms" % (runs, fmt(ui["start"], "%.0f"), fmt(ui["stall"])))

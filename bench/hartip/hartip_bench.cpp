@@ -1,15 +1,19 @@
-// zelhart-hartipd against the physical limit of the line: the same exchanges (command 0 by short
-// address, then command 13 by the unique address, alternating) through the interface library in this
-// process ("local") and through the server over UDP loopback, against the paced simulator; then the
-// server's CPU while sessions sit idle and its memory per session.
+// zelhart-hartipd against the physical limit of the line: the whole configuration read ("4810cli read",
+// identity and the six read steps) of the paced simulator, through the local daemon and through the
+// server over HART-IP loopback (plain TCP and UDP), the three reads interleaved round after round so
+// that the machine's load falls on all of them alike; each read against the line's time (every frame
+// of it, both directions, from the simulator's frame log) and the median of the rounds' ratios
+// HART-IP / local. Then the server's CPU while sessions sit idle and its memory per session.
 //
-//   hartip_bench [--exchanges N] [--idle-seconds S] [--sessions K]
+//   hartip_bench [--runs N] [--idle-seconds S] [--sessions K] [--quick]
+#include "read_timing.h"
 #include "zelhart/driver/daemon_process.h"
 #include "zelhart/hart_api.h"
 #include "zelhart/hartip/message.h"
 #include "zelhart/sim/child_process.h"
 #include "zelhart/sim/sim_process.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
@@ -35,17 +39,21 @@ using Bytes = std::vector<std::uint8_t>;
 namespace {
 
 constexpr int kCom = 204;
-constexpr double kCharMs = 11.0 * 1000.0 / 1200.0;
-constexpr std::size_t kPreambles = 6;
+constexpr int kTcpCom = 250, kUdpCom = 251; // the same port reached over HART-IP
 
 [[noreturn]] void Die(const std::string& what) {
     std::fprintf(stderr, "hartip_bench: %s\n", what.c_str());
     std::exit(1);
 }
 
-Bytes WithCheck(Bytes frame) {
-    frame.push_back(CheckByte(frame));
-    return frame;
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+std::string FileText(const std::string& path) {
+    std::ifstream f(path);
+    return std::string((std::istreambuf_iterator<char>(f)), {});
 }
 
 long ProcTicks(pid_t pid) {
@@ -97,13 +105,20 @@ Bytes Initiate(std::uint8_t master) {
 } // namespace
 
 int main(int argc, char** argv) {
-    int exchanges = 20, idleSeconds = 10, sessions = 64;
+    int runs = 3, idleSeconds = 10, sessions = 64;
+    bool quick = false; // a check of the bench itself: the simulator unpaced, the bus quiet time short
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == "--quick") quick = true;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
-        if (a == "--exchanges") exchanges = std::atoi(argv[i + 1]);
+        if (a == "--quick") {
+            --i;
+            continue;
+        }
+        if (a == "--runs") runs = std::max(1, std::atoi(argv[i + 1]));
         else if (a == "--idle-seconds") idleSeconds = std::atoi(argv[i + 1]);
         else if (a == "--sessions") sessions = std::atoi(argv[i + 1]);
-        else Die("usage: hartip_bench [--exchanges N] [--idle-seconds S] [--sessions K]");
+        else Die("usage: hartip_bench [--runs N] [--idle-seconds S] [--sessions K] [--quick]");
     }
     char tmpl[] = "/tmp/zelhart-hartip-bench-XXXXXX";
     if (!::mkdtemp(tmpl)) Die("mkdtemp");
@@ -111,83 +126,88 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(run);
     ::setenv("ZELHART_RUNTIME_DIR", run.c_str(), 1);
     ::setenv("ZELHART_CONFIG_DIR", run.c_str(), 1);
+    const std::string log = std::string(tmpl) + "/frames.log";
+    std::vector<std::string> simArgs = {"--port", std::to_string(kCom), "--log", log};
+    if (quick) {
+        simArgs.insert(simArgs.end(), {"--no-pace", "--turnaround", "2"});
+        hartdriver::WriteServiceKey(run, "\"QUIETTIME\"=dword:00000002\n");
+    }
     sim::SimProcess simulator;
-    if (const auto e = simulator.Start(run, {"--port", std::to_string(kCom)}); !e.empty()) Die(e);
+    if (const auto e = simulator.Start(run, simArgs); !e.empty()) Die(e);
     hartdriver::DaemonProcess daemon;
     hartdriver::DaemonLaunch launch;
     launch.runtimeDir = run;
     if (const auto e = daemon.Start(launch); !e.empty()) Die(e);
-
-    // The identity, locally, for the unique address.
-    const Bytes command0 = WithCheck({0x02, 0x80, 0x00, 0x00});
-    std::uint16_t index = 0;
-    if (hart_open(("HART" + std::to_string(kCom)).c_str(), &index) != HDRV_SUCCESS) Die("hart_open");
-    const HartConfig config{0x80, 4};
-    hart_configure(index, &config);
-    std::uint16_t tag = 0;
-    auto local = [&](const Bytes& frame) {
-        HartMessage request{};
-        std::memset(request.Data, 0xFF, kPreambles);
-        std::memcpy(request.Data + kPreambles, frame.data(), frame.size());
-        request.Length = std::uint16_t(kPreambles + frame.size());
-        request.RequestTag = ++tag;
-        if (hart_write(index, &request) != HDRV_SUCCESS) Die("hart_write");
-        HartMessage record{};
-        const auto deadline = Clock::now() + 10s;
-        while (Clock::now() < deadline) {
-            if (hart_read(index, &record) != HDRV_SUCCESS) {
-                std::this_thread::sleep_for(1ms);
-                continue;
-            }
-            if (record.RequestTag == tag && record.Length > 0) return Bytes(record.Data, record.Data + record.Length);
-            if (record.RequestTag == tag && record.Error == HART_ERROR_WRITE) return Bytes{}; // not answered
-        }
-        return Bytes{};
-    };
-    Bytes identity;
-    for (int i = 0; i < 10 && identity.size() < 18; ++i) identity = local(command0);
-    if (identity.size() < 18) Die("no identity");
-    const std::uint8_t* d = identity.data() + 4;
-    const Bytes command13 = WithCheck({0x82, std::uint8_t(0x80 | (d[3] & 0x3F)), d[4], d[11], d[12], d[13], 0x0D, 0x00});
-
-    double lineMs = 0;
-    auto measure = [&](auto&& one) {
-        lineMs = 0;
-        const auto begin = Clock::now();
-        for (int i = 0; i < exchanges; ++i) {
-            const Bytes& frame = (i % 2) ? command13 : command0;
-            const Bytes answer = one(frame);
-            if (answer.empty()) Die("an exchange was not answered");
-            lineMs += double(kPreambles + frame.size() + 5 + answer.size()) * kCharMs; // the simulator's 5 preambles
-        }
-        return std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
-    };
-    const double localMs = measure(local);
-    hart_close(index);
 
     sim::ChildProcess server;
     sim::ChildSpec spec;
     spec.executable = sim::ExecutableBesideThisProgram("zelhart-hartipd");
     spec.args = {"--max-sessions", std::to_string(std::max(sessions, 1)), "COM" + std::to_string(kCom) + "=0"};
     spec.env = {{"ZELHART_RUNTIME_DIR", run}, {"ZELHART_CONFIG_DIR", run}};
+    spec.captureOutput = true; // its log of every session
     std::string ready;
     if (const auto e = server.StartAndAwaitReadyLine(spec, "zelhart-hartipd", 10s, &ready); !e.empty()) Die(e);
     const auto port = std::uint16_t(std::stoi(ready.substr(ready.find('=') + 1)));
+
+    // The desk: a configuration directory of its own whose port map sends two COM numbers to the server.
+    const std::string desk = std::string(tmpl) + "/desk", home = std::string(tmpl) + "/home";
+    std::filesystem::create_directories(desk + "/run");
+    std::filesystem::create_directories(home);
+    std::ofstream(desk + "/ports.conf") << "COM" << kTcpCom << "=hartip+tcp://127.0.0.1:" << port << "\n"
+                                         << "COM" << kUdpCom << "=hartip+udp://127.0.0.1:" << port << "\n";
+    std::size_t framesSeen = 0;
+    // One whole read: its time and the line's time of its frames.
+    auto read = [&](int com, bool remote) {
+        sim::ChildSpec cli;
+        cli.executable = sim::ExecutableBesideThisProgram("4810cli");
+        cli.args = {"--port", std::to_string(com), "read"};
+        cli.env = {{"ZELHART_RUNTIME_DIR", remote ? desk + "/run" : run}, {"ZELHART_CONFIG_DIR", remote ? desk : run},
+                   {"HOME", home}, {"XDG_CONFIG_HOME", home}, {"LC_ALL", "C.UTF-8"}};
+        cli.captureOutput = true;
+        const auto start = Clock::now();
+        const auto result = sim::RunToExit(cli, 120s);
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        if (!result || result->first != 0) Die("4810cli read on COM" + std::to_string(com) + " failed:\n" +
+                                               (result ? result->second : "did not end"));
+        std::string error;
+        const auto frames = bench::ParseFrameLog(FileText(log), &error);
+        if (!error.empty()) Die(error);
+        double wireMs = 0;
+        for (std::size_t i = framesSeen; i < frames.size(); ++i) wireMs += double(frames[i].bytes) * bench::kCharacterMs;
+        framesSeen = frames.size();
+        return std::pair{ms, wireMs};
+    };
+    struct Path {
+        const char* name;
+        int com;
+        bool remote;
+        std::vector<double> ms, line, ratio; // ratio: against the local read of the same round
+    };
+    Path paths[] = {{"local (the daemon)", kCom, false, {}, {}, {}},
+                    {"HART-IP, TCP loopback", kTcpCom, true, {}, {}, {}},
+                    {"HART-IP, UDP loopback", kUdpCom, true, {}, {}, {}}};
+    for (int round = 0; round < runs; ++round) {
+        double roundMs[3] = {};
+        for (int k = 0; k < 3; ++k) { // each round in another order: no path always first after a pause
+            const int i = (k + round) % 3;
+            const auto [ms, wire] = read(paths[i].com, paths[i].remote);
+            roundMs[i] = ms;
+            paths[i].ms.push_back(ms);
+            paths[i].line.push_back(ms / wire);
+        }
+        for (int i = 0; i < 3; ++i) paths[i].ratio.push_back(roundMs[i] / roundMs[0]);
+        std::printf("round %d: local %.0f ms, TCP %.0f ms (%.4f), UDP %.0f ms (%.4f)\n", round + 1, roundMs[0],
+                    roundMs[1], roundMs[1] / roundMs[0], roundMs[2], roundMs[2] / roundMs[0]);
+        std::fflush(stdout);
+    }
+    std::printf("whole read (4810cli read), %d rounds interleaved, medians:\n", runs);
+    for (const Path& p : paths)
+        std::printf("  %-24s %.0f ms, %.3f x the line's time; / local %.4f\n", p.name, Median(p.ms), Median(p.line),
+                    Median(p.ratio));
+    std::printf("HART-IP / local, median of %d rounds: TCP %.4f, UDP %.4f\n", runs, Median(paths[1].ratio),
+                Median(paths[2].ratio));
     const int udp = Connect(true, port);
     if (Exchange(udp, Initiate(1)).header.status != status::kSuccess) Die("initiate");
-    std::uint16_t sequence = 1;
-    auto remote = [&](const Bytes& frame) {
-        const Message m = Exchange(udp, Encode(Header{1, 0, 3, 0, ++sequence, 0}, frame));
-        if (m.header.status != status::kSuccess) Die("status " + std::to_string(m.header.status));
-        return m.body;
-    };
-    remote(command0); // opens the line (and its quiet time) outside the measurement
-    const double remoteMs = measure(remote);
-    std::printf("exchanges: %d (command 0 short, command 13 long, alternating); the line's time: %.1f ms\n",
-                exchanges, lineMs);
-    std::printf("local (library in-process): %.1f ms, %.3f x the line's time\n", localMs, localMs / lineMs);
-    std::printf("over HART-IP (UDP loopback): %.1f ms, %.3f x the line's time; HART-IP / local: %.3f\n", remoteMs,
-                remoteMs / lineMs, remoteMs / localMs);
 
     // Idle: the sessions open (one primary over UDP, the rest secondary over TCP), nothing sent.
     std::vector<int> fds;

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
@@ -84,6 +86,8 @@ unsigned int PskServerCallback(SSL* ssl, const char* identity, unsigned char* ps
     if (!server || !identity) return 0;
     const PskEntry* entry = server->FindKey(identity);
     if (!entry || entry->key.size() > maxLength) return 0;
+    // The peer's identity for the log: under TLS 1.3 SSL_get_psk_identity does not give it.
+    if (auto* named = static_cast<std::string*>(SSL_get_app_data(ssl))) *named = identity;
     std::memcpy(psk, entry->key.data(), entry->key.size());
     return static_cast<unsigned int>(entry->key.size());
 }
@@ -359,6 +363,10 @@ void Server::Accept(Listener& listener) {
             ::close(fd);
             continue;
         }
+        // A reply is one write and goes out at once, never held back for the peer's acknowledgement of
+        // an earlier one (the client sets the same on its side).
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
         SessionPolicy policy;
         policy.transportSecurable = tls_ != nullptr;
         policy.plainAllowed = listener.loopback || options_.allowPlain;
@@ -508,7 +516,7 @@ void Server::LogSessionStart(const Peer& peer) {
 
 void Server::BeginTls(Peer& peer) {
     peer.ssl = SSL_new(tls_);
-    if (!peer.ssl || SSL_set_fd(peer.ssl, peer.fd) != 1) {
+    if (!peer.ssl || SSL_set_fd(peer.ssl, peer.fd) != 1 || SSL_set_app_data(peer.ssl, &peer.identity) != 1) {
         ClosePeer(peer.id, "TLS: " + TlsErrorText());
         return;
     }
@@ -520,7 +528,6 @@ void Server::ContinueHandshake(Peer& peer) {
     const int r = SSL_accept(peer.ssl);
     if (r == 1) {
         peer.tls = Peer::Tls::Up;
-        if (const char* identity = SSL_get_psk_identity(peer.ssl)) peer.identity = identity;
         PortEndpoint& endpoint = *endpoints_[peer.endpoint];
         if (!endpoint.SessionAvailable()) {
             ClosePeer(peer.id, "all sessions in use once secured");

@@ -13,6 +13,12 @@
 #include <openssl/ssl.h>
 
 #include <arpa/inet.h>
+#include <atomic>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <set>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -389,16 +395,90 @@ TEST_F(HartIpServerTest, RefusesToStartWhereItMustNot) {
 // A whole session as it crossed the loopback, written as a capture (IPv4/UDP records around the
 // datagrams exactly as they were sent and received) and decoded by Wireshark's HART-IP dissector:
 // no malformed packet, and the fields carry what was sent.
+// A capture file of IPv4 packets between 127.0.0.1:<client> and 127.0.0.1:<server>, one HART-IP
+// message a packet: UDP datagrams, or TCP segments of connections that each begin with a handshake.
+struct CapturedMessage {
+    int connection; // the client's port is 40000 + connection
+    bool toServer;
+    Bytes bytes;
+};
+void WriteCapture(const std::string& path, std::uint16_t serverPort, bool udp, const std::vector<CapturedMessage>& messages) {
+    std::ofstream out(path, std::ios::binary);
+    auto put32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+    auto put16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+    put32(0xA1B2C3D4), put16(2), put16(4), put32(0), put32(0), put32(65535), put32(228); // LINKTYPE_IPV4
+    std::uint32_t second = 1;
+    std::map<std::pair<int, bool>, std::uint32_t> nextSequence; // TCP: each direction's next byte
+    auto packet = [&](int connection, bool toServer, std::uint8_t flags, const Bytes& payload) {
+        Bytes p{0x45, 0, 0, 0, 0, 0, 0x40, 0, 64, std::uint8_t(udp ? 17 : 6), 0, 0, 127, 0, 0, 1, 127, 0, 0, 1};
+        const std::uint16_t total = std::uint16_t(20 + (udp ? 8 : 20) + payload.size());
+        p[2] = std::uint8_t(total >> 8), p[3] = std::uint8_t(total);
+        std::uint32_t sum = 0;
+        for (size_t i = 0; i < 20; i += 2) sum += (p[i] << 8) | p[i + 1];
+        while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+        p[10] = std::uint8_t(~sum >> 8), p[11] = std::uint8_t(~sum);
+        const std::uint16_t client = std::uint16_t(40000 + connection);
+        const std::uint16_t from = toServer ? client : serverPort, to = toServer ? serverPort : client;
+        p.insert(p.end(), {std::uint8_t(from >> 8), std::uint8_t(from), std::uint8_t(to >> 8), std::uint8_t(to)});
+        if (udp) {
+            const std::uint16_t length = std::uint16_t(8 + payload.size());
+            p.insert(p.end(), {std::uint8_t(length >> 8), std::uint8_t(length), 0, 0});
+        } else {
+            auto& seq = nextSequence[{connection, toServer}];
+            const std::uint32_t ack = nextSequence[{connection, !toServer}];
+            for (std::uint32_t v : {seq, ack})
+                p.insert(p.end(), {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)});
+            p.insert(p.end(), {0x50, flags, 0xFF, 0xFF, 0, 0, 0, 0});
+            seq += std::uint32_t(payload.size()) + ((flags & 0x02) ? 1 : 0);
+        }
+        p.insert(p.end(), payload.begin(), payload.end());
+        put32(second++), put32(0), put32(std::uint32_t(p.size())), put32(std::uint32_t(p.size()));
+        out.write(reinterpret_cast<const char*>(p.data()), std::streamsize(p.size()));
+    };
+    std::set<int> opened;
+    for (const auto& m : messages) {
+        if (!udp && opened.insert(m.connection).second) {
+            nextSequence[{m.connection, true}] = 1000, nextSequence[{m.connection, false}] = 5000;
+            packet(m.connection, true, 0x02, {});        // SYN
+            packet(m.connection, false, 0x12, {});       // SYN, ACK
+            packet(m.connection, true, 0x10, {});        // ACK
+        }
+        packet(m.connection, m.toServer, udp ? 0 : 0x18, m.bytes); // PSH, ACK
+    }
+}
+
+// tshark's reading of the capture: "type,id,sequence,command,malformed" a HART-IP packet.
+std::string TsharkFields(const std::string& capture, const std::string& home, std::uint16_t port, bool udp) {
+    sim::ChildSpec tshark;
+    tshark.executable = "/usr/bin/tshark";
+    tshark.args = {"-n", "-r", capture, "-d", std::string(udp ? "udp" : "tcp") + ".port==" + std::to_string(port) + ",hart_ip",
+                   "-Y", "hart_ip || _ws.malformed", "-T", "fields", "-E", "separator=,", "-e", "hart_ip.message_type",
+                   "-e", "hart_ip.message_id", "-e", "hart_ip.transaction_id", "-e", "hart_ip.pt.command", "-e",
+                   "_ws.malformed"};
+    tshark.env = {{"HOME", home}};
+    tshark.captureOutput = true;
+    const auto result = sim::RunToExit(tshark, 60s);
+    if (!result || result->first != 0) {
+        ADD_FAILURE() << (result ? result->second : "tshark did not end");
+        return {};
+    }
+    std::string lines;
+    std::istringstream text(result->second);
+    for (std::string line; std::getline(text, line);)
+        if (!line.empty() && line.find("Running as user") == std::string::npos) lines += line + "\n";
+    return lines;
+}
+
 TEST_F(HartIpServerTest, TsharkDecodesAWholeSessionWithNoMalformedPacket) {
     if (::access("/usr/bin/tshark", X_OK) != 0) GTEST_SKIP() << "tshark is not installed";
     const std::uint16_t port = StartServer();
     Client client(true, port);
-    std::vector<std::pair<bool, Bytes>> datagrams; // true: to the server
+    std::vector<CapturedMessage> datagrams;
     auto exchange = [&](const Bytes& request) {
-        datagrams.emplace_back(true, request);
+        datagrams.push_back({0, true, request});
         const auto reply = client.Exchange(request);
         EXPECT_TRUE(reply && reply->header.status == status::kSuccess);
-        datagrams.emplace_back(false, reply ? Encode(reply->header, reply->body) : Bytes{});
+        datagrams.push_back({0, false, reply ? Encode(reply->header, reply->body) : Bytes{}});
         return reply ? reply->body : Bytes{};
     };
     exchange(Initiate(1, 1, 30000));
@@ -411,46 +491,147 @@ TEST_F(HartIpServerTest, TsharkDecodesAWholeSessionWithNoMalformedPacket) {
     exchange(Request(MessageId::SessionClose, 5));
 
     const std::string capture = stack_->root / "session.pcap";
-    std::ofstream out(capture, std::ios::binary);
-    auto put32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto put16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    put32(0xA1B2C3D4), put16(2), put16(4), put32(0), put32(0), put32(65535), put32(228); // LINKTYPE_IPV4
-    std::uint32_t second = 1;
-    for (const auto& [toServer, payload] : datagrams) {
-        Bytes packet{0x45, 0, 0, 0, 0, 0, 0x40, 0, 64, 17, 0, 0, 127, 0, 0, 1, 127, 0, 0, 1};
-        const std::uint16_t total = std::uint16_t(20 + 8 + payload.size());
-        packet[2] = std::uint8_t(total >> 8), packet[3] = std::uint8_t(total);
-        std::uint32_t sum = 0;
-        for (size_t i = 0; i < 20; i += 2) sum += (packet[i] << 8) | packet[i + 1];
-        while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-        packet[10] = std::uint8_t(~sum >> 8), packet[11] = std::uint8_t(~sum);
-        const std::uint16_t client = 40000, udpLength = std::uint16_t(8 + payload.size());
-        const std::uint16_t from = toServer ? client : port, to = toServer ? port : client;
-        packet.insert(packet.end(), {std::uint8_t(from >> 8), std::uint8_t(from), std::uint8_t(to >> 8), std::uint8_t(to),
-                                     std::uint8_t(udpLength >> 8), std::uint8_t(udpLength), 0, 0});
-        packet.insert(packet.end(), payload.begin(), payload.end());
-        put32(second++), put32(0), put32(std::uint32_t(packet.size())), put32(std::uint32_t(packet.size()));
-        out.write(reinterpret_cast<const char*>(packet.data()), std::streamsize(packet.size()));
-    }
-    out.close();
-
-    sim::ChildSpec tshark;
-    tshark.executable = "/usr/bin/tshark";
-    tshark.args = {"-n", "-r", capture, "-d", "udp.port==" + std::to_string(port) + ",hart_ip", "-T", "fields",
-                   "-E", "separator=,", "-e", "hart_ip.message_type", "-e", "hart_ip.message_id", "-e",
-                   "hart_ip.transaction_id", "-e", "hart_ip.pt.command", "-e", "_ws.malformed"};
-    tshark.env = {{"HOME", stack_->root.path()}};
-    tshark.captureOutput = true;
-    const auto result = sim::RunToExit(tshark, 60s);
-    ASSERT_TRUE(result);
-    ASSERT_EQ(result->first, 0) << result->second;
-    std::string lines;
-    std::istringstream text(result->second);
-    for (std::string line; std::getline(text, line);)
-        if (!line.empty() && line.find("Running as user") == std::string::npos) lines += line + "\n";
+    WriteCapture(capture, port, true, datagrams);
     // type/id/sequence/command/malformed, one line a datagram; an empty last field: not malformed.
-    EXPECT_EQ(lines, "0,0,1,,\n1,0,1,,\n0,3,2,0,\n1,3,2,0,\n0,3,3,13,\n1,3,3,13,\n0,2,4,,\n1,2,4,,\n0,1,5,,\n1,1,5,,\n")
-        << result->second;
+    EXPECT_EQ(TsharkFields(capture, stack_->root.path(), port, true),
+              "0,0,1,,\n1,0,1,,\n0,3,2,0,\n1,3,2,0,\n0,3,3,13,\n1,3,3,13,\n0,2,4,,\n1,2,4,,\n0,1,5,,\n1,1,5,,\n");
+}
+
+// Relays TCP connections from a loopback port of its own to the server's, one thread, and keeps
+// every message that passed (split into messages as the stream carried them).
+class RecordingRelay {
+public:
+    explicit RecordingRelay(std::uint16_t serverPort) : serverPort_(serverPort) {
+        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a = Loopback(0);
+        socklen_t length = sizeof(a);
+        if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0 && ::listen(listen_, 8) == 0 &&
+            ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &length) == 0)
+            port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~RecordingRelay() {
+        stop_ = true;
+        thread_.join();
+        for (auto& c : connections_) ::close(c.client), ::close(c.server);
+        ::close(listen_);
+    }
+    std::uint16_t port() const { return port_; }
+    // After the relay has stopped (the destructor's join) or while nothing flows.
+    std::vector<CapturedMessage> Messages() {
+        std::lock_guard lock(m_);
+        return messages_;
+    }
+
+private:
+    struct Connection {
+        int client, server;
+        StreamReassembler fromClient, fromServer;
+        bool reading[2] = {true, true}; // from the server, from the client
+    };
+    static sockaddr_in Loopback(std::uint16_t port) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return a;
+    }
+    void Run() {
+        while (!stop_) {
+            std::vector<pollfd> fds{{listen_, POLLIN, 0}};
+            std::vector<size_t> owner{0}; // the connection of each descriptor polled
+            for (size_t k = 0; k < connections_.size(); ++k) // one end's end of stream, the other's goes on
+                for (const bool toServer : {true, false})
+                    if (connections_[k].reading[toServer]) {
+                        fds.push_back({toServer ? connections_[k].client : connections_[k].server, POLLIN, 0});
+                        owner.push_back(k);
+                    }
+            if (::poll(fds.data(), fds.size(), 50) <= 0) continue;
+            if (fds[0].revents & POLLIN) {
+                const int client = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+                const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                const sockaddr_in a = Loopback(serverPort_);
+                if (client >= 0 && ::connect(server, reinterpret_cast<const sockaddr*>(&a), sizeof(a)) == 0)
+                    connections_.push_back({client, server, {}, {}, {true, true}});
+                else
+                    ::close(client), ::close(server);
+            }
+            for (size_t i = 1; i < fds.size(); ++i) {
+                if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                const int number = int(owner[i]);
+                Connection* c = &connections_[owner[i]];
+                const bool toServer = fds[i].fd == c->client;
+                std::uint8_t buffer[4096];
+                const ssize_t n = ::recv(toServer ? c->client : c->server, buffer, sizeof(buffer), 0);
+                if (n <= 0) {
+                    ::shutdown(toServer ? c->server : c->client, SHUT_WR);
+                    c->reading[toServer] = false;
+                    continue;
+                }
+                ::send(toServer ? c->server : c->client, buffer, size_t(n), MSG_NOSIGNAL);
+                StreamReassembler& stream = toServer ? c->fromClient : c->fromServer;
+                stream.Feed(std::span(buffer, size_t(n)));
+                std::lock_guard lock(m_);
+                while (auto whole = stream.Next())
+                    messages_.push_back({number, toServer, std::move(*whole)});
+            }
+        }
+    }
+
+    std::uint16_t serverPort_, port_ = 0;
+    int listen_ = -1;
+    std::deque<Connection> connections_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::mutex m_;
+    std::vector<CapturedMessage> messages_;
+};
+
+// A whole configuration read by 4810cli over plain TCP, captured message by message: tshark finds no
+// malformed packet and reads every header and every command as this codec does.
+TEST_F(HartIpServerTest, TsharkDecodesAWholeReadOverTcpWithNoMalformedPacket) {
+    if (::access("/usr/bin/tshark", X_OK) != 0) GTEST_SKIP() << "tshark is not installed";
+    const std::uint16_t port = StartServer();
+    std::vector<CapturedMessage> messages;
+    {
+        RecordingRelay relay(port);
+        ASSERT_NE(relay.port(), 0);
+        const std::string desk = stack_->root / "desk";
+        std::filesystem::create_directories(desk + "/run");
+        std::ofstream(desk + "/ports.conf") << "COM250=hartip+tcp://127.0.0.1:" << relay.port() << "\n";
+        sim::ChildSpec cli;
+        cli.executable = sim::ExecutableBesideThisProgram("4810cli");
+        cli.args = {"--port", "250", "read"};
+        cli.env = {{"ZELHART_RUNTIME_DIR", desk + "/run"}, {"ZELHART_CONFIG_DIR", desk}, {"HOME", desk},
+                   {"XDG_CONFIG_HOME", desk}};
+#ifdef ZELHART_HARTIP_TEST_LIBRARY
+        cli.env.emplace_back("ZELHART_INTERFACE_LIBRARY", ZELHART_HARTIP_TEST_LIBRARY);
+#endif
+        cli.captureOutput = true;
+        const auto result = sim::RunToExit(cli, 60s);
+        ASSERT_TRUE(result && result->first == 0) << (result ? result->second : "4810cli did not end");
+        messages = relay.Messages();
+    }
+    // What this codec reads of the same messages, in tshark's form.
+    std::string expected;
+    std::set<int> commands;
+    for (const auto& m : messages) {
+        Message decoded;
+        ASSERT_EQ(Decode(m.bytes, decoded), DecodeError::None);
+        std::string command;
+        const bool longFrame = !decoded.body.empty() && (decoded.body[0] & 0x80);
+        if (decoded.header.id == std::uint8_t(MessageId::TokenPassingPdu) && decoded.body.size() > (longFrame ? 6u : 2u)) {
+            const int c = decoded.body[longFrame ? 6 : 2]; // after a long or short address
+            command = std::to_string(c);
+            commands.insert(c);
+        }
+        expected += std::to_string(decoded.header.type) + "," + std::to_string(decoded.header.id) + "," +
+                    std::to_string(decoded.header.sequence) + "," + command + ",\n";
+    }
+    EXPECT_TRUE(commands.count(13) && commands.size() >= 5) << expected; // the read's several commands
+    const std::string capture = stack_->root / "read.pcap";
+    WriteCapture(capture, port, false, messages);
+    EXPECT_EQ(TsharkFields(capture, stack_->root.path(), port, false), expected);
 }
 
 // ---- Version 2: a client written on OpenSSL's API alone ----
@@ -571,6 +752,7 @@ TEST_F(HartIpServerTest, SecuredSessionNeedsTheRightKeyAndRefusesPlainBytes) {
     server_.Terminate();
     const std::string log = ServerLog();
     EXPECT_NE(log.find("secured (identity desk-1)"), std::string::npos) << log;
+    EXPECT_EQ(log.find("(identity )"), std::string::npos) << log; // TLS 1.3 names its peer too
     EXPECT_NE(log.find("TLS handshake not completed in time"), std::string::npos) << log;
 }
 

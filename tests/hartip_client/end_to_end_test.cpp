@@ -1,6 +1,7 @@
-// End to end on loopback: korvel4810-sim -> ZelHartDriver -> zelhart-hartipd -> HART-IP -> 4810cli. The
-// configuration read over plain UDP, plain TCP and TLS-PSK over TCP is saved byte for byte as the read
-// of the same transmitter through the local daemon saves it.
+// End to end on loopback: korvel4810-sim -> ZelHartDriver -> zelhart-hartipd -> HART-IP -> 4810cli. Each
+// row runs a 4810cli command on a remote-mapped port (plain UDP, plain TCP, TLS-PSK over TCP) and the same
+// command on the local port: the configuration read is saved byte for byte alike, "check" and a few polls
+// of "monitor" print the same text.
 #include "temp_dir.h"
 #include "zelhart/hart_api.h"
 #include "zelhart/driver/daemon_process.h"
@@ -71,12 +72,25 @@ std::string Bytes(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-class HartIpEndToEndTest : public ::testing::Test {
+enum class Transport { Udp, Tcp, Tls };
+
+struct Row {
+    const char* name;
+    Transport transport;
+    std::vector<std::string> args; // after "--port N"; "read" saves to a file that is compared
+};
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+
+class HartIpEndToEndTest : public ::testing::TestWithParam<Row> {
 protected:
     void SetUp() override {
         for (const auto& d : {run, etc, home, desk}) std::filesystem::create_directories(d);
         ASSERT_TRUE(hartdriver::WriteServiceKey(etc, "\"QUIETTIME\"=dword:00000002\n"));
-        ASSERT_EQ(sim.Start(run, {"--port", std::to_string(kLocalPort), "--no-pace", "--turnaround", "2"}), "");
+        // The live values hold still, so that polls of the same transmitter print the same.
+        const std::string state = root / "sim-state.txt";
+        std::ofstream(state) << "format = 1\ndrift = 0\n";
+        ASSERT_EQ(sim.Start(run, {"--port", std::to_string(kLocalPort), "--no-pace", "--turnaround", "2", "--state", state}),
+                  "");
         hartdriver::DaemonLaunch launch;
         launch.runtimeDir = run;
         launch.configDir = etc;
@@ -106,33 +120,40 @@ protected:
             std::this_thread::sleep_for(20ms);
         }
     }
+    // The server for the row's transport; the port map's address of it.
+    std::string ServeRemotePort(Transport transport) {
+        if (transport != Transport::Tls) {
+            StartServer({});
+            return (transport == Transport::Udp ? "hartip+udp://127.0.0.1:" : "hartip+tcp://127.0.0.1:") +
+                   std::to_string(port);
+        }
+        const std::string keys = root / "server.keys", key = desk + "/desk1.key";
+        std::ofstream(keys) << "desk1:00112233445566778899aabbccddeeff\n";
+        std::ofstream(key) << "00112233445566778899aabbccddeeff\n";
+        EXPECT_EQ(::chmod(keys.c_str(), 0600), 0);
+        EXPECT_EQ(::chmod(key.c_str(), 0600), 0);
+        StartServer({"--psk-file", keys});
+        return "hartip://127.0.0.1:" + std::to_string(port) + "?psk-identity=desk1&psk-file=" + key;
+    }
 
-    // 4810cli on the desk: its own configuration directory, no daemon of its own.
-    std::pair<int, std::string> ReadAndSave(const std::string& portsLine, int port, const std::string& runtimeDir,
-                                            const std::string& configDir, const std::string& saved) {
-        if (!portsLine.empty()) std::ofstream(configDir + "/ports.conf") << portsLine << "\n";
+    // 4810cli: its status and its output (or, for "read", the file it saved).
+    std::pair<int, std::string> Run(std::vector<std::string> args, int com, const std::string& runtimeDir,
+                                    const std::string& configDir) {
+        const std::string saved = root / "saved.4810";
+        std::filesystem::remove(saved);
+        const bool read = args.front() == "read";
+        if (read) args.insert(args.end(), {"--save", saved});
         sim::ChildSpec spec;
         spec.executable = sim::ExecutableBesideThisProgram("4810cli");
-        spec.args = {"--port", std::to_string(port), "read", "--save", saved};
+        spec.args = {"--port", std::to_string(com)};
+        spec.args.insert(spec.args.end(), args.begin(), args.end());
         spec.env = {{"ZELHART_RUNTIME_DIR", runtimeDir}, {"ZELHART_CONFIG_DIR", configDir}, {"HOME", home},
                     {"XDG_CONFIG_HOME", home}, {"LC_ALL", "C.UTF-8"}, {kInterfaceLibraryEnv, ZELHART_INTERFACE_LIBRARY_PATH}};
         spec.captureOutput = true;
         auto result = sim::RunToExit(spec, 60s);
-        return result ? *result : std::pair<int, std::string>{-1, "did not end in time"};
-    }
-    std::string LocalRead() {
-        const std::string saved = root / "local.4810";
-        auto [status, output] = ReadAndSave("", kLocalPort, run, etc, saved);
-        EXPECT_EQ(status, 0) << output;
-        return Bytes(saved);
-    }
-    std::string RemoteRead(const std::string& url) {
-        const std::string saved = root / "remote.4810";
-        std::filesystem::remove(saved);
-        auto [status, output] = ReadAndSave("COM" + std::to_string(kRemotePort) + "=" + url, kRemotePort,
-                                            desk + "/run", desk, saved);
-        EXPECT_EQ(status, 0) << output << "\nserver:\n" << server.Output();
-        return Bytes(saved);
+        if (!result) return {-1, "did not end in time"};
+        if (result->first != 0 || !read) return *result;
+        return {0, Bytes(saved)};
     }
 
     zelhart::testing::TempDir root;
@@ -143,25 +164,28 @@ protected:
     uint16_t port = 0;
 };
 
-TEST_F(HartIpEndToEndTest, PlainUdpAndTcpReadsSaveWhatTheLocalReadSaves) {
-    StartServer({});
-    const std::string local = LocalRead();
-    ASSERT_EQ(local.size(), 103u);
-    EXPECT_EQ(RemoteRead("hartip+udp://127.0.0.1:" + std::to_string(port)), local);
-    EXPECT_EQ(RemoteRead("hartip+tcp://127.0.0.1:" + std::to_string(port)), local);
+TEST_P(HartIpEndToEndTest, TheRemotePortGivesWhatTheLocalPortGives) {
+    const Row& row = GetParam();
+    const std::string url = ServeRemotePort(row.transport);
+    const auto local = Run(row.args, kLocalPort, run, etc);
+    ASSERT_EQ(local.first, 0) << local.second;
+    if (row.args.front() == "read") {
+        ASSERT_EQ(local.second.size(), 103u);
+    }
+    std::ofstream(desk + "/ports.conf") << "COM" << kRemotePort << "=" << url << "\n";
+    const auto remote = Run(row.args, kRemotePort, desk + "/run", desk);
+    EXPECT_EQ(remote.first, 0) << remote.second << "\nserver:\n" << server.Output();
+    EXPECT_EQ(remote.second, local.second) << "server:\n" << server.Output();
 }
 
-TEST_F(HartIpEndToEndTest, ASecuredTcpReadSavesWhatTheLocalReadSaves) {
-    const std::string keys = root / "server.keys", key = desk + "/desk1.key";
-    std::ofstream(keys) << "desk1:00112233445566778899aabbccddeeff\n";
-    std::ofstream(key) << "00112233445566778899aabbccddeeff\n";
-    ASSERT_EQ(::chmod(keys.c_str(), 0600), 0);
-    ASSERT_EQ(::chmod(key.c_str(), 0600), 0);
-    StartServer({"--psk-file", keys});
-    const std::string local = LocalRead();
-    ASSERT_EQ(local.size(), 103u);
-    EXPECT_EQ(RemoteRead("hartip://127.0.0.1:" + std::to_string(port) + "?psk-identity=desk1&psk-file=" + key), local);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HartIpEndToEndTest,
+    ::testing::Values(Row{"ReadUdp", Transport::Udp, {"read"}}, Row{"ReadTcp", Transport::Tcp, {"read"}},
+                      Row{"ReadTls", Transport::Tls, {"read"}}, Row{"CheckTcp", Transport::Tcp, {"check"}},
+                      Row{"CheckTls", Transport::Tls, {"check"}},
+                      Row{"MonitorTcp", Transport::Tcp, {"monitor", "--count", "3", "--interval", "0.2"}},
+                      Row{"MonitorTls", Transport::Tls, {"monitor", "--count", "3", "--interval", "0.2"}}),
+    [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace zelhart::hartif::testing

@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
         {"CalibrationTest", [] { return zelhart::ui::testing::MakeCalibrationTest(); }},
         {"EndToEndTest", [] { return zelhart::ui::testing::MakeEndToEndTest(); }},
         {"TranslationTest", [] { return zelhart::ui::testing::MakeTranslationTest(); }},
+        {"HartIpEndToEndTest", [] { return zelhart::ui::testing::MakeHartIpEndToEndTest(); }},
     };
     int failed = 0;
     bool ran = false;

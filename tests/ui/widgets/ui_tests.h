@@ -17,5 +17,6 @@ std::unique_ptr<QObject> MakeMonitoringTest();
 std::unique_ptr<QObject> MakeCalibrationTest();
 std::unique_ptr<QObject> MakeEndToEndTest();
 std::unique_ptr<QObject> MakeTranslationTest();
+std::unique_ptr<QObject> MakeHartIpEndToEndTest();
 
 } // namespace zelhart::ui::testing
