@@ -20,6 +20,9 @@ if [ "${1:-}" = --verify ]; then
     shift
 fi
 build=${1:-$top/build-release}
+# Absolute, so that -ffile-prefix-map matches the paths the compiler sees (a relative BUILD-DIR left
+# "./BUILD-DIR" in the debug information, and with it in the programs' build ids).
+build=$(realpath -m "$build")
 
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
     SOURCE_DATE_EPOCH=$(git -C "$top" log -1 --format=%ct 2>/dev/null || date +%s)
