@@ -107,7 +107,7 @@ systemd-nspawn --quiet --register=no --keep-unit -D "$root" --pipe sh -c \
 pass "installed with apt-get over korvel4810 0.1.0 (the group zelhart made, users alice in it and bob outside)"
 owners=$(systemd-nspawn --quiet --register=no --keep-unit -D "$root" --pipe sh -c \
     "dpkg -S /usr/sbin/ZelHartDriver /usr/bin/4810cli ${library#.} /etc/zelhart/ZelHartDriver.reg | cut -d: -f1 | sort -u | tr '\n' ' '; \
-     dpkg-query -W -f='korvel4810=\${Version}/\${db:Status-Abbrev}' korvel4810 2>/dev/null" 2>&1 || true)
+     dpkg-query -W -f='korvel4810=\${Version}/\${db:Status-Abbrev}' korvel4810 2>/dev/null" 2>/dev/null || true)
 echo "owners after the upgrade: $owners"
 case "$desktop:$owners" in
 no:"korvel4810-tools libzelhartdriverinterface1 zelhart-driver korvel4810=0.1.0/rc "* | \
@@ -117,7 +117,7 @@ no:"korvel4810-tools libzelhartdriverinterface1 zelhart-driver korvel4810=0.1.0/
 esac
 if [ "$desktop" = no ]; then
     qt=$(systemd-nspawn --quiet --register=no --keep-unit -D "$root" --pipe sh -c \
-        "dpkg-query -W -f='\${Package}\n' 'libqt6*' 2>/dev/null" || true)
+        "dpkg-query -W -f='\${Package}\n' 'libqt6*' 2>/dev/null" 2>/dev/null || true)
     if [ -z "$qt" ]; then pass "the headless packages pulled nothing of Qt"; else fail "Qt installed: $qt"; fi
 fi
 
@@ -171,13 +171,14 @@ for _ in $(seq 50); do inside test -e /run/zelhart/ports/COM7 && break; sleep 0.
 if out=$(inside alice 4810cli --port 7 read </dev/null 2>&1); then
     pass "alice (group zelhart) reads her simulator with 4810cli read"
 else
-    fail "alice's 4810cli read: $(echo "$out" | tail -3)"
+    fail "alice's 4810cli read: $(echo "$out" | tail -3); her simulator: $(inside cat /tmp/sim.out 2>&1 | tail -3)"
+    inside sh -c 'id alice; ls -la /run/zelhart /run/zelhart/ports; journalctl -u ZelHartDriver.service --no-pager | tail -8' 2>&1 | sed 's/^/  /'
 fi
 # The outsider is refused, with the message.
 if out=$(inside bob 4810cli --port 7 read </dev/null 2>&1); then
     fail "bob (not in the group) was served"
 elif echo "$out" | grep -q 'вы не входите в группу zelhart'; then
-    pass "bob (not in the group) is refused: вы не входите в группу zelhart"
+    pass "bob (not in the group) is refused: $(echo "$out" | grep -m1 'вы не входите в группу zelhart')"
 else
     fail "bob is refused without the message: $(echo "$out" | tail -3)"
 fi
