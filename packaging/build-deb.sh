@@ -42,7 +42,11 @@ build_packages() {
     export CFLAGS CXXFLAGS LDFLAGS
     # Linked with the installed run path at once: CMake's rewrite of the build tree's run path at
     # installation blanks the old string in place, so the build directory's length stayed in .dynstr.
+    # The flags are given on every configuration: CMake takes CFLAGS and the like from the environment
+    # only when it makes the tree's cache, so a tree made earlier kept its old prefix maps.
     cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+        -DCMAKE_C_FLAGS="$CFLAGS" -DCMAKE_CXX_FLAGS="$CXXFLAGS" -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" \
+        -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS" -DCMAKE_MODULE_LINKER_FLAGS="$LDFLAGS" \
         -DBUILD_TESTING=OFF -DCMAKE_BUILD_WITH_INSTALL_RPATH=ON ${ZELHART_DEB_CMAKE_ARGS:-} >/dev/null
     cmake --build "$dir" >&2
     rm -f "$dir"/*.deb
