@@ -142,7 +142,9 @@ add_custom_target(zelhart_man_pages ALL DEPENDS ${zelhart_man_outputs})
 #                                   programs load)
 #   libzelhartdriverinterface-dev   its header and pkg-config file
 #   korvel4810-tools                4810cli and the simulator korvel4810-sim
-#   korvel4810                      the desktop program 4810PC, its desktop entry, MIME type and icon
+#   korvel4810                      the desktop program 4810PC, its desktop entry, MIME type and icon;
+#                                   it depends on zelhart-driver and korvel4810-tools (up to 0.1.0 it was
+#                                   the one package of everything)
 # A headless machine installs zelhart-driver (and the tools): no Qt. A program of its own (a server
 # of the daemon's) joins the daemon's package with COMPONENT driver.
 set(ZELHART_DRIVER_PACKAGE zelhart-driver)
@@ -175,6 +177,16 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(zelhart_exact "(= ${PROJECT_VERSION})")
+# Up to 0.1.0 one package, korvel4810, held everything: the daemon, the library, its header, the tools
+# and the desktop program. Every package that took files from it breaks and replaces it before the
+# split, so that dpkg lets the files change hands on an upgrade; korvel4810 itself (now the desktop
+# program alone) depends on the daemon's and the tools' packages, so that an upgrade keeps everything
+# the old package gave (apt brings the new packages in).
+set(zelhart_before_split "${ZELHART_PACKAGE_NAME} (<< 0.2.0~)")
+foreach(component DRIVER LIBRARY DEVELOPMENT TOOLS)
+  set(CPACK_DEBIAN_${component}_PACKAGE_BREAKS "${zelhart_before_split}")
+  set(CPACK_DEBIAN_${component}_PACKAGE_REPLACES "${zelhart_before_split}")
+endforeach()
 
 set(CPACK_DEBIAN_DRIVER_PACKAGE_NAME ${zelhart_package_driver})
 set(CPACK_DEBIAN_DRIVER_PACKAGE_SECTION electronics)
@@ -215,12 +227,13 @@ a HART modem served by the driver daemon ZelHartDriver; korvel4810-sim
 simulates a transmitter behind a HART modem on a pseudo-terminal.")
 
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME ${zelhart_package_desktop})
-set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS "${zelhart_package_library} ${zelhart_exact}, qt6-translations-l10n")
-set(CPACK_DEBIAN_DESKTOP_PACKAGE_RECOMMENDS "${zelhart_package_driver}")
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS
+    "${zelhart_package_library} ${zelhart_exact}, ${zelhart_package_driver} ${zelhart_exact}, ${zelhart_package_tools} ${zelhart_exact}, qt6-translations-l10n")
 set(CPACK_COMPONENT_DESKTOP_DESCRIPTION "desktop program for the Korvel-4810 HART temperature transmitter
 4810PC configures, monitors and calibrates the Korvel-4810 transmitter through
 a HART modem served by the driver daemon ZelHartDriver, and opens and saves
-.4810 configuration files.")
+its configuration files (*.4810). The package depends on the daemon's and the
+command-line tools' packages, which it held itself up to version 0.1.0.")
 
 # Maintainer scripts and control files: the installer steps with the daemon's package, the ldconfig
 # trigger with the library's, a lintian override (with its reason) with the library's.

@@ -8,7 +8,8 @@
 #
 # Reproducible: SOURCE_DATE_EPOCH (default: the time of the last commit) is the build date the programs
 # print (the compiler takes it for __DATE__ and __TIME__) and the time of every file in the packages;
-# the source and build directories are mapped away from the binaries. --verify builds a second time
+# the source and build directories are mapped away from the binaries, and the programs are linked
+# with their installed run path (none), so no trace of the build directory is left in them. --verify builds a second time
 # in BUILD-DIR-verify and compares the packages byte for byte (diffoscope shows a difference when it
 # is there).
 set -euo pipefail
@@ -19,6 +20,9 @@ if [ "${1:-}" = --verify ]; then
     shift
 fi
 build=${1:-$top/build-release}
+# Absolute, so that -ffile-prefix-map matches the paths the compiler sees (a relative BUILD-DIR left
+# "./BUILD-DIR" in the debug information, and with it in the programs' build ids).
+build=$(realpath -m "$build")
 
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
     SOURCE_DATE_EPOCH=$(git -C "$top" log -1 --format=%ct 2>/dev/null || date +%s)
@@ -36,8 +40,14 @@ build_packages() {
     CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS) $maps"
     LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
     export CFLAGS CXXFLAGS LDFLAGS
+    # Linked with the installed run path at once: CMake's rewrite of the build tree's run path at
+    # installation blanks the old string in place, so the build directory's length stayed in .dynstr.
+    # The flags are given on every configuration: CMake takes CFLAGS and the like from the environment
+    # only when it makes the tree's cache, so a tree made earlier kept its old prefix maps.
     cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
-        -DBUILD_TESTING=OFF ${ZELHART_DEB_CMAKE_ARGS:-} >/dev/null
+        -DCMAKE_C_FLAGS="$CFLAGS" -DCMAKE_CXX_FLAGS="$CXXFLAGS" -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" \
+        -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS" -DCMAKE_MODULE_LINKER_FLAGS="$LDFLAGS" \
+        -DBUILD_TESTING=OFF -DCMAKE_BUILD_WITH_INSTALL_RPATH=ON ${ZELHART_DEB_CMAKE_ARGS:-} >/dev/null
     cmake --build "$dir" >&2
     rm -f "$dir"/*.deb
     (cd "$dir" && cpack -G DEB >&2)

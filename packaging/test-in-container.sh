@@ -8,8 +8,12 @@
 #   --debs DIR   take the packages from DIR instead of building them (packaging/build-deb.sh BUILD-DIR)
 #   --base DIR   a debootstrapped Debian 12 to copy instead of making one (made there when missing)
 #   --keep       leave the container's root in place afterwards
+#   --desktop    install the desktop package korvel4810 too (apt-get fetches Qt from the mirror)
 #
 # Checks, as root, as a user in the group zelhart and as one outside it:
+#   an upgrade from the single package korvel4810 0.1.0 (a stand-in made here with some of its files,
+#   its tunables a conffile): apt-get accepts the new packages, which take the files over; the
+#   headless packages pull nothing of Qt;
 #   the unit is enabled and active after the installation and a boot;
 #   the simulator started by the group member is read through the service with 4810cli read;
 #   the user outside the group is refused with "вы не входите в группу zelhart";
@@ -18,12 +22,13 @@
 # Each check prints PASS or FAIL; the exit status is 1 when one failed.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-debs='' base='' keep=no
+debs='' base='' keep=no desktop=no
 while [ $# -gt 0 ]; do
     case "$1" in
     --debs) debs=$2; shift 2 ;;
     --base) base=$2; shift 2 ;;
     --keep) keep=yes; shift ;;
+    --desktop) desktop=yes; shift ;;
     -*) echo "unknown option $1" >&2; exit 2 ;;
     *) break ;;
     esac
@@ -73,12 +78,48 @@ fi
 echo zelhart-test >"$root/etc/hostname"
 mkdir -p "$root/var/tmp/debs" # /tmp is a tmpfs in the container
 cp "$debs"/zelhart-driver_*.deb "$debs"/libzelhartdriverinterface1_*.deb "$debs"/korvel4810-tools_*.deb "$root/var/tmp/debs/"
+[ "$desktop" = no ] || cp "$debs"/korvel4810_*.deb "$root/var/tmp/debs/"
+
+# The single package of version 0.1.0, as far as the upgrade needs it: files that moved to each new
+# package, the tunables as its conffile (with that version's text).
+old=$work/korvel4810-0.1.0
+library=$(dpkg-deb -c "$debs"/libzelhartdriverinterface1_*.deb | awk '{print $6}' | grep -m1 'libZelHartDriverInterface\.so\.1$')
+for f in /usr/sbin/ZelHartDriver /usr/sbin/ZelHartDriverSetupCustomAction /usr/bin/4810cli /usr/bin/korvel4810-sim \
+    /usr/include/zelhart/hart_api.h /usr/share/zelhart/ZelHartDriver.inf "${library#.}"; do
+    mkdir -p "$old$(dirname "$f")"
+    echo "korvel4810 0.1.0: $f" >"$old$f"
+done
+mkdir -p "$old/etc/zelhart" "$old/DEBIAN"
+# 0.1.0's tunables: today's without the ECHO value and its comment.
+dpkg-deb --fsys-tarfile "$debs"/zelhart-driver_*.deb | tar -xO ./etc/zelhart/ZelHartDriver.reg |
+    grep -v -e ECHO -e '0 automatic' >"$old/etc/zelhart/ZelHartDriver.reg"
+echo /etc/zelhart/ZelHartDriver.reg >"$old/DEBIAN/conffiles"
+printf 'Package: korvel4810\nVersion: 0.1.0\nArchitecture: %s\nMaintainer: ZelHart <packages@zelhart.example>\nDescription: Korvel-4810 toolchain (everything in one package)\n' \
+    "$(dpkg --print-architecture)" >"$old/DEBIAN/control"
+dpkg-deb --root-owner-group --build "$old" "$root/var/tmp/korvel4810_0.1.0.deb" >/dev/null
 
 # Installed in the container not yet booted, as a chroot installation: the unit is enabled, not started.
 systemd-nspawn --quiet --register=no --keep-unit -D "$root" --pipe sh -c \
+    'dpkg -i /var/tmp/korvel4810_0.1.0.deb' >"$work/old.log" 2>&1 || { tail -30 "$work/old.log" >&2; exit 1; }
+systemd-nspawn --quiet --register=no --keep-unit -D "$root" --pipe sh -c \
     'apt-get install -y --no-install-recommends /var/tmp/debs/*.deb && useradd -m -G zelhart alice && useradd -m bob' \
     >"$work/install.log" 2>&1 || { tail -30 "$work/install.log" >&2; exit 1; }
-pass "installed with apt-get (the group zelhart made, users alice in it and bob outside)"
+pass "installed with apt-get over korvel4810 0.1.0 (the group zelhart made, users alice in it and bob outside)"
+owners=$(systemd-nspawn --quiet --register=no --keep-unit -D "$root" --pipe sh -c \
+    "dpkg -S /usr/sbin/ZelHartDriver /usr/bin/4810cli ${library#.} /etc/zelhart/ZelHartDriver.reg | cut -d: -f1 | sort -u | tr '\n' ' '; \
+     dpkg-query -W -f='korvel4810=\${Version}/\${db:Status-Abbrev}' korvel4810 2>/dev/null" 2>/dev/null || true)
+echo "owners after the upgrade: $owners"
+case "$desktop:$owners" in
+no:"korvel4810-tools libzelhartdriverinterface1 zelhart-driver korvel4810=0.1.0/rc "* | \
+    yes:"korvel4810-tools libzelhartdriverinterface1 zelhart-driver korvel4810=0.2.0/ii "*)
+    pass "the new packages took over the files of korvel4810 0.1.0" ;;
+*) fail "the files of korvel4810 0.1.0 did not change packages: $owners" ;;
+esac
+if [ "$desktop" = no ]; then
+    qt=$(systemd-nspawn --quiet --register=no --keep-unit -D "$root" --pipe sh -c \
+        "dpkg-query -W -f='\${Package}\n' 'libqt6*' 2>/dev/null" 2>/dev/null || true)
+    if [ -z "$qt" ]; then pass "the headless packages pulled nothing of Qt"; else fail "Qt installed: $qt"; fi
+fi
 
 # ---- Booted ----
 systemd-nspawn --quiet --keep-unit -D "$root" --boot --register=no --console=passive >"$work/boot.log" 2>&1 &
@@ -130,13 +171,14 @@ for _ in $(seq 50); do inside test -e /run/zelhart/ports/COM7 && break; sleep 0.
 if out=$(inside alice 4810cli --port 7 read </dev/null 2>&1); then
     pass "alice (group zelhart) reads her simulator with 4810cli read"
 else
-    fail "alice's 4810cli read: $(echo "$out" | tail -3)"
+    fail "alice's 4810cli read: $(echo "$out" | tail -3); her simulator: $(inside cat /tmp/sim.out 2>&1 | tail -3)"
+    inside sh -c 'id alice; ls -la /run/zelhart /run/zelhart/ports; journalctl -u ZelHartDriver.service --no-pager | tail -8' 2>&1 | sed 's/^/  /'
 fi
 # The outsider is refused, with the message.
 if out=$(inside bob 4810cli --port 7 read </dev/null 2>&1); then
     fail "bob (not in the group) was served"
 elif echo "$out" | grep -q 'вы не входите в группу zelhart'; then
-    pass "bob (not in the group) is refused: вы не входите в группу zelhart"
+    pass "bob (not in the group) is refused: $(echo "$out" | grep -m1 'вы не входите в группу zelhart')"
 else
     fail "bob is refused without the message: $(echo "$out" | tail -3)"
 fi
@@ -163,7 +205,7 @@ if [ "$(inside systemctl is-active ZelHartDriver.service 2>/dev/null)" != active
 else
     fail "the daemon still runs after the removal"
 fi
-inside apt-get purge -y zelhart-driver korvel4810-tools libzelhartdriverinterface1 >"$work/purge.log" 2>&1 || fail "apt-get purge failed"
+inside apt-get purge -y zelhart-driver korvel4810-tools libzelhartdriverinterface1 korvel4810 >"$work/purge.log" 2>&1 || fail "apt-get purge failed"
 left=$(inside sh -c 'ls -d /var/lib/zelhart /var/log/zelhart /etc/zelhart /etc/logrotate.d/zelhart /usr/share/zelhart \
     /usr/lib/systemd/system/ZelHartDriver.service /etc/systemd/system/multi-user.target.wants/ZelHartDriver.service \
     /usr/sbin/ZelHartDriver 2>/dev/null; dpkg -l | awk "/^(ii|rc) +(zelhart|libzelhart|korvel)/ {print \$2}"' || true)

@@ -34,8 +34,10 @@ QtSettings::~QtSettings() = default;
 
 int QtSettings::GetInt(std::string_view section, std::string_view key, int defaultValue) const {
     const QVariant value = settings_->value(Key(section, key));
+    // Through the text: QVariant::toInt of a string beyond int's range cuts it to 32 bits and calls it
+    // valid (99999999999 would read as 1215752191); QString::toInt refuses it.
     bool ok = false;
-    const int number = value.toInt(&ok);
+    const int number = value.toString().toInt(&ok);
     return value.isValid() && ok ? number : defaultValue;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "hart/settings.h"
+#include "settings/ini_settings.h" // kOrganisation
 
 #include <memory>
 #include <string>
@@ -11,8 +12,6 @@
 class QSettings;
 
 namespace zelhart::settings {
-
-inline constexpr const char* kOrganisation = "Korvel 4810 Configuration Tool";
 
 class QtSettings : public hart::ISettings {
   public:
