@@ -36,8 +36,8 @@ TEST(Settings, QSettingsAndTheIniStoreShareOneFile) {
     const std::string file = home / "Korvel 4810 Configuration Tool/Конфигурация датчика Корвел-4810.ini";
     const auto fileOf = [&](const std::string& app) { return IniFileName(kOrganisation, app, home.path().c_str(), "/x"); };
     EXPECT_EQ(fileOf(title), file);
-    EXPECT_EQ(IniFileName(kOrganisation, title, "relative", "/home/u"),
-              "/home/u/.config/Korvel 4810 Configuration Tool/Конфигурация датчика Корвел-4810.ini");
+    EXPECT_EQ(IniFileName(kOrganisation, title, "relative", "/srv/desk"),
+              "/srv/desk/.config/Korvel 4810 Configuration Tool/Конфигурация датчика Корвел-4810.ini");
     EXPECT_EQ(IniFileName(kOrganisation, title, nullptr, ""), "");
 
     // Written by one, read by the other: the store writes what QSettings writes.
@@ -55,7 +55,7 @@ TEST(Settings, QSettingsAndTheIniStoreShareOneFile) {
     EXPECT_EQ(ReadAll(file), qtWritten);
 
     // The desktop program's recent files survive the store's write; a new section reads in QSettings.
-    const std::string recent = "/home/u/Файлы, \"мои\"/датчик 1.4810";
+    const std::string recent = "/srv/desk/Файлы, \"мои\"/датчик 1.4810";
     {
         QSettings qt(QSettings::IniFormat, QSettings::UserScope, kOrganisation, "shared");
         qt.setValue("Recent File List/File1", QString::fromStdString(recent));
