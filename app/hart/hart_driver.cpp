@@ -8,9 +8,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <string>
 #include <system_error>
 
@@ -63,6 +67,28 @@ std::string ModemLinesCaution(int port) {
     return "У порта COM" + std::to_string(port) + " (" + *path +
            ") нет линий управления модемом: RTS не переключается, и модем, который включает передатчик "
            "по RTS, не передаёт запросы";
+}
+
+// What the port map gives COM<port>, with its owner and mode, for a failed hart_open: the daemon opens
+// the device under its own user, and a terminal device of another user (a simulator's, root:tty 0620)
+// is the usual cause. The daemon's journal names the system's reason; this names the path to look at.
+std::string PortDeviceNote(int port, bool driverLibrary) {
+    const auto path = platform::LookupComPort(port, platform::DefaultSerialPortMapSources());
+    if (!path) return {};
+    std::string note = "; COM" + std::to_string(port) + " — это " + *path;
+    struct stat st{};
+    if (::stat(path->c_str(), &st) == 0) {
+        const passwd* user = ::getpwuid(st.st_uid);
+        const group* grp = ::getgrgid(st.st_gid);
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & 07777));
+        note += " (" + (user ? std::string(user->pw_name) : std::to_string(st.st_uid)) + ":" +
+                (grp ? std::string(grp->gr_name) : std::to_string(st.st_gid)) + ", " + mode + ")";
+    } else {
+        note += " (" + std::string(std::strerror(errno)) + ")";
+    }
+    if (driverLibrary) note += "; почему драйвер не открыл его, сказано в журнале ZelHartDriver";
+    return note;
 }
 
 std::string LoaderText(const char* fallback) {
@@ -140,7 +166,8 @@ int CHARTDriver::OpenPort(int port) {
     const int rc = open_(name.c_str(), &deviceIndex_);
     // The daemon has opened the port by now and left its record of the modem lines.
     if (rc == 0) caution_ = ModemLinesCaution(port);
-    return Result(rc, "hart_open(\"" + name + "\") вернула " + std::to_string(rc));
+    return Result(rc, "hart_open(\"" + name + "\") вернула " + std::to_string(rc) +
+                          (rc == 0 ? std::string() : PortDeviceNote(port, driverLibrary_)));
 }
 
 int CHARTDriver::ConfigurePort() {

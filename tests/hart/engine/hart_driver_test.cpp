@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -122,9 +123,15 @@ TEST_F(HartDriverTest, LibraryWithoutAnExportIsRefused) {
 
 TEST_F(HartDriverTest, OpenFailureOfTheLibraryIsPassedOn) {
     lib.Load("open -7\n");
-    env.AddPort(1);
+    const std::string path = env.AddPort(1);
+    ASSERT_EQ(::chmod(path.c_str(), 0620), 0);
     CHARTDriver driver;
     EXPECT_EQ(driver.OpenPort(1), HDRV_ALREADY_OPEN);
+    // The second line names the device behind the port, its owner and mode: what to look at when
+    // the daemon could not open it (a simulator's terminal of another user).
+    const std::string failure = driver.LastFailure();
+    EXPECT_TRUE(failure.starts_with("hart_open(\"HART1\") вернула -7; COM1 — это " + path + " (")) << failure;
+    EXPECT_TRUE(failure.ends_with(", 0620)")) << failure;
 }
 
 TEST_F(HartDriverTest, TheDriversOwnLibraryOpensOnlyWithTheDaemonListening) {
