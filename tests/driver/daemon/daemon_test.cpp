@@ -1,11 +1,12 @@
-// The daemon as a program: its command line, its start line alone at DebugLevel 0, one daemon per socket,
-// running in the background, and clients that die or talk nonsense.
+// The daemon as a program: its command line, its start line alone at DebugLevel 0 and what it forgets
+// at its start, one daemon per socket, running in the background, and clients that die or talk nonsense.
 #include "child_with_pipes.h"
 #include "daemon_fixture.h"
 #include "zelhart/platform/iomgr_protocol.h"
 
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -41,10 +42,15 @@ TEST_F(DaemonProgramTest, BadOptionsPrintTheUsageAndExitWithStatusTwo) {
     EXPECT_NE(result->second.find("--runtime-dir"), std::string::npos);
 }
 
-TEST_F(DaemonProgramTest, DebugLevelZeroPrintsOnlyTheStartLine) {
+TEST_F(DaemonProgramTest, DebugLevelZeroPrintsOnlyTheStartLineAndOldModemLineRecordsGo) {
     WriteRegistry("\"DebugLevel\"=dword:00000000\n\"QUIETTIME\"=dword:00000002\n");
     StartSim(comA_, {"--silent", "1"});
+    // An earlier daemon's record of a port without modem lines: the adapter may have changed since.
+    const std::string stale = run_ + "/nolines/COM" + std::to_string(comA_);
+    std::filesystem::create_directories(run_ + "/nolines");
+    std::filesystem::create_symlink("/dev/ttyUSB9", stale);
     StartDaemon();
+    EXPECT_FALSE(std::filesystem::is_symlink(stale));
     {
         auto function = OpenFunctionDevice();
         auto hart = OpenHart(comA_);
