@@ -35,6 +35,24 @@ class HartDriverTest : public ::testing::Test {
   protected:
     LinkEnvironment env;
     InterfaceDouble lib{testing::kDoublePath};
+
+    // The double under the driver library's file name stands for the library that needs the daemon.
+    void UseDoubleAsTheDriversLibrary() {
+        const std::string asDriverLibrary = platform::RuntimeDir() + "/" + kInterfaceLibraryName;
+        std::filesystem::copy_file(testing::kDoublePath, asDriverLibrary);
+        env.UseLibrary(asDriverLibrary);
+    }
+    // A listening socket where the daemon's would be; invalid when it could not be made.
+    static platform::UniqueFd ListenAt(const std::string& path) {
+        platform::UniqueFd listener(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listener.get(), 4) != 0)
+            return {};
+        return listener;
+    }
 };
 
 TEST_F(HartDriverTest, LoadingReportsTheLastMissingExport) {
@@ -135,11 +153,8 @@ TEST_F(HartDriverTest, OpenFailureOfTheLibraryIsPassedOn) {
 }
 
 TEST_F(HartDriverTest, TheDriversOwnLibraryOpensOnlyWithTheDaemonListening) {
-    // The double under the driver library's file name stands for the library that needs the daemon.
     env.AddPort(1);
-    const std::string asDriverLibrary = platform::RuntimeDir() + "/" + kInterfaceLibraryName;
-    std::filesystem::copy_file(testing::kDoublePath, asDriverLibrary);
-    env.UseLibrary(asDriverLibrary);
+    UseDoubleAsTheDriversLibrary();
     const std::string socket = DriverSocketPath();
     const std::string notStarted = "Драйвер ZelHartDriver не запущен: никто не слушает сокет " + socket;
     CHARTDriver driver;
@@ -147,12 +162,8 @@ TEST_F(HartDriverTest, TheDriversOwnLibraryOpensOnlyWithTheDaemonListening) {
     EXPECT_EQ(driver.LastFailure(), notStarted);
 
     {
-        platform::UniqueFd listener(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
-        ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ASSERT_EQ(::listen(listener.get(), 4), 0);
+        const platform::UniqueFd listener = ListenAt(socket);
+        ASSERT_TRUE(listener);
         EXPECT_EQ(ProbeDriverSocket(socket), 0);
         EXPECT_EQ(driver.OpenPort(1), 0);
         EXPECT_TRUE(driver.LastFailure().empty());
@@ -175,16 +186,10 @@ TEST_F(HartDriverTest, TheDriversOwnLibraryOpensOnlyWithTheDaemonListening) {
 // says why instead of a bare failure.
 TEST_F(HartDriverTest, AUserOutsideTheDaemonsGroupIsToldSo) {
     env.AddPort(1);
-    const std::string asDriverLibrary = platform::RuntimeDir() + "/" + kInterfaceLibraryName;
-    std::filesystem::copy_file(testing::kDoublePath, asDriverLibrary);
-    env.UseLibrary(asDriverLibrary);
+    UseDoubleAsTheDriversLibrary();
     const std::string socket = DriverSocketPath();
-    platform::UniqueFd listener(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener.get(), 4), 0);
+    const platform::UniqueFd listener = ListenAt(socket);
+    ASSERT_TRUE(listener);
     namespace iomgr = platform::iomgr;
     std::thread daemon([&] { // refuses each of two clients after its hello
         for (int i = 0; i < 2; ++i) {
